@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build needs, and only those that are missing.
+# Usage: install-deps.sh [peer]   ("peer" adds QuantLib for the side-by-side benchmark)
+set -euo pipefail
+
+packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+          nlohmann-json3-dev qt6-base-dev fonts-dejavu-core xvfb xauth)
+if [[ "${1:-}" == "peer" ]]; then packages+=(libquantlib0-dev); fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=""
+  if [[ $(id -u) -ne 0 ]]; then sudo_cmd="sudo"; fi
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test:
+# the release build, then the sanitizer builds of the layers that own threads and memory.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+jobs=$(nproc)
+export QT_QPA_PLATFORM=offscreen
+
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build/release -j "$jobs"
+ctest --test-dir build/release --output-on-failure -j "$jobs"
+
+# AddressSanitizer and UndefinedBehaviorSanitizer over the non-GUI layers.
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKX_SANITIZE=address,undefined \
+  -DKX_BUILD_CALCULATOR=OFF -DKX_BUILD_BENCH=OFF >/dev/null
+cmake --build build/asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build/asan --output-on-failure -j "$jobs" -L sanitize
+
+# ThreadSanitizer over the layers where a second thread runs.
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKX_SANITIZE=thread \
+  -DKX_BUILD_CALCULATOR=OFF -DKX_BUILD_BENCH=OFF >/dev/null
+cmake --build build/tsan -j "$jobs"
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  ctest --test-dir build/tsan --output-on-failure -j "$jobs" -L threads
