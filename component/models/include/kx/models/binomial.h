@@ -1,0 +1,120 @@
+// European and American options on one Cox-Ross-Rubinstein tree, call and put together.
+//
+// Tree inputs, in this order: S, K, r, T, sigma, q, ModelType, rf, N (steps), FlagEurAm (0 American,
+// anything else European). Discounting uses r whatever ModelType says; the drift is the cost of carry.
+//
+// Failures: every computation here may throw std::bad_alloc (its memory could not be allocated;
+// nothing has been written then) and AbortSignal (an abort was requested; the destinations written
+// before it keep their new values, the others keep what they held). Nothing else is thrown.
+// The abort request is polled once per row of the tree.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "kx/models/common.h"
+
+namespace kx::models {
+
+/// Node values of steps 0 to 2 of a priced tree, [k][i] = after i steps with k up-moves (k <= i).
+/// These are the nodes the Greeks read. Entries of steps the tree does not have (N = 1) are NaN.
+struct TreeNodes {
+  double call[3][3];
+  double put[3][3];
+};
+
+/// The memory of tree pricings: one row of values per option and a narrowed store of stock prices
+/// (every m-th column kept, the columns between recomputed by the same multiplications), about
+/// 1.5 N^1.5 doubles: some 4 MB at N = 5000 instead of three (N + 1)^2 matrices (600 MB).
+/// Allocate it once and reuse it for every pricing of a computation.
+class TreeWorkspace {
+ public:
+  TreeWorkspace() = default;
+  /// Allocates for up to `steps` steps; throws std::bad_alloc.
+  explicit TreeWorkspace(std::int32_t steps) { Reserve(steps); }
+
+  /// Makes room for `steps` steps (allocates only when it grows); throws std::bad_alloc.
+  void Reserve(std::int32_t steps);
+  [[nodiscard]] std::int32_t Capacity() const noexcept { return capacity_; }
+  /// Bytes held by the workspace.
+  [[nodiscard]] std::size_t AllocatedBytes() const noexcept;
+  /// Bytes a workspace for `steps` steps holds.
+  [[nodiscard]] static std::size_t BytesFor(std::int32_t steps) noexcept;
+
+ private:
+  friend TreeNodes PriceTree(TreeWorkspace&, double, double, double, double, double, double,
+                             std::int32_t, double, std::int32_t, std::int32_t);
+  [[nodiscard]] static std::int32_t StrideFor(std::int32_t steps) noexcept;
+  [[nodiscard]] static std::size_t CheckpointOffset(std::int32_t index, std::int32_t stride) noexcept;
+
+  std::int32_t capacity_ = 0;
+  std::vector<double> call_;         // option values of one step, rolled back in place
+  std::vector<double> put_;
+  std::vector<double> column_;       // stock prices of the current step (two buffers)
+  std::vector<double> column_next_;
+  std::vector<double> checkpoints_;  // stock prices of steps 0, m, 2m, ... (step j*m has j*m+1)
+  std::vector<double> segment_;      // the m stock columns of one block, recomputed on demand
+};
+
+/// Prices the call and the put on one tree of `steps` steps (1 or more; fewer gives all-NaN nodes).
+/// The root prices are call[0][0] and put[0][0] of the result. Same doubles as the full-matrix
+/// algorithm: stock prices by repeated multiplication, put before call, cont = (p V[k+1] +
+/// (1-p) V[k]) disc. Grows the workspace if needed. Throws std::bad_alloc, AbortSignal.
+TreeNodes PriceTree(TreeWorkspace& workspace, double s, double k, double r, double t, double sigma,
+                    double q, std::int32_t model_type, double rf, std::int32_t steps,
+                    std::int32_t flag_eur_am);
+
+/// Deltas from the nodes of step 1: (V[1][1] - V[0][1]) / (S (u - d)).
+[[nodiscard]] CallPut TreeDelta(double s, double u, double d, const TreeNodes& nodes) noexcept;
+
+/// Where TreeGreeksWorker writes, in the order it writes them. A null destination is skipped.
+struct TreeGreeksDestinations {
+  double* call_price = nullptr;
+  double* put_price = nullptr;
+  double* c_delta = nullptr;
+  double* p_delta = nullptr;
+  double* c_theta = nullptr;
+  double* p_theta = nullptr;
+  double* gamma = nullptr;
+  double* vega = nullptr;
+  double* c_rho = nullptr;
+  double* p_rho = nullptr;
+};
+
+/// Prices, deltas, thetas and gamma from one tree; vega (sigma * 1.01, call prices only) and the
+/// rhos (r raised to 1e-12, then * 1.05) by re-pricing when wanted, else exactly 0.0. Each value is
+/// written as soon as it is known. Deltas are kNotComputable for |sigma| < 1e-12 or NaN sigma, gamma
+/// and a wanted vega for |sigma| < 1e-12. With N = 1 the tree has no step 2, so both thetas and gamma
+/// are kNotComputable. Theta per year, vega and rho per 1.0. Throws std::bad_alloc, AbortSignal.
+void TreeGreeksWorker(double s, double k, double r, double t, double sigma, double q,
+                      std::int32_t model_type, double rf, std::int32_t steps,
+                      std::int32_t flag_eur_am, bool vega_wanted, bool rho_wanted,
+                      const TreeGreeksDestinations& out);
+
+enum class OptionSide { kCall, kPut };
+
+/// The sigma at which the tree's |root price| of `side` meets `target`: bisection of [0, 100] down to
+/// a width of 1e-6 (always 27 pricings, no iteration limit). For N > 50 the first 11 pricings use 20
+/// steps. Writes the result (0 below 1e-6) to *destination at the end.
+/// Throws std::bad_alloc, AbortSignal (the destination is then untouched).
+void TreeImpliedVolatility(double s, double k, double r, double t, double q,
+                           std::int32_t model_type, double rf, std::int32_t steps,
+                           std::int32_t flag_eur_am, OptionSide side, double target,
+                           double* destination);
+
+/// For every strike i in order: the call search against call_targets[i] into call_results[i], then,
+/// when puts_wanted, the put search against put_targets[i] into put_results[i]; each is
+/// BisectVolatility (absolute mode, abort polling, limit EffectiveMaxIter(max_iter)) over the root
+/// price of an N-step tree. Every result is written as soon as it is known. The other spans must hold
+/// at least strikes.size() elements (the put ones only when puts_wanted).
+/// Throws std::bad_alloc (only if the workspace must grow), AbortSignal.
+void TreeSkewSearch(TreeWorkspace& workspace, double s, std::span<const double> strikes, double r,
+                    double t, double q, std::int32_t model_type, double rf, std::int32_t steps,
+                    std::int32_t flag_eur_am, std::span<const double> call_targets,
+                    std::span<const double> put_targets, std::int32_t max_iter,
+                    std::span<double> call_results, std::span<double> put_results,
+                    bool puts_wanted);
+
+}  // namespace kx::models
