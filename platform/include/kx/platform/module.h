@@ -1,0 +1,56 @@
+#pragma once
+// What an in-process server module uses to implement its four exports:
+//   KX_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID, REFIID, void**);
+//   KX_MODULE_EXPORT HRESULT DllCanUnloadNow();
+//   KX_MODULE_EXPORT HRESULT DllRegisterServer();
+//   KX_MODULE_EXPORT HRESULT DllUnregisterServer();
+#include <atomic>
+#include <string>
+#include <string_view>
+
+#include "kx/platform/guid.h"
+#include "kx/platform/hresult.h"
+#include "kx/platform/regscript.h"
+
+#define KX_MODULE_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace kx::platform {
+
+using DllGetClassObjectFn = HRESULT (*)(REFCLSID clsid, REFIID riid, void** object);
+using DllCanUnloadNowFn = HRESULT (*)();
+using DllRegisterServerFn = HRESULT (*)();
+using DllUnregisterServerFn = HRESULT (*)();
+
+inline constexpr const char* kDllGetClassObjectName = "DllGetClassObject";
+inline constexpr const char* kDllCanUnloadNowName = "DllCanUnloadNow";
+inline constexpr const char* kDllRegisterServerName = "DllRegisterServer";
+inline constexpr const char* kDllUnregisterServerName = "DllUnregisterServer";
+
+// Live objects plus IClassFactory::LockServer locks of one module. DllCanUnloadNow returns
+// S_OK only when it is zero.
+class ModuleLockCount {
+ public:
+  void Lock() noexcept { count_.fetch_add(1, std::memory_order_relaxed); }
+  void Unlock() noexcept { count_.fetch_sub(1, std::memory_order_acq_rel); }
+  [[nodiscard]] LONG Count() const noexcept { return count_.load(std::memory_order_acquire); }
+  [[nodiscard]] HRESULT CanUnloadNow() const noexcept { return Count() == 0 ? S_OK : S_FALSE; }
+
+ private:
+  std::atomic<LONG> count_{0};
+};
+
+// Full path of the loaded file (module or program) that contains address; empty when unknown.
+// A module passes the address of one of its own functions.
+[[nodiscard]] std::string ModulePathOf(const void* address);
+
+// DllRegisterServer / DllUnregisterServer in one call: the script with %MODULE% = module_path
+// (plus extra variables) and, when typelib is given, the type library, all in one registry
+// transaction. Results as RunRegistrationScript.
+[[nodiscard]] HRESULT RegisterServerFromScript(std::string_view script, std::string_view module_path,
+                                               const TypeLibRegistration* typelib = nullptr,
+                                               const RegScriptVariables& extra = {});
+[[nodiscard]] HRESULT UnregisterServerFromScript(std::string_view script, std::string_view module_path,
+                                                 const TypeLibRegistration* typelib = nullptr,
+                                                 const RegScriptVariables& extra = {});
+
+}  // namespace kx::platform

@@ -1,0 +1,133 @@
+#pragma once
+// A file-backed registry with the HKEY_CLASSES_ROOT and HKEY_CURRENT_USER roots.
+//
+// The whole registry is one file, registry.kxr, in the folder named by KX_REGISTRY_DIR
+// (default $XDG_CONFIG_HOME/kx-platform/registry, or ~/.config/kx-platform/registry).
+// Every change is one transaction: take an exclusive lock on registry.lock, re-read the file,
+// apply the change, write a new file, fsync it and rename it over the old one. Readers see
+// either the old or the new file, never a mix, and two processes writing at once lose nothing.
+// A file that fails its length or checksum test is reported as ERROR_REGISTRY_CORRUPT and is
+// never replaced by an empty registry; every write is refused until it is repaired.
+//
+// Key and value names compare case-insensitively (ASCII letters) and keep the case they were
+// created with; subkeys enumerate in case-insensitive name order. Texts are UTF-8. A null or
+// empty value name is the key's default value. Paths use '\' between key names.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "kx/platform/hresult.h"
+#include "kx/platform/win32error.h"
+
+namespace kx::platform {
+
+struct RegistryKey;  // an open key: its root and path, checked against the handle table
+using HKEY = RegistryKey*;
+using PHKEY = HKEY*;
+using REGSAM = DWORD;
+
+inline HKEY const HKEY_CLASSES_ROOT = reinterpret_cast<HKEY>(std::uintptr_t{0x80000000u});
+inline HKEY const HKEY_CURRENT_USER = reinterpret_cast<HKEY>(std::uintptr_t{0x80000001u});
+
+inline constexpr DWORD REG_NONE = 0;
+inline constexpr DWORD REG_SZ = 1;
+inline constexpr DWORD REG_DWORD = 4;
+
+inline constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
+inline constexpr REGSAM KEY_SET_VALUE = 0x0002;
+inline constexpr REGSAM KEY_CREATE_SUB_KEY = 0x0004;
+inline constexpr REGSAM KEY_ENUMERATE_SUB_KEYS = 0x0008;
+inline constexpr REGSAM KEY_READ = 0x20019;
+inline constexpr REGSAM KEY_WRITE = 0x20006;
+inline constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
+
+inline constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
+inline constexpr DWORD REG_CREATED_NEW_KEY = 1;
+inline constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
+
+// The functions below return ERROR_SUCCESS or an error code: ERROR_FILE_NOT_FOUND (no such key
+// or value), ERROR_INVALID_HANDLE, ERROR_INVALID_PARAMETER, ERROR_MORE_DATA (buffer too small;
+// *size then holds the size needed), ERROR_NO_MORE_ITEMS (enumeration ended), ERROR_KEY_DELETED,
+// ERROR_ACCESS_DENIED (writing through a key opened without write access),
+// ERROR_REGISTRY_CORRUPT (torn or unreadable file), ERROR_CANTWRITE (the new file could not be
+// written; the old one stays).
+// Access masks are checked only for reading versus writing. Reserved, class, security and
+// last-write arguments are accepted and ignored.
+[[nodiscard]] LSTATUS RegCreateKeyEx(HKEY key, const char* sub_key, DWORD reserved, const char* klass,
+                                     DWORD options, REGSAM sam, const void* security, PHKEY result,
+                                     DWORD* disposition) noexcept;
+[[nodiscard]] LSTATUS RegOpenKeyEx(HKEY key, const char* sub_key, DWORD options, REGSAM sam,
+                                   PHKEY result) noexcept;
+LSTATUS RegCloseKey(HKEY key) noexcept;  // ERROR_INVALID_HANDLE when closed twice
+// REG_SZ data is UTF-8 with its terminating zero counted in size (a missing zero is added);
+// REG_DWORD data is 4 bytes.
+[[nodiscard]] LSTATUS RegSetValueEx(HKEY key, const char* value_name, DWORD reserved, DWORD type,
+                                    const BYTE* data, DWORD size) noexcept;
+// data may be null to ask for type and size only.
+[[nodiscard]] LSTATUS RegQueryValueEx(HKEY key, const char* value_name, DWORD* reserved, DWORD* type,
+                                      BYTE* data, DWORD* size) noexcept;
+// name_size is in characters, including the terminating zero on input and excluding it on output.
+[[nodiscard]] LSTATUS RegEnumKeyEx(HKEY key, DWORD index, char* name, DWORD* name_size, DWORD* reserved,
+                                   char* klass, DWORD* klass_size, void* last_write_time) noexcept;
+[[nodiscard]] LSTATUS RegEnumValue(HKEY key, DWORD index, char* name, DWORD* name_size, DWORD* reserved,
+                                   DWORD* type, BYTE* data, DWORD* data_size) noexcept;
+// Deletes a key that has no subkeys (ERROR_ACCESS_DENIED when it has some).
+[[nodiscard]] LSTATUS RegDeleteKey(HKEY key, const char* sub_key) noexcept;
+[[nodiscard]] LSTATUS RegDeleteValue(HKEY key, const char* value_name) noexcept;
+// Deletes sub_key with everything below it; a null sub_key empties key itself.
+[[nodiscard]] LSTATUS RegDeleteTree(HKEY key, const char* sub_key) noexcept;
+
+// ---- C++ helpers. root is HKEY_CLASSES_ROOT, HKEY_CURRENT_USER or an open key. ----
+
+// Folder and file of the registry as the environment names them now.
+[[nodiscard]] std::string RegistryDirectory();
+[[nodiscard]] std::string RegistryFilePath();
+
+// HRESULT for a registry error: REGDB_E_READREGDB for a corrupt or unreadable file,
+// REGDB_E_WRITEREGDB when it could not be written, REGDB_E_KEYMISSING for a missing key or
+// value, else HRESULT_FROM_WIN32.
+[[nodiscard]] HRESULT HresultFromRegistryError(LSTATUS status) noexcept;
+
+// ERROR_FILE_NOT_FOUND when the key or value is missing, ERROR_INVALID_DATA on a type mismatch.
+[[nodiscard]] LSTATUS RegGetString(HKEY root, std::string_view path, std::string_view value_name,
+                                   std::string* value);
+[[nodiscard]] LSTATUS RegGetDword(HKEY root, std::string_view path, std::string_view value_name,
+                                  DWORD* value);
+// Creates the missing keys of path.
+[[nodiscard]] LSTATUS RegSetString(HKEY root, std::string_view path, std::string_view value_name,
+                                   std::string_view value);
+[[nodiscard]] LSTATUS RegSetDword(HKEY root, std::string_view path, std::string_view value_name,
+                                  DWORD value);
+[[nodiscard]] LSTATUS RegKeyExists(HKEY root, std::string_view path, bool* exists);
+[[nodiscard]] LSTATUS RegListSubKeys(HKEY root, std::string_view path, std::vector<std::string>* names);
+
+// A list of changes applied together in one transaction: either all of them reach the file
+// or none does. Operations run in order on the registry as read under the lock.
+class RegistryEdit {
+ public:
+  RegistryEdit();
+  ~RegistryEdit();
+  RegistryEdit(RegistryEdit&&) noexcept;
+  RegistryEdit& operator=(RegistryEdit&&) noexcept;
+
+  void CreateKey(HKEY root, std::string_view path);
+  void SetString(HKEY root, std::string_view path, std::string_view value_name, std::string_view value);
+  void SetDword(HKEY root, std::string_view path, std::string_view value_name, DWORD value);
+  // Missing keys and values are not an error for the deletions.
+  void DeleteValue(HKEY root, std::string_view path, std::string_view value_name);
+  void DeleteTree(HKEY root, std::string_view path);
+  // Deletes the key (with its values) only when no subkey is left under it.
+  void DeleteKeyIfNoSubkeys(HKEY root, std::string_view path);
+
+  [[nodiscard]] bool empty() const noexcept;
+  // ERROR_SUCCESS, or the first failure (nothing is written then).
+  [[nodiscard]] LSTATUS Commit() const;
+
+ private:
+  struct Op;
+  std::vector<Op> ops_;
+};
+
+}  // namespace kx::platform
