@@ -1,0 +1,49 @@
+#pragma once
+// One press of Calculate: the window's inputs in, the twelve results out, every number computed
+// by the pricing control.
+#include <chrono>
+#include <optional>
+#include <string>
+
+#include "kx/calculator/options_control.h"
+
+namespace kx::calculator {
+
+enum class PricingMethod { kBlackScholes = 0, kBinomial = 1 };  // the optMethod index
+
+// What the window holds when Calculate is pressed, as typed.
+struct CalcInputs {
+  std::u16string stock_price;     // txtStockPrice
+  std::u16string exercise_price;  // txtExercisePrice
+  std::u16string interest_rate;   // txtInterestRate, in percent
+  std::u16string volatility;      // txtVolatility, in percent
+  std::u16string dividend;        // txtDividend, a decimal fraction (0.03 is 3 %)
+  std::u16string steps;           // txtSteps
+  std::u16string call_price;      // txtCallPrice, the call's market price
+  std::u16string put_price;       // txtPutPrice, the put's market price
+  std::chrono::sys_days expiry{};  // the date of dtExpiryDate; its time of day plays no part
+  PricingMethod method = PricingMethod::kBlackScholes;
+  LONG style = 0;                 // cmbEurAm index: 0 American, 1 European
+};
+
+// Every result starts at 0 in every run. Implied volatilities are decimal fractions.
+struct CalcResults {
+  double call_price = 0, put_price = 0;
+  double call_delta = 0, put_delta = 0;
+  double call_theta = 0, put_theta = 0;
+  double call_rho = 0, put_rho = 0;
+  double gamma = 0, vega = 0;
+  double call_iv = 0, put_iv = 0;
+};
+
+// Runs one calculation against `ctl`: Base put to 1, the inputs converted (rate and volatility
+// from percent, time = calendar days from `today` to the expiry / 365, steps to 16 bits), then,
+// unless S, X, r, T and volatility are all positive (all zeros then), the Black-Scholes calls or
+// the one binomial call, and the implied volatilities of the market prices that are positive.
+// Any failed call or conversion ends the run with a call of Abort and nullopt: the window then
+// keeps what it showed. Doubles go to the control by reference to the run's own variables.
+[[nodiscard]] std::optional<CalcResults> RunCalculation(const CalcInputs& in,
+                                                        std::chrono::sys_days today,
+                                                        OptionsControl& ctl);
+
+}  // namespace kx::calculator
