@@ -1,0 +1,67 @@
+// Replaces the global operator new and delete of the test program. Each block carries its size in
+// a header, so that delete can subtract it without the sized overloads.
+#include "allocation_counter.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+constexpr std::size_t kHeader = alignof(std::max_align_t);
+
+std::atomic<std::size_t> g_held{0};
+std::atomic<std::size_t> g_peak{0};
+std::atomic<std::size_t> g_baseline{0};
+
+void* Allocate(std::size_t size) noexcept {
+  auto* block = static_cast<unsigned char*>(std::malloc(size + kHeader));
+  if (block == nullptr) return nullptr;
+  *reinterpret_cast<std::size_t*>(block) = size;
+  const std::size_t held = g_held.fetch_add(size, std::memory_order_relaxed) + size;
+  std::size_t peak = g_peak.load(std::memory_order_relaxed);
+  while (held > peak && !g_peak.compare_exchange_weak(peak, held, std::memory_order_relaxed)) {
+  }
+  return block + kHeader;
+}
+
+void Release(void* pointer) noexcept {
+  if (pointer == nullptr) return;
+  auto* block = static_cast<unsigned char*>(pointer) - kHeader;
+  g_held.fetch_sub(*reinterpret_cast<std::size_t*>(block), std::memory_order_relaxed);
+  std::free(block);
+}
+
+void* AllocateOrThrow(std::size_t size) {
+  void* pointer = Allocate(size);
+  if (pointer == nullptr) throw std::bad_alloc();
+  return pointer;
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return AllocateOrThrow(size); }
+void* operator new[](std::size_t size) { return AllocateOrThrow(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void operator delete(void* pointer) noexcept { Release(pointer); }
+void operator delete[](void* pointer) noexcept { Release(pointer); }
+void operator delete(void* pointer, std::size_t) noexcept { Release(pointer); }
+void operator delete[](void* pointer, std::size_t) noexcept { Release(pointer); }
+void operator delete(void* pointer, const std::nothrow_t&) noexcept { Release(pointer); }
+void operator delete[](void* pointer, const std::nothrow_t&) noexcept { Release(pointer); }
+
+namespace kx::models::testing {
+
+void ResetAllocationPeak() noexcept {
+  const std::size_t held = g_held.load(std::memory_order_relaxed);
+  g_baseline.store(held, std::memory_order_relaxed);
+  g_peak.store(held, std::memory_order_relaxed);
+}
+
+std::size_t AllocationPeakSinceReset() noexcept {
+  return g_peak.load(std::memory_order_relaxed) - g_baseline.load(std::memory_order_relaxed);
+}
+
+}  // namespace kx::models::testing
