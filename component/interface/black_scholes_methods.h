@@ -1,0 +1,46 @@
+// The Black-Scholes family: nine scalar methods on the caller's thread and the strike skew on a
+// worker thread. Every model call uses ModelType 1 and a foreign rate of 0 (b = r - q).
+#pragma once
+
+#include "method_arguments.h"
+#include "object_state.h"
+
+namespace kx::component {
+
+enum class BsMethodCode : int {
+  kCallPrice = 0,
+  kPutPrice = 1,
+  kDelta = 2,
+  kTheta = 3,
+  kGamma = 4,
+  kVega = 5,
+  kRho = 6,
+  kImpliedVolatility = 7,
+  kImpliedVolatilityPut = 8,
+};
+
+struct BsScalarArguments {
+  double stock_price = 0.0;
+  double exercise_price = 0.0;
+  double interest_rate = 0.0;
+  double time_to_maturity = 0.0;
+  double volatility = 0.0;  // 0.1 for the implied-volatility methods
+  double dividend_rate = 0.0;
+  double call_target = 0.0;
+  double put_target = 0.0;
+  kx::platform::LONG max_iter = 0;
+};
+
+/// The family dispatcher of the scalar methods. Returns E_FAIL when an error was recorded, else
+/// S_OK; the call refusal of the call gate returns its own result.
+[[nodiscard]] kx::platform::HRESULT BsDispatch(ObjectState& object, BsMethodCode code,
+                                               const char* error_title,
+                                               const BsScalarArguments& args, OutputPlace first,
+                                               OutputPlace second) noexcept;
+
+/// BSImpliedVolatilitySkew. Returns the recorded ResultCode.
+[[nodiscard]] kx::platform::HRESULT BsSkewDispatch(ObjectState& object,
+                                                            const SkewArguments& args,
+                                                            const SkewArrays& arrays) noexcept;
+
+}  // namespace kx::component

@@ -1,0 +1,601 @@
+#include "kv_quantorb.h"
+
+#include <new>
+
+#include "binomial_methods.h"
+#include "bjerksund_stensland_methods.h"
+#include "black_scholes_methods.h"
+#include "historical_volatility_methods.h"
+#include "method_frame.h"
+
+namespace kx::component {
+
+using namespace kx::platform;
+
+namespace {
+
+// Keeps the object alive for the whole call: a message handler run during the pumped wait may
+// release the client's last reference.
+class CallHold {
+ public:
+  explicit CallHold(KvQuantorb* object) noexcept : object_(object) { object_->AddRef(); }
+  CallHold(const CallHold&) = delete;
+  CallHold& operator=(const CallHold&) = delete;
+  ~CallHold() { object_->Release(); }
+
+ private:
+  KvQuantorb* object_;
+};
+
+// The implied-volatility methods have no volatility argument; 0.1 passes the validator.
+constexpr double kImpliedSearchVolatility = 0.1;
+
+BsScalarArguments BsArgs(double s, double k, double r, double t, double sigma, double q) {
+  return {.stock_price = s, .exercise_price = k, .interest_rate = r, .time_to_maturity = t,
+          .volatility = sigma, .dividend_rate = q};
+}
+
+BinScalarArguments BinArgs(double s, double k, double r, double t, double sigma, double q,
+                           LONG model_type, double rf, LONG bin_steps, LONG flag_eur_am) {
+  return {.stock_price = s, .exercise_price = k, .interest_rate = r, .time_to_maturity = t,
+          .volatility = sigma, .dividend_rate = q, .model_type = model_type, .foreign_rate = rf,
+          .bin_steps = bin_steps, .flag_eur_am = flag_eur_am};
+}
+
+BjeScalarArguments BjeArgs(double s, double x, double r, double t, double sigma, double q,
+                           LONG model_type, double rf) {
+  return {.stock_price = s, .exercise_price = x, .interest_rate = r, .time_to_maturity = t,
+          .volatility = sigma, .dividend_rate = q, .model_type = model_type, .foreign_rate = rf};
+}
+
+}  // namespace
+
+HRESULT KvQuantorb::CreateInstance(IUnknown* outer, REFIID riid, void** object) noexcept {
+  if (!object) return E_POINTER;
+  *object = nullptr;
+  if (outer) return CLASS_E_NOAGGREGATION;
+  auto* created = new (std::nothrow) KvQuantorb();
+  if (!created) return E_OUTOFMEMORY;
+  created->AddRef();
+  const HRESULT hr = created->QueryInterface(riid, object);
+  created->Release();
+  return hr;
+}
+
+HRESULT KvQuantorb::AdviseEvents(IDispatch* sink, DWORD* cookie) noexcept {
+  return state_.event_sinks.Advise(sink, cookie);
+}
+
+HRESULT KvQuantorb::UnadviseEvents(DWORD cookie) noexcept {
+  return state_.event_sinks.Unadvise(cookie);
+}
+
+// IUnknown
+
+HRESULT KvQuantorb::QueryInterface(REFIID riid, void** object) {
+  if (!object) return E_POINTER;
+  if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IKvQuantorb) {
+    return ReturnInterface(static_cast<IKvQuantorb*>(this), object);
+  }
+  *object = nullptr;
+  return E_NOINTERFACE;
+}
+
+ULONG KvQuantorb::AddRef() { return references_.fetch_add(1, std::memory_order_relaxed) + 1; }
+
+ULONG KvQuantorb::Release() {
+  const ULONG left = references_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+  if (left == 0) delete this;
+  return left;
+}
+
+// IDispatch: served from the type library once the object is complete.
+
+HRESULT KvQuantorb::GetTypeInfoCount(UINT* count) {
+  if (count) *count = 0;
+  return E_NOTIMPL;
+}
+
+HRESULT KvQuantorb::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
+  if (info) *info = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT KvQuantorb::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
+
+HRESULT KvQuantorb::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
+  return E_NOTIMPL;
+}
+
+// Properties
+
+HRESULT KvQuantorb::get_Base(LONG* value) {
+  if (!value) return E_POINTER;
+  *value = state_.settings.base.load();
+  return S_OK;
+}
+
+HRESULT KvQuantorb::put_Base(LONG value) {
+  state_.settings.base.store(value);
+  return S_OK;
+}
+
+HRESULT KvQuantorb::get_BlockingMode(SHORT* value) {
+  if (!value) return E_POINTER;
+  *value = state_.settings.blocking_mode.load();
+  return S_OK;
+}
+
+HRESULT KvQuantorb::put_BlockingMode(SHORT value) {
+  state_.settings.blocking_mode.store(value);
+  return S_OK;
+}
+
+// Black-Scholes
+
+HRESULT KvQuantorb::BSCallPrice(double StockPrice, double ExercisePrice, double InterestRate,
+                                double TimeToMaturity, double Volatility, double DividendRate,
+                                double* CPrice) {
+  const CallHold hold(this);
+  return BsDispatch(state_, BsMethodCode::kCallPrice, "Error in BSCallPrice",
+                    BsArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
+                           DividendRate),
+                    Bind(CPrice), {});
+}
+
+HRESULT KvQuantorb::BSPutPrice(double StockPrice, double ExercisePrice, double InterestRate,
+                               double TimeToMaturity, double Volatility, double DividendRate,
+                               double* PPrice) {
+  const CallHold hold(this);
+  return BsDispatch(state_, BsMethodCode::kPutPrice, "Error in BSPutPrice",
+                    BsArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
+                           DividendRate),
+                    Bind(PPrice), {});
+}
+
+HRESULT KvQuantorb::BSDelta(double StockPrice, double ExercisePrice, double InterestRate,
+                            double TimeToMaturity, double Volatility, double DividendRate,
+                            double* CDelta, double* PDelta) {
+  const CallHold hold(this);
+  return BsDispatch(state_, BsMethodCode::kDelta, "Error in BSDelta",
+                    BsArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
+                           DividendRate),
+                    Bind(CDelta), Bind(PDelta));
+}
+
+HRESULT KvQuantorb::BSTheta(double StockPrice, double ExercisePrice, double InterestRate,
+                            double TimeToMaturity, double Volatility, double DividendRate,
+                            double* CTheta, double* PTheta) {
+  const CallHold hold(this);
+  return BsDispatch(state_, BsMethodCode::kTheta, "Error in BSTheta",
+                    BsArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
+                           DividendRate),
+                    Bind(CTheta), Bind(PTheta));
+}
+
+HRESULT KvQuantorb::BSGamma(double StockPrice, double ExercisePrice, double InterestRate,
+                            double TimeToMaturity, double Volatility, double DividendRate,
+                            double* Gamma) {
+  const CallHold hold(this);
+  return BsDispatch(state_, BsMethodCode::kGamma, "Error in BSGamma",
+                    BsArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
+                           DividendRate),
+                    Bind(Gamma), {});
+}
+
+HRESULT KvQuantorb::BSVega(double StockPrice, double ExercisePrice, double InterestRate,
+                           double TimeToMaturity, double Volatility, double DividendRate,
+                           double* Vega) {
+  const CallHold hold(this);
+  return BsDispatch(state_, BsMethodCode::kVega, "Error in BSVega",
+                    BsArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
+                           DividendRate),
+                    Bind(Vega), {});
+}
+
+HRESULT KvQuantorb::BSRho(double StockPrice, double ExercisePrice, double InterestRate,
+                          double TimeToMaturity, double Volatility, double DividendRate,
+                          double* CRho, double* PRho) {
+  const CallHold hold(this);
+  return BsDispatch(state_, BsMethodCode::kRho, "Error in BSRho",
+                    BsArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
+                           DividendRate),
+                    Bind(CRho), Bind(PRho));
+}
+
+HRESULT KvQuantorb::BSImpliedVolatility(double StockPrice, double ExercisePrice,
+                                        double InterestRate, double TimeToMaturity,
+                                        double DividendRate, double CallValue, LONG MaxIter,
+                                        double* IVolatility) {
+  const CallHold hold(this);
+  BsScalarArguments args = BsArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity,
+                                  kImpliedSearchVolatility, DividendRate);
+  args.call_target = CallValue;
+  args.max_iter = MaxIter;
+  return BsDispatch(state_, BsMethodCode::kImpliedVolatility, "Error in BSImpliedVolatility", args,
+                    Bind(IVolatility), {});
+}
+
+HRESULT KvQuantorb::BSImpliedVolatilityPut(double StockPrice, double ExercisePrice,
+                                           double InterestRate, double TimeToMaturity,
+                                           double DividendRate, double PutValue, LONG MaxIter,
+                                           double* IVolatility) {
+  const CallHold hold(this);
+  BsScalarArguments args = BsArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity,
+                                  kImpliedSearchVolatility, DividendRate);
+  args.put_target = PutValue;
+  args.max_iter = MaxIter;
+  return BsDispatch(state_, BsMethodCode::kImpliedVolatilityPut, "Error in BSImpliedVolatilityPut",
+                    args, Bind(IVolatility), {});
+}
+
+HRESULT KvQuantorb::BSImpliedVolatilitySkew(double StockPrice, VARIANT* ExercisePrice,
+                                            double InterestRate, double TimeToMaturity,
+                                            double DividendRate, VARIANT* CallValue,
+                                            VARIANT* PutValue, LONG MaxIter,
+                                            VARIANT* IVolatilityCall, VARIANT* IVolatilityPut) {
+  const CallHold hold(this);
+  return BsSkewDispatch(
+      state_,
+      {.stock_price = StockPrice, .interest_rate = InterestRate,
+       .time_to_maturity = TimeToMaturity, .dividend_rate = DividendRate, .max_iter = MaxIter},
+      {.exercise_price = ExercisePrice, .call_value = CallValue, .put_value = PutValue,
+       .volatility_call = IVolatilityCall, .volatility_put = IVolatilityPut});
+}
+
+// Binomial
+
+HRESULT KvQuantorb::BinCallPrice(double StockPrice, double ExercisePrice, double InterestRate,
+                                 double TimeToMaturity, double Volatility, double DividendRate,
+                                 LONG ModelType, double ForeignInterestRate, LONG BinSteps,
+                                 LONG FlagEurAm, double* CPrice) {
+  const CallHold hold(this);
+  BinDestinations places;
+  places.call_price = Bind(CPrice);
+  return BinDispatch(state_, BinMethodCode::kCallPrice, "Error in BinCallPrice",
+                     BinArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
+                             DividendRate, ModelType, ForeignInterestRate, BinSteps, FlagEurAm),
+                     places);
+}
+
+HRESULT KvQuantorb::BinPutPrice(double StockPrice, double ExercisePrice, double InterestRate,
+                                double TimeToMaturity, double Volatility, double DividendRate,
+                                LONG ModelType, double ForeignInterestRate, LONG BinSteps,
+                                LONG FlagEurAm, double* PPrice) {
+  const CallHold hold(this);
+  BinDestinations places;
+  places.put_price = Bind(PPrice);
+  return BinDispatch(state_, BinMethodCode::kPutPrice, "Error in BinPutPrice",
+                     BinArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
+                             DividendRate, ModelType, ForeignInterestRate, BinSteps, FlagEurAm),
+                     places);
+}
+
+HRESULT KvQuantorb::BinPrice(double StockPrice, double ExercisePrice, double InterestRate,
+                             double TimeToMaturity, double Volatility, double DividendRate,
+                             LONG ModelType, double ForeignInterestRate, LONG BinSteps,
+                             LONG FlagEurAm, double* CPrice, double* PPrice) {
+  const CallHold hold(this);
+  BinDestinations places;
+  places.call_price = Bind(CPrice);
+  places.put_price = Bind(PPrice);
+  return BinDispatch(state_, BinMethodCode::kPrice, "Error in BinPrice",
+                     BinArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
+                             DividendRate, ModelType, ForeignInterestRate, BinSteps, FlagEurAm),
+                     places);
+}
+
+HRESULT KvQuantorb::BinPriceGreeks(double StockPrice, double ExercisePrice, double InterestRate,
+                                   double TimeToMaturity, double Volatility, double DividendRate,
+                                   LONG ModelType, double ForeignInterestRate, LONG BinSteps,
+                                   LONG FlagEurAm, double* CallPrice, double* PutPrice,
+                                   double* CDelta, double* PDelta, double* CTheta, double* PTheta,
+                                   double* Gamma, LONG /*DoVega*/, double* Vega, LONG /*DoRho*/,
+                                   double* CRho, double* PRho) {
+  // Vega and the rhos are always computed: DoVega and DoRho are accepted and have no effect.
+  const CallHold hold(this);
+  BinDestinations places;
+  places.call_price = Bind(CallPrice);
+  places.put_price = Bind(PutPrice);
+  places.c_delta = Bind(CDelta);
+  places.p_delta = Bind(PDelta);
+  places.c_theta = Bind(CTheta);
+  places.p_theta = Bind(PTheta);
+  places.gamma = Bind(Gamma);
+  places.vega = Bind(Vega);
+  places.c_rho = Bind(CRho);
+  places.p_rho = Bind(PRho);
+  return BinDispatch(state_, BinMethodCode::kPriceGreeks, "Error in BinPriceGreeks",
+                     BinArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
+                             DividendRate, ModelType, ForeignInterestRate, BinSteps, FlagEurAm),
+                     places);
+}
+
+HRESULT KvQuantorb::BinDelta(double StockPrice, double ExercisePrice, double InterestRate,
+                             double TimeToMaturity, double Volatility, double DividendRate,
+                             LONG ModelType, double ForeignInterestRate, LONG BinSteps,
+                             LONG FlagEurAm, double* CDelta, double* PDelta) {
+  const CallHold hold(this);
+  BinDestinations places;
+  places.c_delta = Bind(CDelta);
+  places.p_delta = Bind(PDelta);
+  return BinDispatch(state_, BinMethodCode::kDelta, "Error in BinDelta",
+                     BinArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
+                             DividendRate, ModelType, ForeignInterestRate, BinSteps, FlagEurAm),
+                     places);
+}
+
+HRESULT KvQuantorb::BinTheta(double StockPrice, double ExercisePrice, double InterestRate,
+                             double TimeToMaturity, double Volatility, double DividendRate,
+                             LONG ModelType, double ForeignInterestRate, LONG BinSteps,
+                             LONG FlagEurAm, double* CTheta, double* PTheta) {
+  const CallHold hold(this);
+  BinDestinations places;
+  places.c_theta = Bind(CTheta);
+  places.p_theta = Bind(PTheta);
+  return BinDispatch(state_, BinMethodCode::kTheta, "Error in BinTheta",
+                     BinArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
+                             DividendRate, ModelType, ForeignInterestRate, BinSteps, FlagEurAm),
+                     places);
+}
+
+HRESULT KvQuantorb::BinGamma(double StockPrice, double ExercisePrice, double InterestRate,
+                             double TimeToMaturity, double Volatility, double DividendRate,
+                             LONG ModelType, double ForeignInterestRate, LONG BinSteps,
+                             LONG FlagEurAm, double* Gamma) {
+  const CallHold hold(this);
+  BinDestinations places;
+  places.gamma = Bind(Gamma);
+  return BinDispatch(state_, BinMethodCode::kGamma, "Error in BinGamma",
+                     BinArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
+                             DividendRate, ModelType, ForeignInterestRate, BinSteps, FlagEurAm),
+                     places);
+}
+
+HRESULT KvQuantorb::BinVega(double StockPrice, double ExercisePrice, double InterestRate,
+                            double TimeToMaturity, double Volatility, double DividendRate,
+                            LONG ModelType, double ForeignInterestRate, LONG BinSteps,
+                            LONG FlagEurAm, double* Vega) {
+  const CallHold hold(this);
+  BinDestinations places;
+  places.vega = Bind(Vega);
+  return BinDispatch(state_, BinMethodCode::kVega, "Error in BinVega",
+                     BinArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
+                             DividendRate, ModelType, ForeignInterestRate, BinSteps, FlagEurAm),
+                     places);
+}
+
+HRESULT KvQuantorb::BinRho(double StockPrice, double ExercisePrice, double InterestRate,
+                           double TimeToMaturity, double Volatility, double DividendRate,
+                           LONG ModelType, double ForeignInterestRate, LONG BinSteps,
+                           LONG FlagEurAm, double* CRho, double* PRho) {
+  const CallHold hold(this);
+  BinDestinations places;
+  places.c_rho = Bind(CRho);
+  places.p_rho = Bind(PRho);
+  return BinDispatch(state_, BinMethodCode::kRho, "Error in BinRho",
+                     BinArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
+                             DividendRate, ModelType, ForeignInterestRate, BinSteps, FlagEurAm),
+                     places);
+}
+
+HRESULT KvQuantorb::BinImpliedVolatility(double StockPrice, double ExercisePrice,
+                                         double InterestRate, double TimeToMaturity,
+                                         double DividendRate, LONG ModelType,
+                                         double ForeignInterestRate, LONG BinSteps,
+                                         LONG FlagEurAm, double CallValue, LONG MaxIter,
+                                         double* IVolatility) {
+  const CallHold hold(this);
+  BinScalarArguments args =
+      BinArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, kImpliedSearchVolatility,
+              DividendRate, ModelType, ForeignInterestRate, BinSteps, FlagEurAm);
+  args.call_target = CallValue;
+  args.max_iter = MaxIter;
+  BinDestinations places;
+  places.implied_volatility = Bind(IVolatility);
+  return BinDispatch(state_, BinMethodCode::kImpliedVolatility, "Error in BinImpliedVolatility",
+                     args, places);
+}
+
+HRESULT KvQuantorb::BinImpliedVolatilityPut(double StockPrice, double ExercisePrice,
+                                            double InterestRate, double TimeToMaturity,
+                                            double DividendRate, LONG ModelType,
+                                            double ForeignInterestRate, LONG BinSteps,
+                                            LONG FlagEurAm, double PutValue, LONG MaxIter,
+                                            double* IVolatility) {
+  const CallHold hold(this);
+  BinScalarArguments args =
+      BinArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, kImpliedSearchVolatility,
+              DividendRate, ModelType, ForeignInterestRate, BinSteps, FlagEurAm);
+  args.put_target = PutValue;
+  args.max_iter = MaxIter;
+  BinDestinations places;
+  places.implied_volatility = Bind(IVolatility);
+  return BinDispatch(state_, BinMethodCode::kImpliedVolatilityPut,
+                     "Error in BinImpliedVolatilityPut", args, places);
+}
+
+HRESULT KvQuantorb::BinImpliedVolatilitySkew(double StockPrice, VARIANT* ExercisePrice,
+                                             double InterestRate, double TimeToMaturity,
+                                             double DividendRate, LONG ModelType,
+                                             double ForeignInterestRate, LONG BinSteps,
+                                             LONG FlagEurAm, VARIANT* CallValue,
+                                             VARIANT* PutValue, LONG MaxIter,
+                                             VARIANT* IVolatilityCall, VARIANT* IVolatilityPut) {
+  const CallHold hold(this);
+  return BinSkewDispatch(
+      state_,
+      {.stock_price = StockPrice, .interest_rate = InterestRate,
+       .time_to_maturity = TimeToMaturity, .dividend_rate = DividendRate,
+       .model_type = ModelType, .foreign_rate = ForeignInterestRate, .bin_steps = BinSteps,
+       .flag_eur_am = FlagEurAm, .max_iter = MaxIter},
+      {.exercise_price = ExercisePrice, .call_value = CallValue, .put_value = PutValue,
+       .volatility_call = IVolatilityCall, .volatility_put = IVolatilityPut});
+}
+
+HRESULT KvQuantorb::BinCallDelta(double StockPrice, double ExercisePrice, double InterestRate,
+                                 double TimeToMaturity, double Volatility, double DividendRate,
+                                 LONG ModelType, double ForeignInterestRate, LONG BinSteps,
+                                 LONG FlagEurAm, double* CDelta) {
+  const CallHold hold(this);
+  BinDestinations places;
+  places.c_delta = Bind(CDelta);
+  return BinDispatch(state_, BinMethodCode::kDelta, "Error in BinCallDelta",
+                     BinArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
+                             DividendRate, ModelType, ForeignInterestRate, BinSteps, FlagEurAm),
+                     places);
+}
+
+HRESULT KvQuantorb::BinPutDelta(double StockPrice, double ExercisePrice, double InterestRate,
+                                double TimeToMaturity, double Volatility, double DividendRate,
+                                LONG ModelType, double ForeignInterestRate, LONG BinSteps,
+                                LONG FlagEurAm, double* PDelta) {
+  const CallHold hold(this);
+  BinDestinations places;
+  places.p_delta = Bind(PDelta);
+  return BinDispatch(state_, BinMethodCode::kDelta, "Error in BinPutDelta",
+                     BinArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
+                             DividendRate, ModelType, ForeignInterestRate, BinSteps, FlagEurAm),
+                     places);
+}
+
+// Bjerksund-Stensland
+
+HRESULT KvQuantorb::BJECallPrice(double StockPrice, double ExercisePrice, double InterestRate,
+                                 double TimeToMaturity, double Volatility, double DividendRate,
+                                 LONG ModelType, double ForeignInterestRate, double* CPrice) {
+  const CallHold hold(this);
+  return BjeDispatch(state_, BjeMethodCode::kCallPrice, "Error in BJECallPrice",
+                     BjeArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
+                             DividendRate, ModelType, ForeignInterestRate),
+                     Bind(CPrice), {});
+}
+
+HRESULT KvQuantorb::BJEPutPrice(double StockPrice, double ExercisePrice, double InterestRate,
+                                double TimeToMaturity, double Volatility, double DividendRate,
+                                LONG ModelType, double ForeignInterestRate, double* PPrice) {
+  const CallHold hold(this);
+  return BjeDispatch(state_, BjeMethodCode::kPutPrice, "Error in BJEPutPrice",
+                     BjeArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
+                             DividendRate, ModelType, ForeignInterestRate),
+                     Bind(PPrice), {});
+}
+
+HRESULT KvQuantorb::BJEDelta(double StockPrice, double ExercisePrice, double InterestRate,
+                             double TimeToMaturity, double Volatility, double DividendRate,
+                             LONG ModelType, double ForeignInterestRate, double* CDelta,
+                             double* PDelta) {
+  const CallHold hold(this);
+  return BjeDispatch(state_, BjeMethodCode::kDelta, "Error in BJEDelta",
+                     BjeArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
+                             DividendRate, ModelType, ForeignInterestRate),
+                     Bind(CDelta), Bind(PDelta));
+}
+
+HRESULT KvQuantorb::BJETheta(double StockPrice, double ExercisePrice, double InterestRate,
+                             double TimeToMaturity, double Volatility, double DividendRate,
+                             LONG ModelType, double ForeignInterestRate, double* CTheta,
+                             double* PTheta) {
+  const CallHold hold(this);
+  return BjeDispatch(state_, BjeMethodCode::kTheta, "Error in BJETheta",
+                     BjeArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
+                             DividendRate, ModelType, ForeignInterestRate),
+                     Bind(CTheta), Bind(PTheta));
+}
+
+HRESULT KvQuantorb::BJEGamma(double StockPrice, double ExercisePrice, double InterestRate,
+                             double TimeToMaturity, double Volatility, double DividendRate,
+                             LONG ModelType, double ForeignInterestRate, double* Gamma) {
+  const CallHold hold(this);
+  return BjeDispatch(state_, BjeMethodCode::kGamma, "Error in BJEGamma",
+                     BjeArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
+                             DividendRate, ModelType, ForeignInterestRate),
+                     Bind(Gamma), {});
+}
+
+HRESULT KvQuantorb::BJEVega(double StockPrice, double ExercisePrice, double InterestRate,
+                            double TimeToMaturity, double Volatility, double DividendRate,
+                            LONG ModelType, double ForeignInterestRate, double* Vega) {
+  const CallHold hold(this);
+  return BjeDispatch(state_, BjeMethodCode::kVega, "Error in BJEVega",
+                     BjeArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
+                             DividendRate, ModelType, ForeignInterestRate),
+                     Bind(Vega), {});
+}
+
+HRESULT KvQuantorb::BJERho(double StockPrice, double ExercisePrice, double InterestRate,
+                           double TimeToMaturity, double Volatility, double DividendRate,
+                           LONG ModelType, double ForeignInterestRate, double* CRho,
+                           double* PRho) {
+  const CallHold hold(this);
+  return BjeDispatch(state_, BjeMethodCode::kRho, "Error in BJERho",
+                     BjeArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
+                             DividendRate, ModelType, ForeignInterestRate),
+                     Bind(CRho), Bind(PRho));
+}
+
+HRESULT KvQuantorb::BJEImpliedVolatility(double StockPrice, double ExercisePrice,
+                                         double InterestRate, double TimeToMaturity,
+                                         double DividendRate, LONG ModelType,
+                                         double ForeignInterestRate, double CallValue,
+                                         LONG MaxIter, double* IVolatility) {
+  const CallHold hold(this);
+  BjeScalarArguments args = BjeArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity,
+                                    kImpliedSearchVolatility, DividendRate, ModelType,
+                                    ForeignInterestRate);
+  args.call_target = CallValue;
+  args.max_iter = MaxIter;
+  return BjeDispatch(state_, BjeMethodCode::kImpliedVolatility, "Error in BJEImpliedVolatility",
+                     args, Bind(IVolatility), {});
+}
+
+HRESULT KvQuantorb::BJEImpliedVolatilityPut(double StockPrice, double ExercisePrice,
+                                            double InterestRate, double TimeToMaturity,
+                                            double DividendRate, LONG ModelType,
+                                            double ForeignInterestRate, double PutValue,
+                                            LONG MaxIter, double* IVolatility) {
+  const CallHold hold(this);
+  BjeScalarArguments args = BjeArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity,
+                                    kImpliedSearchVolatility, DividendRate, ModelType,
+                                    ForeignInterestRate);
+  args.put_target = PutValue;
+  args.max_iter = MaxIter;
+  return BjeDispatch(state_, BjeMethodCode::kImpliedVolatilityPut,
+                     "Error in BJEImpliedVolatilityPut", args, Bind(IVolatility), {});
+}
+
+HRESULT KvQuantorb::BJEImpliedVolatilitySkew(double StockPrice, VARIANT* ExercisePrice,
+                                             double InterestRate, double TimeToMaturity,
+                                             double DividendRate, LONG ModelType,
+                                             double ForeignInterestRate, VARIANT* CallValue,
+                                             VARIANT* PutValue, LONG MaxIter,
+                                             VARIANT* IVolatilityCall, VARIANT* IVolatilityPut) {
+  const CallHold hold(this);
+  return BjeSkewDispatch(
+      state_,
+      {.stock_price = StockPrice, .interest_rate = InterestRate,
+       .time_to_maturity = TimeToMaturity, .dividend_rate = DividendRate,
+       .model_type = ModelType, .foreign_rate = ForeignInterestRate, .max_iter = MaxIter},
+      {.exercise_price = ExercisePrice, .call_value = CallValue, .put_value = PutValue,
+       .volatility_call = IVolatilityCall, .volatility_put = IVolatilityPut});
+}
+
+// Historical volatility
+
+HRESULT KvQuantorb::HistoricalVolatility(VARIANT* Prices, LONG TradingDays, VARIANT* Volatility) {
+  const CallHold hold(this);
+  return HistoricalVolatilityDispatch(state_, Prices, TradingDays, Volatility);
+}
+
+HRESULT KvQuantorb::HistoricalVolatility1(VARIANT* Prices, LONG TradingDays, double* Volatility) {
+  const CallHold hold(this);
+  return HistoricalVolatility1Dispatch(state_, Prices, TradingDays, Volatility);
+}
+
+// Abort and About
+
+HRESULT KvQuantorb::Abort() { return AbortComputation(); }
+
+HRESULT KvQuantorb::About() { return E_NOTIMPL; }
+
+}  // namespace kx::component

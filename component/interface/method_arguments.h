@@ -1,0 +1,43 @@
+// Argument bundles that the method wrappers hand to their family dispatchers.
+#pragma once
+
+#include "kx/platform/hresult.h"
+#include "kx/platform/variant.h"
+
+namespace kx::component {
+
+/// One output location of a dispatcher. A place the method does not return is left unbound and
+/// the dispatcher writes it to a scratch double; a bound place with a null location is the
+/// client's fault and is reported, never written through.
+struct OutputPlace {
+  double* location = nullptr;
+  bool bound = false;
+};
+
+/// Binds a method's output to a dispatcher place.
+[[nodiscard]] constexpr OutputPlace Bind(double* location) noexcept { return {location, true}; }
+
+/// The array arguments of a skew method, by reference as the client passed them. IVolatilityPut
+/// present selects the put side.
+struct SkewArrays {
+  kx::platform::VARIANT* exercise_price = nullptr;
+  kx::platform::VARIANT* call_value = nullptr;
+  kx::platform::VARIANT* put_value = nullptr;
+  kx::platform::VARIANT* volatility_call = nullptr;
+  kx::platform::VARIANT* volatility_put = nullptr;
+};
+
+/// The scalar arguments of a skew method; each family reads those it has.
+struct SkewArguments {
+  double stock_price = 0.0;
+  double interest_rate = 0.0;
+  double time_to_maturity = 0.0;
+  double dividend_rate = 0.0;
+  kx::platform::LONG model_type = 0;
+  double foreign_rate = 0.0;
+  kx::platform::LONG bin_steps = 0;
+  kx::platform::LONG flag_eur_am = 0;
+  kx::platform::LONG max_iter = 0;
+};
+
+}  // namespace kx::component

@@ -1,0 +1,124 @@
+// The method call frame shared by every pricing method: the process-wide status record, job record
+// and call gate, the argument validators, error information, the Done event and the worker thread.
+//
+// All KvQuantorb objects of a process share one CallStatus and one JobRecord, so one pricing call
+// runs at a time. The call gate enforces that: a call from another thread waits until the running
+// call has finished; a call made on the thread whose call is running (from a message handler during
+// the pumped wait) is refused with error 3101 and leaves the running call untouched. Abort and the
+// property accessors do not pass the gate.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include "error_table.h"
+#include "object_state.h"
+#include "kx/platform/hresult.h"
+#include "kx/platform/threads.h"
+
+namespace kx::component {
+
+/// The outcome of the last method call, shared by every object and the worker thread.
+struct CallStatus {
+  std::int32_t error_code = 0;
+  std::u16string error_string;     // what Done reports
+  std::int32_t last_method = 0;    // 2 after a method frame, 1 after Abort
+  kx::platform::HRESULT result_code = kx::platform::S_OK;
+  std::string error_description;   // posted as error information (UTF-8)
+};
+
+/// A copy of the process-wide status record.
+[[nodiscard]] CallStatus CurrentCallStatus();
+
+/// LastMethod values.
+inline constexpr std::int32_t kLastMethodFrame = 2;
+inline constexpr std::int32_t kLastMethodAbort = 1;
+
+/// Records `failure` with its table texts and result (all five fields, LastMethod 2). Used on the
+/// caller's thread by the checks and on the worker thread by the computations.
+void RecordFailure(Failure failure);
+/// The same with an explicit ResultCode (lock and unlock failures carry the call's HRESULT).
+void RecordFailure(Failure failure, kx::platform::HRESULT result);
+/// Error 6010 with the description "<title>: Invalid input parameter(s).".
+void RecordInvalidArguments(const char* error_title);
+/// Sets ResultCode alone (the worker starts with S_OK).
+void SetResultCode(kx::platform::HRESULT result);
+
+/// Abort: requests the running worker computation to stop at its next poll and records error 3100
+/// "Data processing aborted." with LastMethod 1. Always S_OK; raises no event.
+kx::platform::HRESULT AbortComputation() noexcept;
+
+// Validators. Each returns true when its tests pass; on failure it posts its own message as error
+// information (the dispatcher's summary replaces it) and returns false. Every test is an ordered
+// comparison, so NaN fails the first test it meets.
+[[nodiscard]] bool CheckOptionArgs(double stock_price, double exercise_price, double interest_rate,
+                                   double time_to_maturity, double volatility,
+                                   double dividend_rate);
+[[nodiscard]] bool CheckModelArgs(double stock_price, double exercise_price, double interest_rate,
+                                  double time_to_maturity, double volatility, double dividend_rate,
+                                  kx::platform::LONG model_type, double foreign_rate);
+/// Stores BinSteps in the object's stored step count once the step tests pass.
+[[nodiscard]] bool CheckTreeArgs(ObjectSettings& settings, kx::platform::LONG bin_steps,
+                                 kx::platform::LONG flag_eur_am);
+
+/// Posts error information on the calling thread: GUID_NULL, source = the class's registered
+/// ProgID (none when it is not registered), the description (UTF-8). Returns DISP_E_EXCEPTION.
+kx::platform::HRESULT ReportErrorInfo(const std::string& description) noexcept;
+
+/// Raises Done(LastMethod, ErrorCode, ErrorString) on every connected sink, in connection order.
+void RaiseDone(const EventSinkList& sinks, std::int32_t last_method, std::int32_t error_code,
+               const std::u16string& error_string) noexcept;
+
+/// Returns when the thread has ended. BlockingMode 1 dispatches the thread's messages meanwhile;
+/// any other value waits plainly.
+void WaitForWorker(kx::platform::HANDLE thread, kx::platform::SHORT blocking_mode) noexcept;
+
+/// How a frame turns its outcome into the method's HRESULT.
+enum class ResultRule {
+  kFailOnError,  // scalar Black-Scholes and Bjerksund-Stensland: E_FAIL when ErrorCode != 0
+  kResultCode,   // worker families: the recorded ResultCode
+};
+
+/// HRESULT of a call refused by the call gate (the platform's "call rejected by callee").
+inline constexpr kx::platform::HRESULT RPC_E_CALL_REJECTED = kx::platform::MakeHresult(0x80010001);
+
+/// One method call from entry to Done. Construction passes the call gate; check Admitted() and
+/// return Refuse() when it is false. Then run the checks, Compute or RunWorker, and Finish.
+class MethodFrame {
+ public:
+  MethodFrame(ObjectState& object, const char* error_title);
+  MethodFrame(const MethodFrame&) = delete;
+  MethodFrame& operator=(const MethodFrame&) = delete;
+  ~MethodFrame();
+
+  [[nodiscard]] bool Admitted() const noexcept { return admitted_; }
+  /// Reports the refusal (error information and one Done to this object's sinks, with 3101)
+  /// without touching the process-wide records, and returns RPC_E_CALL_REJECTED.
+  [[nodiscard]] kx::platform::HRESULT Refuse() noexcept;
+
+  /// Records a failed check of this call; the worker is then not started.
+  void Fail(Failure failure);
+  void FailInvalidArguments();
+  [[nodiscard]] bool ChecksFailed() const noexcept { return checks_failed_; }
+
+  [[nodiscard]] ObjectSettings& settings() noexcept { return object_.settings; }
+  [[nodiscard]] const char* error_title() const noexcept { return error_title_; }
+
+  /// Clears the abort request and ErrorCode, runs `routine` on a new thread and waits for it with
+  /// the object's BlockingMode. A thread that cannot be started records 6005.
+  void RunWorker(kx::platform::LPTHREAD_START_ROUTINE routine) noexcept;
+
+  /// Records "No Error" or posts the error information, leaves the gate, raises Done once and
+  /// returns the method's HRESULT by `rule`.
+  [[nodiscard]] kx::platform::HRESULT Finish(ResultRule rule) noexcept;
+
+ private:
+  ObjectState& object_;
+  const char* error_title_;
+  bool admitted_ = false;
+  bool checks_failed_ = false;
+  bool finished_ = false;
+};
+
+}  // namespace kx::component
