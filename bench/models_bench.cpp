@@ -53,14 +53,13 @@ void BM_PriceTree(benchmark::State& state) {
   const auto flag = static_cast<std::int32_t>(state.range(1));
   TreeWorkspace workspace(steps);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(
-        PriceTree(workspace, 100, 100, 0.05, 1, 0.2, 0.02, 1, 0, steps, flag));
+    benchmark::DoNotOptimize(PriceTree(workspace, 100, 100, 0.05, 1, 0.2, 0.02, 1, 0, steps, flag));
   }
   state.SetLabel(flag == kAmerican ? "American" : "European");
   state.counters["workspace_bytes"] = static_cast<double>(workspace.AllocatedBytes());
   state.counters["full_matrix_bytes"] = 3.0 * (steps + 1.0) * (steps + 1.0) * sizeof(double);
-  state.counters["nodes"] = benchmark::Counter(
-      0.5 * steps * (steps + 1.0), benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["nodes"] = benchmark::Counter(0.5 * steps * (steps + 1.0),
+                                               benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_PriceTree)
     ->ArgsProduct({{100, 1000, 5000}, {kEuropean, kAmerican}})

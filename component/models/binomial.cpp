@@ -76,8 +76,8 @@ void TreeWorkspace::Reserve(std::int32_t steps) {
 }
 
 TreeNodes PriceTree(TreeWorkspace& workspace, double s, double strike, double r, double t,
-                    double sigma, double q, std::int32_t model_type, double rf,
-                    std::int32_t steps, std::int32_t flag_eur_am) {
+                    double sigma, double q, std::int32_t model_type, double rf, std::int32_t steps,
+                    std::int32_t flag_eur_am) {
   TreeNodes nodes;
   std::fill(&nodes.call[0][0], &nodes.call[0][0] + 9, kNaN);
   std::fill(&nodes.put[0][0], &nodes.put[0][0] + 9, kNaN);
@@ -216,8 +216,9 @@ void TreeGreeksWorker(double s, double k, double r, double t, double sigma, doub
     Write(out.gamma, kNotComputable);
   } else {
     const auto& c = nodes.call;
-    Write(out.gamma, ((c[2][2] - c[1][2]) / ((u2 - 1.0) * s) - (c[1][2] - c[0][2]) / ((1.0 - d2) * s)) /
-                         (0.5 * (u2 - d2) * s));
+    Write(out.gamma,
+          ((c[2][2] - c[1][2]) / ((u2 - 1.0) * s) - (c[1][2] - c[0][2]) / ((1.0 - d2) * s)) /
+              (0.5 * (u2 - d2) * s));
   }
 
   if (!vega_wanted) {

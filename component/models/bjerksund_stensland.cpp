@@ -124,8 +124,8 @@ double BjeGamma(double s, double x, double r, double t, double q, std::int32_t m
   return (down + (up - 2.0 * mid)) / ((s - s_down) * (s_up - s));
 }
 
-double BjeVega(double s, double x, double r, double t, double q, std::int32_t model_type,
-               double rf, double sigma) noexcept {
+double BjeVega(double s, double x, double r, double t, double q, std::int32_t model_type, double rf,
+               double sigma) noexcept {
   if (std::fabs(sigma) < kMinVolatility) return kNotComputable;
   const double sigma_up = sigma * kUp;
   const double sigma_down = sigma * kDown;
@@ -135,8 +135,8 @@ double BjeVega(double s, double x, double r, double t, double q, std::int32_t mo
   return CentredSlope(mid, up, down, sigma, sigma_up, sigma_down);
 }
 
-CallPut BjeRho(double s, double x, double r, double t, double q, std::int32_t model_type,
-               double rf, double sigma) noexcept {
+CallPut BjeRho(double s, double x, double r, double t, double q, std::int32_t model_type, double rf,
+               double sigma) noexcept {
   const double rate = r < kMinRhoRate ? kMinRhoRate : r;
   const double r_up = rate * kRhoUp;
   const double r_down = rate * kRhoDown;

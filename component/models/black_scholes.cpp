@@ -30,8 +30,8 @@ D1D2 GbsD1D2(std::int32_t model_type, double s, double k, double r, double rf, d
   return {d1, d2, b};
 }
 
-double GbsCall(std::int32_t model_type, double s, double k, double r, double rf, double t,
-               double q, double sigma) noexcept {
+double GbsCall(std::int32_t model_type, double s, double k, double r, double rf, double t, double q,
+               double sigma) noexcept {
   const D1D2 d = GbsD1D2(model_type, s, k, r, rf, t, q, sigma);
   return s * CarryFactor(d.b, r, t) * CumulativeNormal(d.d1) -
          k * Discount(r, t) * CumulativeNormal(d.d2);
@@ -73,15 +73,15 @@ double GbsGamma(std::int32_t model_type, double s, double k, double r, double rf
   return NormalDensity(d.d1) * CarryFactor(d.b, r, t) / (std::sqrt(t) * s * sigma);
 }
 
-double GbsVega(std::int32_t model_type, double s, double k, double r, double rf, double t,
-               double q, double sigma) noexcept {
+double GbsVega(std::int32_t model_type, double s, double k, double r, double rf, double t, double q,
+               double sigma) noexcept {
   if (std::fabs(sigma) < kMinVolatility) return kNotComputable;
   const D1D2 d = GbsD1D2(model_type, s, k, r, rf, t, q, sigma);
   return s * CarryFactor(d.b, r, t) * NormalDensity(d.d1) * std::sqrt(t);
 }
 
-CallPut GbsRho(std::int32_t model_type, double s, double k, double r, double rf, double t,
-               double q, double sigma) noexcept {
+CallPut GbsRho(std::int32_t model_type, double s, double k, double r, double rf, double t, double q,
+               double sigma) noexcept {
   // Raised before b is formed, so a zero rate under ModelType 1 with q = 0 still has b != 0.
   const double rate = r < kMinRhoRate ? kMinRhoRate : r;
   const D1D2 d = GbsD1D2(model_type, s, k, rate, rf, t, q, sigma);

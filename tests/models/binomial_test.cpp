@@ -33,8 +33,10 @@ bool SameDouble(double a, double b) { return (std::isnan(a) && std::isnan(b)) ||
 void ExpectSameNodes(const TreeNodes& actual, const TreeNodes& expected) {
   for (int k = 0; k < 3; ++k) {
     for (int i = 0; i < 3; ++i) {
-      EXPECT_PRED2(SameDouble, actual.call[k][i], expected.call[k][i]) << "call [" << k << "][" << i << "]";
-      EXPECT_PRED2(SameDouble, actual.put[k][i], expected.put[k][i]) << "put [" << k << "][" << i << "]";
+      EXPECT_PRED2(SameDouble, actual.call[k][i], expected.call[k][i])
+          << "call [" << k << "][" << i << "]";
+      EXPECT_PRED2(SameDouble, actual.put[k][i], expected.put[k][i])
+          << "put [" << k << "][" << i << "]";
     }
   }
 }
@@ -68,19 +70,18 @@ std::vector<TreeCase> RandomCases(int count, std::int32_t max_steps, std::uint64
 TEST(PriceTree, SameDoublesAsFullMatrixOverRandomInputs) {
   TreeWorkspace shared(400);  // larger than any case: the stride of a bigger workspace is used
   for (const TreeCase& c : RandomCases(600, 400, 20240611)) {
-    SCOPED_TRACE(::testing::Message() << "S=" << c.s << " K=" << c.k << " r=" << c.r << " T=" << c.t
-                                      << " sigma=" << c.sigma << " q=" << c.q << " rf=" << c.rf
-                                      << " model=" << c.model << " N=" << c.steps
-                                      << " flag=" << c.flag);
-    const TreeNodes expected = testing::FullMatrixTree(c.s, c.k, c.r, c.t, c.sigma, c.q, c.model,
-                                                       c.rf, c.steps, c.flag);
+    SCOPED_TRACE(::testing::Message()
+                 << "S=" << c.s << " K=" << c.k << " r=" << c.r << " T=" << c.t
+                 << " sigma=" << c.sigma << " q=" << c.q << " rf=" << c.rf << " model=" << c.model
+                 << " N=" << c.steps << " flag=" << c.flag);
+    const TreeNodes expected =
+        testing::FullMatrixTree(c.s, c.k, c.r, c.t, c.sigma, c.q, c.model, c.rf, c.steps, c.flag);
     TreeWorkspace own(c.steps);
-    ExpectSameNodes(PriceTree(own, c.s, c.k, c.r, c.t, c.sigma, c.q, c.model, c.rf, c.steps,
-                              c.flag),
-                    expected);
-    ExpectSameNodes(PriceTree(shared, c.s, c.k, c.r, c.t, c.sigma, c.q, c.model, c.rf, c.steps,
-                              c.flag),
-                    expected);
+    ExpectSameNodes(
+        PriceTree(own, c.s, c.k, c.r, c.t, c.sigma, c.q, c.model, c.rf, c.steps, c.flag), expected);
+    ExpectSameNodes(
+        PriceTree(shared, c.s, c.k, c.r, c.t, c.sigma, c.q, c.model, c.rf, c.steps, c.flag),
+        expected);
     if (HasFailure()) return;
   }
 }
@@ -276,15 +277,17 @@ TEST(TreeImpliedVolatility, RecoversAmericanPutVolatility) {
   GreeksRun run;
   TreeGreeksWorker(100, 100, 0.05, 1, 0.2, 0, 1, 0, 100, kAmerican, false, false,
                    run.Destinations());
-  TreeImpliedVolatility(100, 100, 0.05, 1, 0, 1, 0, 100, kAmerican, OptionSide::kPut,
-                        run.values[1], &exact);
+  TreeImpliedVolatility(100, 100, 0.05, 1, 0, 1, 0, 100, kAmerican, OptionSide::kPut, run.values[1],
+                        &exact);
   EXPECT_NEAR(exact, 0.2000000328, Quoted(10));
 }
 
 TEST(TreeImpliedVolatility, SmallTreesSearchOnTheirOwnStepCount) {
   // Up to 50 steps there is no coarse phase: the same as the plain search on an N-step tree.
   TreeWorkspace w(30);
-  auto call = [&](double v) { return PriceTree(w, 100, 90, 0.04, 0.5, v, 0, 1, 0, 30, 0).call[0][0]; };
+  auto call = [&](double v) {
+    return PriceTree(w, 100, 90, 0.04, 0.5, v, 0, 1, 0, 30, 0).call[0][0];
+  };
   const double expected =
       BisectVolatility(call, 14.0, 0, CompareMode::kAbsolute, AbortPolling::kOff);
   double sigma = -1.0;

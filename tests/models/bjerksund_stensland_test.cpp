@@ -33,9 +33,8 @@ TEST(BjePrice, MatchesReferenceValues) {
     std::int32_t model;
     double call, put;
   };
-  const Case cases[] = {{kS, 1, 5.27040503, 4.36127987},
-                        {kS, 0, 6.62098951, 3.49233468},
-                        {100, 1, 60.0, 0.00904299}};
+  const Case cases[] = {
+      {kS, 1, 5.27040503, 4.36127987}, {kS, 0, 6.62098951, 3.49233468}, {100, 1, 60.0, 0.00904299}};
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "S = " << c.s << ", ModelType " << c.model);
     EXPECT_NEAR(BjeAmericanCall(c.s, kX, kR, kT, kQ, c.model, 0.0, kSigma), c.call, Quoted(8));
@@ -97,8 +96,8 @@ TEST(BjePrice, AmericanIsWorthAtLeastEuropean) {
       // Not at high volatility: the flat boundary then undervalues enough to fall below the
       // European price (at sigma = 0.9 and b = 0 by up to 0.2), a known limit of the 1993 method.
       for (const double sigma : {0.1, 0.2, 0.35}) {
-        SCOPED_TRACE(::testing::Message() << "ModelType " << model << ", S = " << s
-                                          << ", sigma = " << sigma);
+        SCOPED_TRACE(::testing::Message()
+                     << "ModelType " << model << ", S = " << s << ", sigma = " << sigma);
         // A 1e-7 allowance: both sides carry the 7.5e-8 error of the polynomial N(x).
         EXPECT_GE(BjeAmericanCall(s, kX, kR, kT, kQ, model, 0.02, sigma) + 1e-7,
                   GbsCall(model, s, kX, kR, 0.02, kT, kQ, sigma));
@@ -124,8 +123,7 @@ TEST(BjePrice, FlatVolatilityGivesSentinels) {
   EXPECT_EQ(BjeTheta(kS, kX, kR, kT, kQ, 1, 0.0, 0.0).put, 0.0);
   EXPECT_EQ(BjeRho(kS, kX, kR, kT, kQ, 1, 0.0, 0.0).put, 0.0);
   // A call whose carry reaches the rate is European and stays computable at sigma = 0.
-  EXPECT_DOUBLE_EQ(BjeAmericanCall(kS, kX, kR, kT, kQ, 0, 0.0, 0.0),
-                   kS - kX * std::exp(-kR * kT));
+  EXPECT_DOUBLE_EQ(BjeAmericanCall(kS, kX, kR, kT, kQ, 0, 0.0, 0.0), kS - kX * std::exp(-kR * kT));
 }
 
 TEST(BjeImpliedVolatility, RecoversVolatilityFromCallAndPut) {
@@ -136,15 +134,15 @@ TEST(BjeImpliedVolatility, RecoversVolatilityFromCallAndPut) {
     ++evaluations;
     return call(v);
   };
-  EXPECT_NEAR(BisectVolatility(counted_call, call(kSigma), 0, CompareMode::kAbsolute,
-                               AbortPolling::kOff),
-              0.35000034, Quoted(8));
+  EXPECT_NEAR(
+      BisectVolatility(counted_call, call(kSigma), 0, CompareMode::kAbsolute, AbortPolling::kOff),
+      0.35000034, Quoted(8));
   EXPECT_EQ(evaluations, 27);
   EXPECT_NEAR(BisectVolatility(put, put(kSigma), 0, CompareMode::kSigned, AbortPolling::kOff),
               0.35000034, Quoted(8));
   EXPECT_EQ(BisectVolatility(call, 0.0, 0, CompareMode::kSigned, AbortPolling::kOff), 0.0);
-  EXPECT_NEAR(BisectVolatility(put, 1e4, 0, CompareMode::kSigned, AbortPolling::kOff),
-              99.99999963, Quoted(8));
+  EXPECT_NEAR(BisectVolatility(put, 1e4, 0, CompareMode::kSigned, AbortPolling::kOff), 99.99999963,
+              Quoted(8));
   const double one_pass = BisectVolatility(put, 4.0, 1, CompareMode::kSigned, AbortPolling::kOff);
   EXPECT_TRUE(one_pass == 25.0 || one_pass == 75.0) << one_pass;
 }

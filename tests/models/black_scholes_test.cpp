@@ -71,8 +71,10 @@ TEST(GbsRho, ZeroRateIsRaisedBeforeCarry) {
 
 TEST(GbsPrice, SatisfiesPutCallParity) {
   // C - P = S e^((b-r)T) - K e^(-rT) for every model type, because N(x) + N(-x) = 1.
-  const Market markets[] = {{100, 100, 0.05, 1, 0, 0.2},      {80, 120, 0.01, 2.5, 0.04, 0.6},
-                            {120, 80, 0.10, 0.1, 0.0, 0.05},  {50, 50.5, 0.0, 0.75, 0.02, 1.2},
+  const Market markets[] = {{100, 100, 0.05, 1, 0, 0.2},
+                            {80, 120, 0.01, 2.5, 0.04, 0.6},
+                            {120, 80, 0.10, 0.1, 0.0, 0.05},
+                            {50, 50.5, 0.0, 0.75, 0.02, 1.2},
                             {1e3, 900, 0.07, 5, 0.03, 0.15}};
   for (std::int32_t model = 0; model <= 3; ++model) {
     for (const Market& m : markets) {
@@ -95,17 +97,17 @@ TEST(GbsGreeks, AgreeWithDifferencesOfPrices) {
   auto call_at = [&](double s, double r, double t, double sigma) {
     return GbsCall(1, s, m.k, r, 0.0, t, m.q, sigma);
   };
-  const double delta = (call_at(m.s + h, m.r, m.t, m.sigma) - call_at(m.s - h, m.r, m.t, m.sigma)) /
-                       (2 * h);
+  const double delta =
+      (call_at(m.s + h, m.r, m.t, m.sigma) - call_at(m.s - h, m.r, m.t, m.sigma)) / (2 * h);
   EXPECT_NEAR(GbsDelta(1, m.s, m.k, m.r, 0.0, m.t, m.q, m.sigma).call, delta, 1e-4);
-  const double vega = (call_at(m.s, m.r, m.t, m.sigma + h) - call_at(m.s, m.r, m.t, m.sigma - h)) /
-                      (2 * h);
+  const double vega =
+      (call_at(m.s, m.r, m.t, m.sigma + h) - call_at(m.s, m.r, m.t, m.sigma - h)) / (2 * h);
   EXPECT_NEAR(GbsVega(1, m.s, m.k, m.r, 0.0, m.t, m.q, m.sigma), vega, 1e-2);
-  const double theta = -(call_at(m.s, m.r, m.t + h, m.sigma) - call_at(m.s, m.r, m.t - h, m.sigma)) /
-                       (2 * h);
+  const double theta =
+      -(call_at(m.s, m.r, m.t + h, m.sigma) - call_at(m.s, m.r, m.t - h, m.sigma)) / (2 * h);
   EXPECT_NEAR(GbsTheta(1, m.s, m.k, m.r, 0.0, m.t, m.q, m.sigma).call, theta, 1e-2);
-  const double rho = (call_at(m.s, m.r + h, m.t, m.sigma) - call_at(m.s, m.r - h, m.t, m.sigma)) /
-                     (2 * h);
+  const double rho =
+      (call_at(m.s, m.r + h, m.t, m.sigma) - call_at(m.s, m.r - h, m.t, m.sigma)) / (2 * h);
   // Rho here holds q fixed, so b moves with r as it does in the derivative.
   EXPECT_NEAR(GbsRho(1, m.s, m.k, m.r, 0.0, m.t, m.q, m.sigma).call, rho, 1e-2);
 }

@@ -16,8 +16,8 @@ TEST(CostOfCarry, FollowsModelType) {
     double expected;
   };
   // r = 0.05, q = 0.02, rf = 0.03.
-  const Case cases[] = {{0, 0.05}, {1, 0.05 - 0.02}, {2, 0.0}, {3, 0.05 - 0.03}, {4, 0.05},
-                        {-1, 0.05}};
+  const Case cases[] = {{0, 0.05},        {1, 0.05 - 0.02}, {2, 0.0},
+                        {3, 0.05 - 0.03}, {4, 0.05},        {-1, 0.05}};
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "ModelType " << c.model);
     EXPECT_EQ(CostOfCarry(c.model, 0.05, 0.02, 0.03), c.expected);
@@ -30,8 +30,8 @@ TEST(ClampRateAwayFromZero, MovesOnlyTheOpenBandAroundZero) {
     double r;
     double expected;
   };
-  const Case cases[] = {{0.0, 1e-8},   {-0.0, 1e-8},     {5e-9, 1e-8},   {1e-8, 1e-8},
-                        {2e-8, 2e-8},  {-5e-9, -1e-8},   {-1e-8, -1e-8}, {-0.05, -0.05},
+  const Case cases[] = {{0.0, 1e-8},  {-0.0, 1e-8},   {5e-9, 1e-8},   {1e-8, 1e-8},
+                        {2e-8, 2e-8}, {-5e-9, -1e-8}, {-1e-8, -1e-8}, {-0.05, -0.05},
                         {0.05, 0.05}, {9.99e-9, 1e-8}};
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "r = " << c.r);

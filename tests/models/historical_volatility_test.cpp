@@ -21,13 +21,13 @@ TEST(EstimateHistoricalVolatility, MatchesReferenceSeries) {
     int decimals;
   };
   const Case cases[] = {
-      {{100, 110, 121}, 252, 0.0, 15},        // equal returns: variance below 1e-9
-      {{100, 110, 100}, 252, 2.13971, 5},     // returns ln 1.1 and -ln 1.1, mean 0
-      {{50, 50, 50, 50, 50}, 367, 0.0, 15},   // constant series
+      {{100, 110, 121}, 252, 0.0, 15},       // equal returns: variance below 1e-9
+      {{100, 110, 100}, 252, 2.13971, 5},    // returns ln 1.1 and -ln 1.1, mean 0
+      {{50, 50, 50, 50, 50}, 367, 0.0, 15},  // constant series
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "prices " << c.prices[0] << ", " << c.prices[1] << ", "
-                                      << c.prices[2]);
+    SCOPED_TRACE(::testing::Message()
+                 << "prices " << c.prices[0] << ", " << c.prices[1] << ", " << c.prices[2]);
     EXPECT_NEAR(EstimateHistoricalVolatility(c.prices, c.days), c.expected, Quoted(c.decimals));
   }
 }
@@ -54,7 +54,7 @@ TEST(EstimateHistoricalVolatility, BadPricesGiveNonFiniteAndShortSeriesNaN) {
 
 TEST(EstimateHistoricalVolatilities, OneResultPerContiguousSeries) {
   // Three rows by four columns: the first index (time) varies fastest, so each series is a run.
-  const std::vector<double> storage = {100, 110, 100,  50, 50, 50,  100, 110, 121,  10, 11, 10};
+  const std::vector<double> storage = {100, 110, 100, 50, 50, 50, 100, 110, 121, 10, 11, 10};
   std::vector<double> results(4, -1.0);
   EstimateHistoricalVolatilities(storage, 3, 252, results);
   EXPECT_NEAR(results[0], 2.13971, Quoted(5));

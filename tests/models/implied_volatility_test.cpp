@@ -105,8 +105,9 @@ TEST(BisectVolatility, PollsAbortBeforeEveryEvaluation) {
 
   // Without polling the request stays pending and the search completes.
   evaluations = 0;
-  EXPECT_NEAR(BisectVolatility(aborting, 10.4505756193, 0, CompareMode::kSigned, AbortPolling::kOff),
-              0.2000000328, Quoted(10));
+  EXPECT_NEAR(
+      BisectVolatility(aborting, 10.4505756193, 0, CompareMode::kSigned, AbortPolling::kOff),
+      0.2000000328, Quoted(10));
   EXPECT_EQ(AbortRequested.load(), 1);
   ClearAbortRequest();
 }

@@ -24,13 +24,14 @@ void PrintHeader(const char* title) {
 void PrintRow(const char* label, double call, double put, CallPut delta, CallPut theta,
               double gamma, double vega, CallPut rho) {
   std::printf("%-40s %12.6f %12.6f %12.6f %12.6f %12.6f %12.6f %12.6f %12.6f %12.6f %12.6f\n",
-              label, call, put, delta.call, delta.put, theta.call, theta.put, gamma, vega,
-              rho.call, rho.put);
+              label, call, put, delta.call, delta.put, theta.call, theta.put, gamma, vega, rho.call,
+              rho.put);
 }
 
 void BlackScholesTable() {
   PrintHeader("Black-Scholes (ModelType 1, European)");
-  const Option options[] = {{100, 100, 0.05, 1, 0, 0.2}, {100, 95, 0.08, 0.5, 0.03, 0.25},
+  const Option options[] = {{100, 100, 0.05, 1, 0, 0.2},
+                            {100, 95, 0.08, 0.5, 0.03, 0.25},
                             {100, 100, 0.05, 1, 0.05, 0.2}};
   for (const Option& o : options) {
     char label[128];

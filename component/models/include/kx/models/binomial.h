@@ -1,7 +1,8 @@
 // European and American options on one Cox-Ross-Rubinstein tree, call and put together.
 //
-// Tree inputs, in this order: S, K, r, T, sigma, q, ModelType, rf, N (steps), FlagEurAm (0 American,
-// anything else European). Discounting uses r whatever ModelType says; the drift is the cost of carry.
+// Tree inputs, in this order: S, K, r, T, sigma, q, ModelType, rf, N (steps), FlagEurAm (0
+// American, anything else European). Discounting uses r whatever ModelType says; the drift is the
+// cost of carry.
 //
 // Failures: every computation here may throw std::bad_alloc (its memory could not be allocated;
 // nothing has been written then) and AbortSignal (an abort was requested; the destinations written
@@ -47,12 +48,13 @@ class TreeWorkspace {
   friend TreeNodes PriceTree(TreeWorkspace&, double, double, double, double, double, double,
                              std::int32_t, double, std::int32_t, std::int32_t);
   [[nodiscard]] static std::int32_t StrideFor(std::int32_t steps) noexcept;
-  [[nodiscard]] static std::size_t CheckpointOffset(std::int32_t index, std::int32_t stride) noexcept;
+  [[nodiscard]] static std::size_t CheckpointOffset(std::int32_t index,
+                                                    std::int32_t stride) noexcept;
 
   std::int32_t capacity_ = 0;
-  std::vector<double> call_;         // option values of one step, rolled back in place
+  std::vector<double> call_;  // option values of one step, rolled back in place
   std::vector<double> put_;
-  std::vector<double> column_;       // stock prices of the current step (two buffers)
+  std::vector<double> column_;  // stock prices of the current step (two buffers)
   std::vector<double> column_next_;
   std::vector<double> checkpoints_;  // stock prices of steps 0, m, 2m, ... (step j*m has j*m+1)
   std::vector<double> segment_;      // the m stock columns of one block, recomputed on demand
@@ -85,9 +87,10 @@ struct TreeGreeksDestinations {
 
 /// Prices, deltas, thetas and gamma from one tree; vega (sigma * 1.01, call prices only) and the
 /// rhos (r raised to 1e-12, then * 1.05) by re-pricing when wanted, else exactly 0.0. Each value is
-/// written as soon as it is known. Deltas are kNotComputable for |sigma| < 1e-12 or NaN sigma, gamma
-/// and a wanted vega for |sigma| < 1e-12. With N = 1 the tree has no step 2, so both thetas and gamma
-/// are kNotComputable. Theta per year, vega and rho per 1.0. Throws std::bad_alloc, AbortSignal.
+/// written as soon as it is known. Deltas are kNotComputable for |sigma| < 1e-12 or NaN sigma,
+/// gamma and a wanted vega for |sigma| < 1e-12. With N = 1 the tree has no step 2, so both thetas
+/// and gamma are kNotComputable. Theta per year, vega and rho per 1.0. Throws std::bad_alloc,
+/// AbortSignal.
 void TreeGreeksWorker(double s, double k, double r, double t, double sigma, double q,
                       std::int32_t model_type, double rf, std::int32_t steps,
                       std::int32_t flag_eur_am, bool vega_wanted, bool rho_wanted,
@@ -95,10 +98,10 @@ void TreeGreeksWorker(double s, double k, double r, double t, double sigma, doub
 
 enum class OptionSide { kCall, kPut };
 
-/// The sigma at which the tree's |root price| of `side` meets `target`: bisection of [0, 100] down to
-/// a width of 1e-6 (always 27 pricings, no iteration limit). For N > 50 the first 11 pricings use 20
-/// steps. Writes the result (0 below 1e-6) to *destination at the end.
-/// Throws std::bad_alloc, AbortSignal (the destination is then untouched).
+/// The sigma at which the tree's |root price| of `side` meets `target`: bisection of [0, 100] down
+/// to a width of 1e-6 (always 27 pricings, no iteration limit). For N > 50 the first 11 pricings
+/// use 20 steps. Writes the result (0 below 1e-6) to *destination at the end. Throws
+/// std::bad_alloc, AbortSignal (the destination is then untouched).
 void TreeImpliedVolatility(double s, double k, double r, double t, double q,
                            std::int32_t model_type, double rf, std::int32_t steps,
                            std::int32_t flag_eur_am, OptionSide side, double target,
@@ -107,9 +110,9 @@ void TreeImpliedVolatility(double s, double k, double r, double t, double q,
 /// For every strike i in order: the call search against call_targets[i] into call_results[i], then,
 /// when puts_wanted, the put search against put_targets[i] into put_results[i]; each is
 /// BisectVolatility (absolute mode, abort polling, limit EffectiveMaxIter(max_iter)) over the root
-/// price of an N-step tree. Every result is written as soon as it is known. The other spans must hold
-/// at least strikes.size() elements (the put ones only when puts_wanted).
-/// Throws std::bad_alloc (only if the workspace must grow), AbortSignal.
+/// price of an N-step tree. Every result is written as soon as it is known. The other spans must
+/// hold at least strikes.size() elements (the put ones only when puts_wanted). Throws
+/// std::bad_alloc (only if the workspace must grow), AbortSignal.
 void TreeSkewSearch(TreeWorkspace& workspace, double s, std::span<const double> strikes, double r,
                     double t, double q, std::int32_t model_type, double rf, std::int32_t steps,
                     std::int32_t flag_eur_am, std::span<const double> call_targets,

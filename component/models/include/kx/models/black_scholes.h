@@ -1,7 +1,8 @@
 // European options by the generalised Black-Scholes formula with cost of carry b.
 //
-// Every function takes ModelType, S, K, r, rf, T, q, sigma in this order. Rates, yields and sigma are
-// decimal fractions per year, T is in years. Theta is per year, vega and rho per 1.0 of sigma and r.
+// Every function takes ModelType, S, K, r, rf, T, q, sigma in this order. Rates, yields and sigma
+// are decimal fractions per year, T is in years. Theta is per year, vega and rho per 1.0 of sigma
+// and r.
 #pragma once
 
 #include <cstdint>

@@ -25,11 +25,13 @@ struct CallPut {
   double put = 0.0;
 };
 
-/// Cost of carry b: r for ModelType 0, r - q for 1, 0 for 2, r - rf for 3, and r for any other value.
+/// Cost of carry b: r for ModelType 0, r - q for 1, 0 for 2, r - rf for 3, and r for any other
+/// value.
 [[nodiscard]] double CostOfCarry(std::int32_t model_type, double r, double q, double rf) noexcept;
 
 /// Moves a rate out of (-1e-8, 1e-8): 0 <= r < 1e-8 gives 1e-8, -1e-8 < r < 0 gives -1e-8, anything
-/// else (NaN included) is returned unchanged. The binomial and Bjerksund-Stensland callers apply it.
+/// else (NaN included) is returned unchanged. The binomial and Bjerksund-Stensland callers apply
+/// it.
 [[nodiscard]] double ClampRateAwayFromZero(double r) noexcept;
 
 }  // namespace kx::models

@@ -36,7 +36,8 @@ enum class AbortPolling { kOff, kOn };
 /// Never fails: a target below every price gives 0, one above the price at 100 gives 99.99999963.
 /// At most EffectiveMaxIter(max_iter) evaluations, and exactly 27 when that limit is 27 or more.
 /// A NaN price counts as "not above the target" and moves the lower end up.
-/// `price` is any callable double(double). Throws only AbortSignal, and only with AbortPolling::kOn.
+/// `price` is any callable double(double). Throws only AbortSignal, and only with
+/// AbortPolling::kOn.
 template <typename PriceOfSigma>
 [[nodiscard]] double BisectVolatility(PriceOfSigma&& price, double target, std::int32_t max_iter,
                                       CompareMode mode, AbortPolling polling) {

@@ -3,7 +3,8 @@
 
 namespace kx::models {
 
-/// n(x) = exp(x * x * -0.5) * 0.398942280401433 (the factor has these 15 digits, not full 1/sqrt(2pi)).
+/// n(x) = exp(x * x * -0.5) * 0.398942280401433 (the factor has these 15 digits, not full
+/// 1/sqrt(2pi)).
 [[nodiscard]] double NormalDensity(double x) noexcept;
 
 /// N(x) by the five-term polynomial 26.2.17 of Abramowitz and Stegun (absolute error < 7.5e-8);
