@@ -1,0 +1,19 @@
+#pragma once
+// What the calculator says about itself.
+#include <string>
+#include <string_view>
+
+namespace kx::calculator {
+
+inline constexpr std::string_view kProgramTitle = "Option Pricing Calculator";
+inline constexpr std::string_view kWindowCaption =
+    "Option Pricing Calculator - Provided by Fenwright Software";
+// The maker's page, opened from the banner on the second tab. A reserved example domain.
+inline constexpr std::string_view kMakerWebAddress = "https://www.fenwright.example/";
+inline constexpr std::string_view kMakerTabCaption = "More free tools from www.fenwright.example";
+
+// The about box: a line thanking the makers of the toolkit whose widget is the tab strip, a
+// blank line, then "Product Version major.minor.revision"; lines end with CR LF.
+[[nodiscard]] std::string AboutBoxText(int major, int minor, int revision);
+
+}  // namespace kx::calculator
