@@ -28,9 +28,12 @@ struct RegistryKey {
   REGSAM sam = 0;
 };
 
+HKEY const HKEY_CLASSES_ROOT = reinterpret_cast<HKEY>(std::uintptr_t{0x80000000u});
+HKEY const HKEY_CURRENT_USER = reinterpret_cast<HKEY>(std::uintptr_t{0x80000001u});
+
 namespace {
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;  // keeps "name" ahead of "values" and "keys" for readers
 
 constexpr int kRootCount = 2;
 constexpr const char* kRootNames[kRootCount] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER"};

@@ -15,6 +15,9 @@ using WPARAM = UINT_PTR;
 using LPARAM = LONG_PTR;
 using LRESULT = LONG_PTR;
 
+inline constexpr BOOL TRUE = 1;
+inline constexpr BOOL FALSE = 0;
+
 using HANDLE = void*;  // threads and events (threads.h)
 struct Window;         // message-only windows and dialogs (messages.h, dialog.h)
 using HWND = Window*;

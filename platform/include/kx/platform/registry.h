@@ -28,8 +28,10 @@ using HKEY = RegistryKey*;
 using PHKEY = HKEY*;
 using REGSAM = DWORD;
 
-inline HKEY const HKEY_CLASSES_ROOT = reinterpret_cast<HKEY>(std::uintptr_t{0x80000000u});
-inline HKEY const HKEY_CURRENT_USER = reinterpret_cast<HKEY>(std::uintptr_t{0x80000001u});
+// Defined in the library rather than inline, so that a module using them has no unique symbol
+// that would keep it from being unloaded.
+extern HKEY const HKEY_CLASSES_ROOT;
+extern HKEY const HKEY_CURRENT_USER;
 
 inline constexpr DWORD REG_NONE = 0;
 inline constexpr DWORD REG_SZ = 1;

@@ -18,10 +18,11 @@
 //   }
 //   HKCU { NoRemove Software { ForceRemove Addin { val LoadBehavior = d '3' } } }
 //
-// Roots: HKCR / HKEY_CLASSES_ROOT, HKCU / HKEY_CURRENT_USER. A key is a name (bare, or quoted
-// with '...' when it has blanks or braces), optionally "= s 'text'" (default value, string) or
-// "= d 'number'" (DWORD, decimal or 0x hex), optionally followed by { children }. Children are
-// keys or "val Name = s|d '...'" named values. Flags before a key name:
+// Roots: HKCR / HKEY_CLASSES_ROOT, HKCU / HKEY_CURRENT_USER. A key is a name (bare, quoted with
+// '...' when it has blanks or braces, or a bare {GUID}), optionally "= s 'text'" (default value,
+// string) or "= d 'number'" (DWORD, decimal or 0x hex), optionally followed by { children }.
+// Block braces stand apart from names by blanks. Children are keys or "val Name = s|d '...'"
+// named values. Flags before a key name:
 //   ForceRemove  registration deletes the key's whole tree before writing it ("replaced whole");
 //                unregistration deletes the whole tree;
 //   NoRemove     unregistration leaves the key (and its values) in place, but still walks its

@@ -1,0 +1,3 @@
+# kxregsvr [-u] <module>: calls a module's DllRegisterServer / DllUnregisterServer.
+add_executable(kxregsvr ${CMAKE_CURRENT_LIST_DIR}/tools/kxregsvr.cpp)
+target_link_libraries(kxregsvr PRIVATE kx_platform ${CMAKE_DL_LIBS})
