@@ -29,7 +29,9 @@ inline constexpr USHORT FADF_BSTR = 0x0100;
 inline constexpr USHORT FADF_VARIANT = 0x0800;
 inline constexpr USHORT FADF_HAVEVARTYPE = 0x0080;
 
-// Supported element types: VT_R8, VT_I4, VT_I2, VT_BSTR, VT_VARIANT. bounds[0] is the leftmost
+// Element types: VT_R8, VT_I4, VT_I2, VT_BSTR, VT_VARIANT and the other plain numbers (VT_R4,
+// VT_BOOL, VT_I1, VT_UI1, VT_UI2, VT_UI4, VT_INT, VT_UINT, VT_I8, VT_UI8, VT_DATE, VT_CY,
+// VT_ERROR); elements start zeroed (VT_EMPTY, null texts). bounds[0] is the leftmost
 // dimension. Returns nullptr for zero dimensions, an unsupported type or no memory.
 [[nodiscard]] SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT dims, const SAFEARRAYBOUND* bounds) noexcept;
 [[nodiscard]] SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lower_bound, ULONG count) noexcept;

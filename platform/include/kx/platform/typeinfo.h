@@ -162,8 +162,10 @@ struct LibraryDescription {
 //   returns DISP_E_EXCEPTION (also when excep is null, which leaves the error information on
 //   the thread). Error information is cleared before the call, so stale text is never reported;
 // - a successful member's own code (S_OK, S_FALSE) is returned;
-// - unknown DISPID, or no member of a requested kind: DISP_E_MEMBERNOTFOUND. DISPATCH_METHOD
-//   also finds a property get (as the platform allows for arguments-less reads).
+// - the member is the one of that DISPID whose kind is among flags (DISPATCH_METHOD |
+//   DISPATCH_PROPERTYGET finds either a method or a property get); none, or an unknown DISPID,
+//   is DISP_E_MEMBERNOTFOUND; E_INVALIDARG for inconsistent DISPPARAMS, E_POINTER for a null
+//   object.
 [[nodiscard]] HRESULT DispInvoke(void* object, const InterfaceDescription& description,
                                  DISPID member, WORD flags, DISPPARAMS* params, VARIANT* result,
                                  EXCEPINFO* excep, UINT* arg_err) noexcept;
@@ -297,7 +299,8 @@ struct ITypeLib : IUnknown {
 // interface the library does not describe.
 [[nodiscard]] HRESULT CreateTypeLibFromDescription(const LibraryDescription& library,
                                                    ITypeLib** lib) noexcept;
-// One interface's type information on its own (GetContainingTypeLib then fails).
+// One interface's type information on its own (its containing library is an unnamed one that
+// holds only this interface).
 [[nodiscard]] HRESULT CreateTypeInfoFromDescription(const InterfaceDescription& description,
                                                     ITypeInfo** info) noexcept;
 // The platform's DispInvoke/DispGetIDsOfNames signatures, through an ITypeInfo.

@@ -59,6 +59,10 @@ struct VARIANT {
 };
 static_assert(sizeof(VARIANT) == 16);
 
+// VariantChangeType flags.
+inline constexpr USHORT VARIANT_NOVALUEPROP = 0x1;  // do not read an object's default property
+inline constexpr USHORT VARIANT_ALPHABOOL = 0x2;    // VT_BOOL to text as "True"/"False", not "-1"/"0"
+
 void VariantInit(VARIANT* v) noexcept;
 // Frees what the VARIANT owns (a text, an array, a reference on an object), never what a
 // VT_BYREF value points at, and leaves it VT_EMPTY.

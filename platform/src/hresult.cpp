@@ -1,0 +1,61 @@
+#include "kx/platform/hresult.h"
+
+#include <cstdio>
+
+namespace kx::platform {
+namespace {
+
+struct NamedCode {
+  HRESULT code;
+  const char* name;
+};
+
+#define KX_CODE(c) {c, #c}
+constexpr NamedCode kNames[] = {
+    KX_CODE(S_OK), KX_CODE(S_FALSE), KX_CODE(E_NOTIMPL), KX_CODE(E_NOINTERFACE),
+    KX_CODE(E_POINTER), KX_CODE(E_ABORT), KX_CODE(E_FAIL), KX_CODE(E_UNEXPECTED),
+    KX_CODE(E_ACCESSDENIED), KX_CODE(E_HANDLE), KX_CODE(E_OUTOFMEMORY), KX_CODE(E_INVALIDARG),
+    KX_CODE(CLASS_E_NOAGGREGATION), KX_CODE(CLASS_E_CLASSNOTAVAILABLE),
+    KX_CODE(REGDB_E_CLASSNOTREG), KX_CODE(REGDB_E_READREGDB), KX_CODE(REGDB_E_WRITEREGDB),
+    KX_CODE(REGDB_E_KEYMISSING), KX_CODE(CO_E_CLASSSTRING), KX_CODE(CO_E_DLLNOTFOUND),
+    KX_CODE(CO_E_ERRORINDLL), KX_CODE(CONNECT_E_NOCONNECTION), KX_CODE(CONNECT_E_ADVISELIMIT),
+    KX_CODE(CONNECT_E_CANNOTCONNECT), KX_CODE(CONNECT_E_OVERRIDDEN), KX_CODE(OLE_E_BLANK),
+    KX_CODE(STG_E_FILENOTFOUND), KX_CODE(STG_E_READFAULT), KX_CODE(STG_E_INVALIDFUNCTION),
+    KX_CODE(STG_E_MEDIUMFULL), KX_CODE(DISP_E_UNKNOWNINTERFACE), KX_CODE(DISP_E_MEMBERNOTFOUND),
+    KX_CODE(DISP_E_PARAMNOTFOUND), KX_CODE(DISP_E_TYPEMISMATCH), KX_CODE(DISP_E_UNKNOWNNAME),
+    KX_CODE(DISP_E_NONAMEDARGS), KX_CODE(DISP_E_BADVARTYPE), KX_CODE(DISP_E_EXCEPTION),
+    KX_CODE(DISP_E_OVERFLOW), KX_CODE(DISP_E_BADINDEX), KX_CODE(DISP_E_UNKNOWNLCID),
+    KX_CODE(DISP_E_ARRAYISLOCKED), KX_CODE(DISP_E_BADPARAMCOUNT), KX_CODE(DISP_E_PARAMNOTOPTIONAL),
+    KX_CODE(TYPE_E_ELEMENTNOTFOUND), KX_CODE(TYPE_E_LIBNOTREGISTERED),
+    KX_CODE(TYPE_E_CANTLOADLIBRARY),
+    // Storage and object codes declared with the interfaces.
+    {MakeHresult(0x8000000A), "E_PENDING"},
+    {MakeHresult(0x80040003), "OLE_E_ADVISENOTSUPPORTED"},
+    {MakeHresult(0x80040004), "OLE_E_NOCONNECTION"},
+    {MakeHresult(0x80040005), "OLE_E_NOTRUNNING"},
+    {MakeHresult(0x80040064), "DV_E_FORMATETC"},
+    {MakeHresult(0x80040140), "VIEW_E_DRAW"},
+    {MakeHresult(0x80040180), "OLEOBJ_E_NOVERBS"},
+    {MakeHresult(0x80030005), "STG_E_ACCESSDENIED"},
+    {MakeHresult(0x80030008), "STG_E_INSUFFICIENTMEMORY"},
+    {MakeHresult(0x80030009), "STG_E_INVALIDPOINTER"},
+    {MakeHresult(0x80030050), "STG_E_FILEALREADYEXISTS"},
+    {MakeHresult(0x80030057), "STG_E_INVALIDPARAMETER"},
+    {MakeHresult(0x800300FC), "STG_E_INVALIDNAME"},
+    {MakeHresult(0x800288BD), "TYPE_E_BADMODULEKIND"},
+};
+#undef KX_CODE
+
+}  // namespace
+
+const char* HresultName(HRESULT hr) noexcept {
+  for (const auto& n : kNames) {
+    if (n.code == hr) return n.name;
+  }
+  // One buffer per thread, so a caller on another thread never sees its text change.
+  thread_local char buffer[11];
+  std::snprintf(buffer, sizeof buffer, "0x%08X", static_cast<unsigned>(hr));
+  return buffer;
+}
+
+}  // namespace kx::platform
