@@ -45,6 +45,9 @@ struct FailureText {
 /// The table entry of `failure`.
 [[nodiscard]] const FailureText& TextOf(Failure failure) noexcept;
 
+/// Result of a pricing call refused by the call gate (the platform's "call rejected by callee").
+inline constexpr kx::platform::HRESULT RPC_E_CALL_REJECTED = kx::platform::MakeHresult(0x80010001);
+
 inline constexpr std::u16string_view kNoErrorText = u"No Error";
 
 }  // namespace kx::component

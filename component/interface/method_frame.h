@@ -8,9 +8,10 @@
 // property accessors do not pass the gate.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <string>
-#include <thread>
 
 #include "error_table.h"
 #include "object_state.h"
@@ -74,14 +75,31 @@ void RaiseDone(const EventSinkList& sinks, std::int32_t last_method, std::int32_
 /// any other value waits plainly.
 void WaitForWorker(kx::platform::HANDLE thread, kx::platform::SHORT blocking_mode) noexcept;
 
+/// Threads waiting at the call gate for the running call to finish (diagnostics and tests).
+[[nodiscard]] std::size_t CallGateWaitingThreads() noexcept;
+
+// Worker side. A worker starts with BeginWorker, runs its computation through GuardedStep and
+// calls EndComputation before it releases its memory and unlocks its arrays.
+void BeginWorker() noexcept;
+void EndComputation() noexcept;
+/// Records what an exception that ended a computation step means: an abort is already recorded
+/// by Abort; no memory records 6003; anything else 6008. Each writes one trace line to stdout.
+void HandleWorkerException(std::exception_ptr fault) noexcept;
+
+template <typename Step>
+void GuardedStep(Step&& step) noexcept {
+  try {
+    step();
+  } catch (...) {
+    HandleWorkerException(std::current_exception());
+  }
+}
+
 /// How a frame turns its outcome into the method's HRESULT.
 enum class ResultRule {
   kFailOnError,  // scalar Black-Scholes and Bjerksund-Stensland: E_FAIL when ErrorCode != 0
   kResultCode,   // worker families: the recorded ResultCode
 };
-
-/// HRESULT of a call refused by the call gate (the platform's "call rejected by callee").
-inline constexpr kx::platform::HRESULT RPC_E_CALL_REJECTED = kx::platform::MakeHresult(0x80010001);
 
 /// One method call from entry to Done. Construction passes the call gate; check Admitted() and
 /// return Refuse() when it is false. Then run the checks, Compute or RunWorker, and Finish.
@@ -116,6 +134,7 @@ class MethodFrame {
  private:
   ObjectState& object_;
   const char* error_title_;
+  std::uint64_t generation_ = 0;
   bool admitted_ = false;
   bool checks_failed_ = false;
   bool finished_ = false;
