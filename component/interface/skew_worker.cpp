@@ -1,0 +1,78 @@
+#include "skew_worker.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "array_arguments.h"
+
+namespace kx::component {
+
+using namespace kx::platform;
+
+void CheckSkewArrays(MethodFrame& frame, const SkewArrays& arrays) {
+  if (!arrays.exercise_price) frame.Fail(Failure::kMissingInputArray1);
+  if (!arrays.call_value) frame.Fail(Failure::kMissingInputArray2);
+  if (!arrays.volatility_call) frame.Fail(Failure::kMissingInputArray3);
+  const bool puts_wanted = arrays.volatility_put != nullptr;
+  // Without PutValue the put side would have no input at all.
+  if (puts_wanted && !arrays.put_value) frame.Fail(Failure::kMissingInputArray4);
+  CheckSkewInputArray(frame, arrays.exercise_price);
+  CheckSkewInputArray(frame, arrays.call_value);
+  if (puts_wanted) CheckSkewInputArray(frame, arrays.put_value);
+}
+
+void RunSkewWorker(SkewSearch search) noexcept {
+  BeginWorker();
+  const JobRecord& job = CurrentJob();
+  const bool puts_wanted = job.puts_wanted;
+
+  // Only the strikes fix the element count; the value arrays are clipped or padded with 0.0.
+  // Never more than the strike array stores, whatever its dimension counts say.
+  SAFEARRAY* const strike_array = ArrayOf(job.skew.exercise_price);
+  const std::size_t n =
+      std::min<std::size_t>(ElementCount(job.skew.exercise_price), SafeArrayTotalCount(strike_array));
+
+  SafeArrayLockGuard strikes_lock;
+  SafeArrayLockGuard calls_lock;
+  SafeArrayLockGuard puts_lock;
+  HRESULT hr = strikes_lock.Lock(strike_array);
+  if (SUCCEEDED(hr)) hr = calls_lock.Lock(ArrayOf(job.skew.call_value));
+  if (SUCCEEDED(hr) && puts_wanted) hr = puts_lock.Lock(ArrayOf(job.skew.put_value));
+  if (FAILED(hr)) {
+    RecordFailure(Failure::kLockFailed, hr);
+    return;  // the guards unlock what was locked
+  }
+
+  GuardedStep([&] {
+    ResultArray call_array(n, job.base);
+    std::optional<ResultArray> put_array;
+    if (puts_wanted) put_array.emplace(n, job.base);
+    WorkVector strikes(n);
+    WorkVector call_targets(n);
+    WorkVector call_results(n);
+    std::optional<WorkVector> put_targets;
+    std::optional<WorkVector> put_results;
+    if (puts_wanted) {
+      put_targets.emplace(n);
+      put_results.emplace(n);
+    }
+    CopyDoubles(strikes_lock.get(), strikes.span());
+    CopyDoubles(calls_lock.get(), call_targets.span());
+    if (puts_wanted) CopyDoubles(puts_lock.get(), put_targets->span());
+
+    search(job, strikes.span(), call_targets.span(),
+           puts_wanted ? put_targets->span() : std::span<const double>(), call_results.span(),
+           puts_wanted ? put_results->span() : std::span<double>());
+
+    call_array.HandOver(job.skew.volatility_call, call_results.span());
+    if (puts_wanted) put_array->HandOver(job.skew.volatility_put, put_results->span());
+  });
+  EndComputation();
+
+  for (SafeArrayLockGuard* lock : {&strikes_lock, &calls_lock, &puts_lock}) {
+    const HRESULT unlocked = lock->Unlock();
+    if (FAILED(unlocked)) RecordFailure(Failure::kUnlockFailed, unlocked);
+  }
+}
+
+}  // namespace kx::component
