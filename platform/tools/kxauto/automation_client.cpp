@@ -1,0 +1,457 @@
+#include "automation_client.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <optional>
+
+#include "kx/platform/activation.h"
+#include "kx/platform/errorinfo.h"
+#include "kx/platform/interfaces.h"
+#include "variant_json.h"
+
+namespace kx::kxauto {
+
+using namespace kx::platform;
+using json = nlohmann::ordered_json;
+
+namespace {
+
+[[noreturn]] void Refuse(const std::string& why) { throw RequestError{why}; }
+
+bool SameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// The member name and parameter names of `id` in `info`; empty when the info has none.
+std::vector<std::string> NamesOf(ITypeInfo* info, MEMBERID id, UINT max_names) {
+  std::vector<std::string> names;
+  if (!info) return names;
+  std::vector<BSTR> raw(max_names, nullptr);
+  UINT count = 0;
+  if (SUCCEEDED(info->GetNames(id, raw.data(), max_names, &count))) {
+    for (UINT i = 0; i < count; ++i) names.push_back(BstrToUtf8(raw[i]));
+  }
+  for (BSTR b : raw) SysFreeString(b);
+  return names;
+}
+
+VARTYPE DeclaredType(const TYPEDESC& t) {
+  if (t.vt == VT_PTR && t.lptdesc) return static_cast<VARTYPE>(t.lptdesc->vt | VT_BYREF);
+  return t.vt;
+}
+
+}  // namespace
+
+// Receives the events of the object's default source interface and keeps them as JSON.
+class EventSink final : public IDispatch {
+ public:
+  EventSink(const IID& source, ComPtr<ITypeInfo> info) : source_(source), info_(std::move(info)) {}
+
+  HRESULT QueryInterface(REFIID riid, void** object) override {
+    if (!object) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == source_) {
+      return ReturnInterface(static_cast<IDispatch*>(this), object);
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return ++references_; }
+  ULONG Release() override {
+    const ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT GetTypeInfoCount(UINT* count) override {
+    if (count) *count = 0;
+    return S_OK;
+  }
+  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+    if (info) *info = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
+                 EXCEPINFO*, UINT*) override {
+    if (result) VariantInit(result);
+    const UINT count = params ? params->cArgs : 0;
+    const std::vector<std::string> names = NamesOf(info_.get(), member, count + 1);
+    json event = json::object();
+    event["event"] = names.empty() ? "dispid " + std::to_string(member) : names[0];
+    const UINT named = params ? params->cNamedArgs : 0;
+    auto add = [&](UINT position, const VARIANT& value) {
+      const std::string name =
+          position + 1 < names.size() ? names[position + 1] : "arg" + std::to_string(position);
+      event[name] = VariantToJson(value);
+    };
+    // Positional arguments stand in reverse order after the named ones; report declared order.
+    for (UINT k = 0; k + named < count; ++k) add(k, params->rgvarg[count - 1 - k]);
+    for (UINT i = 0; i < named; ++i) {
+      add(static_cast<UINT>(params->rgdispidNamedArgs[i]), params->rgvarg[i]);
+    }
+    events_.push_back(std::move(event));
+    return S_OK;
+  }
+
+  [[nodiscard]] json TakeEvents() {
+    json out = json::array();
+    for (json& e : events_) out.push_back(std::move(e));
+    events_.clear();
+    return out;
+  }
+
+ private:
+  ~EventSink() = default;
+  std::atomic<ULONG> references_{1};
+  IID source_;
+  ComPtr<ITypeInfo> info_;
+  std::vector<json> events_;
+};
+
+struct AutomationClient::Member {
+  HRESULT hr = S_OK;
+  DISPID dispid = DISPID_UNKNOWN;
+  bool described = false;  // type information was found for it
+  INVOKEKIND kind = INVOKE_FUNC;
+  struct Param {
+    std::string name;
+    VARTYPE vt = VT_EMPTY;
+    USHORT flags = PARAMFLAG_FIN;
+  };
+  std::vector<Param> params;  // declared order, retval included
+};
+
+AutomationClient::AutomationClient() = default;
+
+AutomationClient::~AutomationClient() { Release(); }
+
+void AutomationClient::Release() noexcept {
+  if (point_ && cookie_) (void)point_->Unadvise(cookie_);
+  cookie_ = 0;
+  point_.Reset();
+  type_info_.Reset();
+  object_.Reset();
+  if (sink_) sink_->Release();
+  sink_ = nullptr;
+}
+
+HRESULT AutomationClient::Create(const std::string& class_text, std::string* why) {
+  Release();
+  const std::u16string text = Utf8ToUtf16(class_text);
+  CLSID clsid;
+  HRESULT hr = CLSIDFromString(text.c_str(), &clsid);
+  if (FAILED(hr)) {
+    *why = "'" + class_text + "' is neither a registered ProgID nor a {CLSID}";
+    return hr;
+  }
+  hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, object_.put_void());
+  if (FAILED(hr)) {
+    *why = "cannot create " + class_text + " (" + FormatGuid(clsid) + ")";
+    return hr;
+  }
+  UINT count = 0;
+  if (SUCCEEDED(object_->GetTypeInfoCount(&count)) && count > 0) {
+    (void)object_->GetTypeInfo(0, LOCALE_USER_DEFAULT, type_info_.put());
+  }
+
+  // The default source interface, from the class's type information.
+  IID source{};
+  bool have_source = false;
+  ComPtr<ITypeInfo> source_info;
+  if (auto info2 = object_.As<IProvideClassInfo2>()) {
+    have_source = SUCCEEDED(info2->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source));
+  }
+  if (auto provide = object_.As<IProvideClassInfo>()) {
+    ComPtr<ITypeInfo> coclass;
+    if (SUCCEEDED(provide->GetClassInfo(coclass.put())) && coclass) {
+      for (UINT i = 0;; ++i) {
+        INT flags = 0;
+        if (FAILED(coclass->GetImplTypeFlags(i, &flags))) break;
+        if ((flags & (IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE)) !=
+            (IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE)) {
+          continue;
+        }
+        HREFTYPE ref = 0;
+        ComPtr<ITypeInfo> candidate;
+        if (FAILED(coclass->GetRefTypeOfImplType(i, &ref)) ||
+            FAILED(coclass->GetRefTypeInfo(ref, candidate.put()))) {
+          break;
+        }
+        TYPEATTR* attr = nullptr;
+        if (SUCCEEDED(candidate->GetTypeAttr(&attr)) && attr) {
+          if (!have_source) source = attr->guid;
+          if (attr->guid == source) {
+            have_source = true;
+            source_info = candidate;
+          }
+          candidate->ReleaseTypeAttr(attr);
+        }
+        break;
+      }
+    }
+  }
+  if (have_source) {
+    if (auto container = object_.As<IConnectionPointContainer>()) {
+      if (SUCCEEDED(container->FindConnectionPoint(source, point_.put())) && point_) {
+        sink_ = new EventSink(source, source_info);
+        if (FAILED(point_->Advise(sink_, &cookie_))) {
+          cookie_ = 0;
+          point_.Reset();
+        }
+      }
+    }
+  }
+  return S_OK;
+}
+
+AutomationClient::Member AutomationClient::FindMember(const std::string& name, bool put) {
+  Member m;
+  std::u16string wide = Utf8ToUtf16(name);
+  LPOLESTR names[1] = {wide.data()};
+  m.hr = object_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &m.dispid);
+  if (FAILED(m.hr) || !type_info_) return m;
+  TYPEATTR* attr = nullptr;
+  if (FAILED(type_info_->GetTypeAttr(&attr)) || !attr) return m;
+  const WORD functions = attr->cFuncs;
+  type_info_->ReleaseTypeAttr(attr);
+  // A method, else the property get (or the put when one is asked for).
+  int best = -1;
+  for (UINT i = 0; i < functions; ++i) {
+    FUNCDESC* f = nullptr;
+    if (FAILED(type_info_->GetFuncDesc(i, &f)) || !f) continue;
+    const bool same = f->memid == m.dispid;
+    int rank = -1;
+    if (same && put && f->invkind == INVOKE_PROPERTYPUT) rank = 2;
+    if (same && !put && f->invkind == INVOKE_FUNC) rank = 2;
+    if (same && !put && f->invkind == INVOKE_PROPERTYGET) rank = 1;
+    if (rank > best) {
+      best = rank;
+      m.described = true;
+      m.kind = f->invkind;
+      m.params.clear();
+      const std::vector<std::string> param_names =
+          NamesOf(type_info_.get(), f->memid, static_cast<UINT>(f->cParams) + 1);
+      for (SHORT p = 0; p < f->cParams; ++p) {
+        Member::Param param;
+        param.name = static_cast<std::size_t>(p) + 1 < param_names.size()
+                         ? param_names[p + 1]
+                         : "arg" + std::to_string(p);
+        param.vt = DeclaredType(f->lprgelemdescParam[p].tdesc);
+        param.flags = f->lprgelemdescParam[p].paramdesc.wParamFlags;
+        m.params.push_back(std::move(param));
+      }
+    }
+    type_info_->ReleaseFuncDesc(f);
+  }
+  return m;
+}
+
+json AutomationClient::Call(const json& request) {
+  if (!object_) Refuse("no object");
+  if (!request.is_object()) Refuse("a call is a JSON object such as {\"member\": \"Name\", \"args\": [...]}");
+  if (!request.contains("member") || !request["member"].is_string()) {
+    Refuse("the call has no \"member\" text");
+  }
+  for (const auto& [key, value] : request.items()) {
+    if (key != "member" && key != "args" && key != "put") Refuse("unknown key \"" + key + "\"");
+  }
+  const std::string name = request["member"].get<std::string>();
+  const bool put = request.contains("put");
+  const json no_args = json::array();
+  const json& args = request.contains("args") ? request["args"] : no_args;
+  if (!args.is_array() && !args.is_object()) Refuse("\"args\" must be a list or an object");
+  if (put && !args.empty()) Refuse("a property put takes its value in \"put\" only");
+
+  json result = {{"member", name}};
+  const Member m = FindMember(name, put);
+  if (FAILED(m.hr)) {
+    result["hresult"] = m.hr;
+    result["hresult_name"] = HresultName(m.hr);
+    result["outputs"] = json::object();
+    result["events"] = json::array();
+    result["error"] = {{"source", nullptr}, {"description", "no member named " + name}};
+    return result;
+  }
+  if (put && m.described && m.kind != INVOKE_PROPERTYPUT) Refuse(name + " is not a settable property");
+
+  // Values the call passes, declared order; nullopt = omitted.
+  const std::size_t n = m.params.size();
+  std::vector<std::optional<json>> given(n);
+  std::optional<std::size_t> retval;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (m.params[i].flags & PARAMFLAG_FRETVAL) retval = i;
+  }
+  auto takes_value = [&](std::size_t i) {
+    const USHORT f = m.params[i].flags;
+    return !(f & PARAMFLAG_FRETVAL) && ((f & PARAMFLAG_FIN) || !(f & PARAMFLAG_FOUT));
+  };
+  std::vector<json> untyped;  // positional values of a member without type information
+  if (put) {
+    if (m.described && n >= 1) given[0] = request["put"];
+    else untyped.push_back(request["put"]);
+  } else if (args.is_array()) {
+    if (!m.described) {
+      for (const json& a : args) untyped.push_back(a);
+    } else {
+      std::size_t next = 0;
+      for (const json& a : args) {
+        while (next < n && !takes_value(next)) ++next;
+        if (next >= n) Refuse("too many arguments for " + name);
+        given[next++] = a;
+      }
+    }
+  } else {
+    if (!m.described) Refuse(name + " has no type information: pass its arguments as a list");
+    for (const auto& [key, value] : args.items()) {
+      std::size_t i = 0;
+      while (i < n && !SameName(m.params[i].name, key)) ++i;
+      if (i >= n) Refuse(name + " has no parameter named " + key);
+      if (!takes_value(i)) Refuse(key + " is an output of " + name + ", not an argument");
+      given[i] = value;
+    }
+  }
+
+  // Storage for values passed by reference; never reallocated once pointers are taken.
+  std::vector<Variant> storage(n + untyped.size());
+  std::vector<VARIANT> declared_order;
+  std::vector<std::size_t> param_of_arg;  // declared index of each passed argument
+  auto omitted = [] {
+    VARIANT v;
+    v.vt = VT_ERROR;
+    v.scode = DISP_E_PARAMNOTFOUND;
+    return v;
+  };
+  try {
+    if (!m.described) {
+      for (std::size_t i = 0; i < untyped.size(); ++i) {
+        if (untyped[i].is_null()) {
+          declared_order.push_back(omitted());
+        } else {
+          JsonToVariant(untyped[i], VT_VARIANT, &storage[i]);
+          declared_order.push_back(storage[i]);
+        }
+        param_of_arg.push_back(i);
+      }
+    } else {
+      // Pass up to the last parameter that has a value or needs storage for an output.
+      std::size_t count = 0;
+      for (std::size_t i = 0; i < n; ++i) {
+        if (retval == i) continue;
+        // Required outputs get storage; an optional one left out stays omitted.
+        const bool output = (m.params[i].flags & PARAMFLAG_FOUT) != 0 &&
+                            !(m.params[i].flags & PARAMFLAG_FOPT);
+        if ((given[i] && !given[i]->is_null()) || (output && !given[i])) count = i + 1;
+      }
+      for (std::size_t i = 0; i < count; ++i) {
+        const Member::Param& p = m.params[i];
+        const bool by_ref = (p.vt & VT_BYREF) != 0;
+        const auto base = static_cast<VARTYPE>(p.vt & ~VT_BYREF);
+        const bool output = (p.flags & PARAMFLAG_FOUT) != 0;
+        param_of_arg.push_back(i);
+        if (given[i] && given[i]->is_null()) {
+          declared_order.push_back(omitted());
+          continue;
+        }
+        if (!given[i] && (!output || (p.flags & PARAMFLAG_FOPT))) {
+          declared_order.push_back(omitted());
+          continue;
+        }
+        Variant& s = storage[i];
+        if (given[i]) {
+          JsonToVariant(*given[i], base, &s);
+          if (by_ref && base != VT_VARIANT) {
+            const HRESULT hr = VariantChangeType(&s, &s, 0, base);
+            if (FAILED(hr)) Refuse("argument " + p.name + " cannot be a value of its declared type");
+          }
+        } else if (base == VT_BSTR) {
+          s.vt = VT_BSTR;
+          s.bstrVal = nullptr;
+        } else if (base != VT_VARIANT) {
+          Variant zero(0.0);
+          if (FAILED(VariantChangeType(&s, &zero, 0, base))) Refuse("cannot hold an output of " + p.name);
+        }
+        if (!by_ref) {
+          declared_order.push_back(s);
+          continue;
+        }
+        VARIANT ref;
+        ref.vt = p.vt;
+        ref.byref = base == VT_VARIANT ? static_cast<void*>(static_cast<VARIANT*>(&s))
+                                       : static_cast<void*>(&s.llVal);
+        declared_order.push_back(ref);
+      }
+    }
+  } catch (const ConversionError& e) {
+    Refuse(e.message);
+  }
+
+  std::vector<VARIANT> reversed(declared_order.rbegin(), declared_order.rend());
+  DISPID named_put = DISPID_PROPERTYPUT;
+  DISPPARAMS params{.rgvarg = reversed.data(), .rgdispidNamedArgs = put ? &named_put : nullptr,
+                    .cArgs = static_cast<UINT>(reversed.size()), .cNamedArgs = put ? 1u : 0u};
+  WORD flags = DISPATCH_METHOD;
+  if (put) flags = DISPATCH_PROPERTYPUT;
+  else if (!m.described) flags = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
+  else if (m.kind == INVOKE_PROPERTYGET) flags = DISPATCH_PROPERTYGET;
+
+  Variant returned;
+  EXCEPINFO excep;
+  UINT arg_err = 0;
+  const HRESULT hr = object_->Invoke(m.dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
+                                     put ? nullptr : &returned, &excep, &arg_err);
+
+  HRESULT member_hr = hr;
+  json error = nullptr;
+  if (hr == DISP_E_EXCEPTION) {
+    if (excep.pfnDeferredFillIn) (void)excep.pfnDeferredFillIn(&excep);
+    if (excep.scode != 0) member_hr = excep.scode;
+    error = {{"source", excep.bstrSource ? json(BstrToUtf8(excep.bstrSource)) : json(nullptr)},
+             {"description",
+              excep.bstrDescription ? json(BstrToUtf8(excep.bstrDescription)) : json(nullptr)}};
+    SysFreeString(excep.bstrSource);
+    SysFreeString(excep.bstrDescription);
+    SysFreeString(excep.bstrHelpFile);
+  }
+  ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.put()) == S_OK && info && error.is_null()) {
+    Bstr source, description;
+    (void)info->GetSource(source.put());
+    (void)info->GetDescription(description.put());
+    error = {{"source", source.get() ? json(source.Utf8()) : json(nullptr)},
+             {"description", description.get() ? json(description.Utf8()) : json(nullptr)}};
+  }
+
+  result["hresult"] = member_hr;
+  result["hresult_name"] = HresultName(member_hr);
+  if (hr != member_hr) {
+    result["dispatch_hresult"] = hr;
+    result["dispatch_hresult_name"] = HresultName(hr);
+  }
+  if ((hr == DISP_E_TYPEMISMATCH || hr == DISP_E_OVERFLOW || hr == DISP_E_PARAMNOTFOUND) &&
+      arg_err < param_of_arg.size()) {
+    const std::size_t declared = param_of_arg[param_of_arg.size() - 1 - arg_err];
+    result["argument"] = m.described ? m.params[declared].name : "arg" + std::to_string(declared);
+  }
+  json outputs = json::object();
+  if (m.described) {
+    for (std::size_t i = 0; i < param_of_arg.size(); ++i) {
+      const std::size_t p = param_of_arg[i];
+      if ((m.params[p].flags & PARAMFLAG_FOUT) && declared_order[i].vt != VT_ERROR) {
+        outputs[m.params[p].name] = VariantToJson(declared_order[i]);
+      }
+    }
+  }
+  json returned_value = VariantToJson(returned);
+  if (retval) outputs[m.params[*retval].name] = returned_value;
+  result["outputs"] = std::move(outputs);
+  if (retval || returned.vt != VT_EMPTY) result["retval"] = std::move(returned_value);
+  result["events"] = sink_ ? sink_->TakeEvents() : json::array();
+  result["error"] = std::move(error);
+  return result;
+}
+
+}  // namespace kx::kxauto

@@ -1,0 +1,270 @@
+#include "variant_json.h"
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "kx/platform/safearray.h"
+
+namespace kx::kxauto {
+
+using namespace kx::platform;
+using json = nlohmann::ordered_json;
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& why) { throw ConversionError{why}; }
+
+bool IsSpecialDouble(const json& v, double* out) {
+  if (!v.is_string()) return false;
+  const std::string& s = v.get_ref<const std::string&>();
+  if (s == "nan") *out = std::numeric_limits<double>::quiet_NaN();
+  else if (s == "inf") *out = std::numeric_limits<double>::infinity();
+  else if (s == "-inf") *out = -std::numeric_limits<double>::infinity();
+  else return false;
+  return true;
+}
+
+bool IsNumberLike(const json& v) {
+  double ignored;
+  return v.is_number() || IsSpecialDouble(v, &ignored);
+}
+
+double ToDouble(const json& v) {
+  double d = 0;
+  if (IsSpecialDouble(v, &d)) return d;
+  if (!v.is_number()) Fail("expected a number, found " + v.dump());
+  return v.get<double>();
+}
+
+// The natural value of a JSON scalar.
+void NaturalScalar(const json& v, VARIANT* out) {
+  double special;
+  if (v.is_boolean()) {
+    out->vt = VT_BOOL;
+    out->boolVal = v.get<bool>() ? VARIANT_TRUE : VARIANT_FALSE;
+  } else if (v.is_number_integer() && v.get<std::int64_t>() >= INT32_MIN &&
+             v.get<std::int64_t>() <= INT32_MAX) {
+    out->vt = VT_I4;
+    out->lVal = static_cast<LONG>(v.get<std::int64_t>());
+  } else if (v.is_number() || IsSpecialDouble(v, &special)) {
+    out->vt = VT_R8;
+    out->dblVal = ToDouble(v);
+  } else if (v.is_string()) {
+    out->vt = VT_BSTR;
+    out->bstrVal = SysAllocStringUtf8(v.get_ref<const std::string&>());
+    if (!out->bstrVal) Fail("out of memory");
+  } else {
+    Fail("cannot pass " + v.dump() + " as a single value");
+  }
+}
+
+SAFEARRAY* MakeArray(const json& spec) {
+  const json* values = &spec;
+  LONG lower = 0;
+  if (spec.is_object()) {
+    if (!spec.contains("values") || !spec["values"].is_array()) {
+      Fail("an array object needs \"values\": [...]");
+    }
+    values = &spec["values"];
+    if (spec.contains("lower_bound")) {
+      if (!spec["lower_bound"].is_number_integer()) Fail("\"lower_bound\" must be an integer");
+      lower = static_cast<LONG>(spec["lower_bound"].get<std::int64_t>());
+    }
+  }
+  const bool two_d = !values->empty() && (*values)[0].is_array();
+  const ULONG rows = static_cast<ULONG>(values->size());
+  ULONG cols = 0;
+  bool numbers = true;
+  if (two_d) {
+    cols = static_cast<ULONG>((*values)[0].size());
+    for (const json& row : *values) {
+      if (!row.is_array() || row.size() != cols) Fail("the rows of a 2-D array must be lists of one length");
+      for (const json& x : row) numbers = numbers && IsNumberLike(x);
+    }
+  } else {
+    for (const json& x : *values) {
+      if (x.is_array()) Fail("mixed lists and values in one array");
+      numbers = numbers && IsNumberLike(x);
+    }
+  }
+  const VARTYPE element = numbers ? VT_R8 : VT_VARIANT;
+  SAFEARRAYBOUND bounds[2] = {{rows, lower}, {cols, lower}};
+  SAFEARRAY* array = SafeArrayCreate(element, two_d ? 2 : 1, bounds);
+  if (!array) Fail("cannot create an array of that size");
+  auto put = [&](LONG* index, const json& x) {
+    HRESULT hr;
+    if (numbers) {
+      const double d = ToDouble(x);
+      hr = SafeArrayPutElement(array, index, &d);
+    } else {
+      Variant v;
+      try {
+        JsonToVariant(x, VT_VARIANT, &v);
+      } catch (...) {
+        (void)SafeArrayDestroy(array);
+        throw;
+      }
+      hr = SafeArrayPutElement(array, index, &v);
+    }
+    if (FAILED(hr)) {
+      (void)SafeArrayDestroy(array);
+      Fail("cannot fill the array");
+    }
+  };
+  for (ULONG r = 0; r < rows; ++r) {
+    if (two_d) {
+      for (ULONG c = 0; c < cols; ++c) {
+        LONG index[2] = {lower + static_cast<LONG>(r), lower + static_cast<LONG>(c)};
+        put(index, (*values)[r][c]);
+      }
+    } else {
+      LONG index[1] = {lower + static_cast<LONG>(r)};
+      put(index, (*values)[r]);
+    }
+  }
+  return array;
+}
+
+json ArrayToJson(SAFEARRAY* array) {
+  if (!array) return nullptr;
+  VARTYPE element = VT_EMPTY;
+  if (FAILED(SafeArrayGetVartype(array, &element))) return nullptr;
+  const UINT dims = SafeArrayGetDim(array);
+  if (dims < 1 || dims > 2) return "<array of " + std::to_string(dims) + " dimensions>";
+  LONG lower[2] = {0, 0}, upper[2] = {-1, -1};
+  for (UINT d = 0; d < dims; ++d) {
+    if (FAILED(SafeArrayGetLBound(array, d + 1, &lower[d])) ||
+        FAILED(SafeArrayGetUBound(array, d + 1, &upper[d]))) {
+      return nullptr;
+    }
+  }
+  auto element_at = [&](LONG* index) -> json {
+    Variant v;
+    switch (element) {
+      case VT_R8: {
+        double d = 0;
+        (void)SafeArrayGetElement(array, index, &d);
+        return DoubleToJson(d);
+      }
+      case VT_I4: {
+        LONG l = 0;
+        (void)SafeArrayGetElement(array, index, &l);
+        return l;
+      }
+      case VT_I2: {
+        SHORT s = 0;
+        (void)SafeArrayGetElement(array, index, &s);
+        return s;
+      }
+      case VT_BSTR: {
+        BSTR b = nullptr;
+        (void)SafeArrayGetElement(array, index, &b);
+        Bstr owned = Bstr::Attach(b);
+        return owned.Utf8();
+      }
+      case VT_VARIANT:
+        (void)SafeArrayGetElement(array, index, &v);
+        return VariantToJson(v);
+      default:
+        return nullptr;
+    }
+  };
+  json out = json::array();
+  for (LONG r = lower[0]; r <= upper[0]; ++r) {
+    if (dims == 1) {
+      LONG index[1] = {r};
+      out.push_back(element_at(index));
+    } else {
+      json row = json::array();
+      for (LONG c = lower[1]; c <= upper[1]; ++c) {
+        LONG index[2] = {r, c};
+        row.push_back(element_at(index));
+      }
+      out.push_back(std::move(row));
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+json DoubleToJson(double value) {
+  if (std::isnan(value)) return "nan";
+  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+  return value;
+}
+
+void JsonToVariant(const json& value, VARTYPE declared, VARIANT* out) {
+  VariantInit(out);
+  const bool is_array_spec =
+      value.is_array() || (value.is_object() && value.contains("values"));
+  if (is_array_spec) {
+    out->parray = MakeArray(value);
+    VARTYPE element = VT_EMPTY;
+    (void)SafeArrayGetVartype(out->parray, &element);
+    out->vt = static_cast<VARTYPE>(VT_ARRAY | element);
+    return;
+  }
+  if (value.is_object()) Fail("unexpected object " + value.dump());
+  if (value.is_null()) Fail("null is not a value");
+  switch (declared) {
+    case VT_R8:
+    case VT_R4:
+      if (IsNumberLike(value)) {
+        out->vt = VT_R8;
+        out->dblVal = ToDouble(value);
+        if (declared == VT_R4) {
+          out->vt = VT_R4;
+          out->fltVal = static_cast<float>(out->dblVal);
+        }
+        return;
+      }
+      break;
+    default:
+      break;
+  }
+  // Other declared types are coerced by the object's dispatch, which reports a mismatch with the
+  // argument's position.
+  NaturalScalar(value, out);
+}
+
+json VariantToJson(const VARIANT& value) {
+  const VARTYPE vt = value.vt;
+  if (vt & VT_BYREF) {
+    if (!value.byref) return nullptr;
+    const VARTYPE base = vt & static_cast<VARTYPE>(~VT_BYREF);
+    if (base == VT_VARIANT) return VariantToJson(*value.pvarVal);
+    if (base & VT_ARRAY) return ArrayToJson(*value.pparray);
+    switch (base) {
+      case VT_R8: return DoubleToJson(*value.pdblVal);
+      case VT_R4: return DoubleToJson(*value.pfltVal);
+      case VT_I4: return *value.plVal;
+      case VT_I2: return *value.piVal;
+      case VT_BOOL: return *value.pboolVal != VARIANT_FALSE;
+      case VT_BSTR: return BstrToUtf8(*value.pbstrVal);
+      default: return "<by-reference value of type " + std::to_string(base) + ">";
+    }
+  }
+  if (vt & VT_ARRAY) return ArrayToJson(value.parray);
+  switch (vt) {
+    case VT_EMPTY:
+    case VT_NULL: return nullptr;
+    case VT_R8: return DoubleToJson(value.dblVal);
+    case VT_R4: return DoubleToJson(value.fltVal);
+    case VT_I4: case VT_INT: return value.lVal;
+    case VT_I2: return value.iVal;
+    case VT_UI1: return value.bVal;
+    case VT_UI2: return value.uiVal;
+    case VT_UI4: case VT_UINT: return value.ulVal;
+    case VT_I8: return value.llVal;
+    case VT_BOOL: return value.boolVal != VARIANT_FALSE;
+    case VT_BSTR: return BstrToUtf8(value.bstrVal);
+    case VT_ERROR: return json{{"scode", value.scode}, {"scode_name", HresultName(value.scode)}};
+    case VT_DISPATCH:
+    case VT_UNKNOWN: return "<object>";
+    default: return "<value of type " + std::to_string(vt) + ">";
+  }
+}
+
+}  // namespace kx::kxauto
