@@ -412,7 +412,6 @@ std::string_view NameOf(const char* name) { return name ? std::string_view(name)
 LSTATUS MissingKey(const Location& loc) { return loc.from_handle ? ERROR_KEY_DELETED : ERROR_FILE_NOT_FOUND; }
 
 bool CanWrite(REGSAM sam) { return (sam & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) != 0; }
-bool CanRead(REGSAM sam) { return (sam & (KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS)) != 0; }
 
 LSTATUS SetValueIn(Key* key, std::string_view name, DWORD type, std::string text, DWORD number) {
   Value& v = key->values[Fold(name)];

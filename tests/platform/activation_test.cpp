@@ -166,7 +166,9 @@ TEST(ActivationErrors, EachFailureHasItsOwnCode) {
     void* object = reinterpret_cast<void*>(1);
     EXPECT_EQ(CoCreateInstance(kClsidTestProbe, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object), c.create);
     EXPECT_EQ(object, nullptr);
-    if (c.inproc_server) ASSERT_EQ(RegDeleteTree(HKEY_CLASSES_ROOT, "CLSID"), ERROR_SUCCESS);
+    if (c.inproc_server) {
+      ASSERT_EQ(RegDeleteTree(HKEY_CLASSES_ROOT, "CLSID"), ERROR_SUCCESS);
+    }
   }
 
   CLSID clsid{};

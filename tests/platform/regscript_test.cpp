@@ -219,7 +219,9 @@ TEST(TypeLibRegistration, RegisterQueryAndUnregister) {
     SCOPED_TRACE(l.lcid);
     std::string path;
     EXPECT_EQ(QueryPathOfRegTypeLib(lib.libid, 1, 10, l.lcid, &path), l.hr);
-    if (l.hr == S_OK) EXPECT_EQ(path, lib.module_path);
+    if (l.hr == S_OK) {
+      EXPECT_EQ(path, lib.module_path);
+    }
   }
   TypeLibRegistration neutral = lib;
   neutral.lcid = 0;

@@ -66,6 +66,7 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all, 
 // queued when the call starts count, unlike the platform's "new since last looked" rule: a
 // caller that dispatches until PeekMessage is empty sees no difference, and one that leaves a
 // message queued never sleeps with it unseen.
+// wait_all TRUE (all objects and input together) is not offered: WAIT_FAILED, ERROR_NOT_SUPPORTED.
 // On the thread that installed a MessagePumpHook, the host's event loop runs while waiting.
 DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD milliseconds,
                                 DWORD wake_mask) noexcept;
