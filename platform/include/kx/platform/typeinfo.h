@@ -78,7 +78,7 @@ inline constexpr HRESULT TYPE_E_BADMODULEKIND = MakeHresult(0x800288BD);
 using MemberCall = HRESULT (*)(void* object, VARIANT* args);
 
 struct ParamDescription {
-  std::u16string name;
+  std::u16string name{};
   VARTYPE vt = VT_EMPTY;            // declared type; VT_BYREF marks a pointer parameter
   USHORT flags = PARAMFLAG_FIN;     // PARAMFLAG_*
 };
@@ -86,20 +86,20 @@ struct ParamDescription {
 struct MemberDescription {
   DISPID dispid = DISPID_UNKNOWN;
   INVOKEKIND kind = INVOKE_FUNC;
-  std::u16string name;
-  std::u16string help;
+  std::u16string name{};
+  std::u16string help{};
   WORD func_flags = 0;                     // FUNCFLAG_*
-  std::vector<ParamDescription> params;    // declared order, the retval one last
+  std::vector<ParamDescription> params{};    // declared order, the retval one last
   MemberCall call = nullptr;               // null for described-only members (event interfaces)
 };
 
 struct InterfaceDescription {
-  std::u16string name;
+  std::u16string name{};
   IID iid{};
-  std::u16string help;
+  std::u16string help{};
   TYPEKIND kind = TKIND_DISPATCH;  // a dual interface is TKIND_DISPATCH with TYPEFLAG_FDUAL
   WORD type_flags = 0;             // TYPEFLAG_*
-  std::vector<MemberDescription> members;  // vtable order (get before put)
+  std::vector<MemberDescription> members{};  // vtable order (get before put)
 
   // The member with this DISPID and kind, or null.
   [[nodiscard]] const MemberDescription* Find(DISPID dispid, INVOKEKIND kind) const noexcept;
@@ -111,23 +111,23 @@ struct ImplementedInterface {
 };
 
 struct CoclassDescription {
-  std::u16string name;
+  std::u16string name{};
   CLSID clsid{};
-  std::u16string help;
+  std::u16string help{};
   WORD type_flags = TYPEFLAG_FCANCREATE;
-  std::vector<ImplementedInterface> interfaces;  // each described by the library
+  std::vector<ImplementedInterface> interfaces{};  // each described by the library
 };
 
 struct LibraryDescription {
-  std::u16string name;
+  std::u16string name{};
   GUID libid{};
   WORD major_version = 1;
   WORD minor_version = 0;
   LCID lcid = 0;
-  std::u16string help;
+  std::u16string help{};
   WORD lib_flags = 0;  // LIBFLAG_*
-  std::vector<InterfaceDescription> interfaces;
-  std::vector<CoclassDescription> coclasses;
+  std::vector<InterfaceDescription> interfaces{};
+  std::vector<CoclassDescription> coclasses{};
 };
 
 // ---------------------------------------------------------------------------------------------
