@@ -92,8 +92,15 @@ TEST(RunCalculation, BlackScholesCallsEachMemberInOrder) {
 }
 
 TEST(RunCalculation, BinomialMakesOneCallWithIntegersByValue) {
-  struct Case { std::u16string steps; LONG style; LONG passed_steps; };
-  const Case cases[] = {{u"50", 0, 50}, {u"2.5", 1, 2}, {u"3.5", 0, 4}, {u"0", 1, 0},
+  struct Case {
+    std::u16string steps;
+    LONG style;
+    LONG passed_steps;
+  };
+  const Case cases[] = {{u"50", 0, 50},
+                        {u"2.5", 1, 2},
+                        {u"3.5", 0, 4},
+                        {u"0", 1, 0},
                         {u"5001", 0, 5001}};  // the control judges the range, not the run
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "steps row " << (&c - cases));
@@ -108,12 +115,12 @@ TEST(RunCalculation, BinomialMakesOneCallWithIntegersByValue) {
     ASSERT_EQ(call.args.size(), 22u);
     EXPECT_FALSE(call.wants_result);
     ExpectRefs(call, 0, {100, 100, 0.05, 1.0, 0.2, 0.0});
-    ExpectInt(call, 6, 1);  // ModelType: dividend yield
+    ExpectInt(call, 6, 1);       // ModelType: dividend yield
     ExpectRefs(call, 7, {0.0});  // foreign rate
     ExpectInt(call, 8, c.passed_steps);
     ExpectInt(call, 9, c.style);
     ExpectRefs(call, 10, {0, 0, 0, 0, 0, 0, 0});  // outputs start at 0
-    ExpectInt(call, 17, 1);  // DoVega
+    ExpectInt(call, 17, 1);                       // DoVega
     ExpectRefs(call, 18, {0});
     ExpectInt(call, 19, 1);  // DoRho
     ExpectRefs(call, 20, {0, 0});
@@ -170,8 +177,13 @@ TEST(RunCalculation, ImpliedVolatilitiesOmitMaxIter) {
 }
 
 TEST(RunCalculation, AsksOnlyForPositiveMarketPrices) {
-  struct Case { std::u16string call, put; std::vector<DISPID> tail; };
-  const Case cases[] = {{u"", u"3", {16, 18}}, {u"4", u"", {16, 17}}, {u"-1", u"0", {16}},
+  struct Case {
+    std::u16string call, put;
+    std::vector<DISPID> tail;
+  };
+  const Case cases[] = {{u"", u"3", {16, 18}},
+                        {u"4", u"", {16, 17}},
+                        {u"-1", u"0", {16}},
                         {u"abc", u"0.01", {16, 18}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "row " << (&c - cases));
@@ -189,7 +201,11 @@ TEST(RunCalculation, AsksOnlyForPositiveMarketPrices) {
 }
 
 TEST(RunCalculation, ConvertsUnits) {
-  struct Case { std::u16string rate, vol, dividend; int days; double r, sigma, q, t; };
+  struct Case {
+    std::u16string rate, vol, dividend;
+    int days;
+    double r, sigma, q, t;
+  };
   const Case cases[] = {
       {u"5", u"20", u"0.03", 730, 0.05, 0.2, 0.03, 2.0},
       {u"2.5", u"35", u"3", 1, 0.025, 0.35, 3.0, 1.0 / 365},  // the dividend is not scaled
@@ -211,7 +227,10 @@ TEST(RunCalculation, ConvertsUnits) {
 
 // Inputs the run screens itself: no pricing call, and every result shows 0.
 TEST(RunCalculation, NonPositiveInputsGiveZerosWithoutPricing) {
-  struct Case { const char* what; void (*change)(CalcInputs&); };
+  struct Case {
+    const char* what;
+    void (*change)(CalcInputs&);
+  };
   const Case cases[] = {
       {"expiry today", [](CalcInputs& in) { in.expiry = kToday; }},
       {"expiry past", [](CalcInputs& in) { in.expiry = kToday - days{3}; }},
@@ -232,10 +251,10 @@ TEST(RunCalculation, NonPositiveInputsGiveZerosWithoutPricing) {
       const auto results = RunCalculation(in, kToday, fake);
       ASSERT_TRUE(results.has_value());
       EXPECT_EQ(Members(fake), (std::vector<DISPID>{1}));
-      for (double v : {results->call_price, results->put_price, results->call_delta,
-                       results->put_delta, results->call_theta, results->put_theta,
-                       results->call_rho, results->put_rho, results->gamma, results->vega,
-                       results->call_iv, results->put_iv}) {
+      for (double v :
+           {results->call_price, results->put_price, results->call_delta, results->put_delta,
+            results->call_theta, results->put_theta, results->call_rho, results->put_rho,
+            results->gamma, results->vega, results->call_iv, results->put_iv}) {
         EXPECT_EQ(v, 0);
       }
     }
@@ -243,7 +262,11 @@ TEST(RunCalculation, NonPositiveInputsGiveZerosWithoutPricing) {
 }
 
 TEST(RunCalculation, AFailedCallEndsTheRunWithAbort) {
-  struct Case { PricingMethod method; DISPID failing; HRESULT hr; };
+  struct Case {
+    PricingMethod method;
+    DISPID failing;
+    HRESULT hr;
+  };
   const Case cases[] = {
       {PricingMethod::kBlackScholes, 1, E_FAIL},
       {PricingMethod::kBlackScholes, 10, E_FAIL},
@@ -279,7 +302,10 @@ TEST(RunCalculation, ASuccessCodeOtherThanOkIsNoFailure) {
 }
 
 TEST(RunCalculation, AFailedConversionEndsTheRunWithAbort) {
-  struct Case { const char* what; void (*change)(CalcInputs&); };
+  struct Case {
+    const char* what;
+    void (*change)(CalcInputs&);
+  };
   const Case cases[] = {
       {"steps 40000", [](CalcInputs& in) { in.steps = u"40000"; }},
       {"steps 32767.5", [](CalcInputs& in) { in.steps = u"32767.5"; }},

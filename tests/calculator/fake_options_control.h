@@ -27,10 +27,17 @@ struct RecordedCall {
 // Where a member writes its outputs: indexes in call order of the by-reference outputs.
 [[nodiscard]] inline std::vector<std::size_t> OutputPositions(DISPID member) {
   switch (member) {
-    case dispid::kBSDelta: case dispid::kBSTheta: case dispid::kBSRho: return {6, 7};
-    case dispid::kBSGamma: case dispid::kBSVega: return {6};
-    case dispid::kBinPriceGreeks: return {10, 11, 12, 13, 14, 15, 16, 18, 20, 21};
-    default: return {};
+    case dispid::kBSDelta:
+    case dispid::kBSTheta:
+    case dispid::kBSRho:
+      return {6, 7};
+    case dispid::kBSGamma:
+    case dispid::kBSVega:
+      return {6};
+    case dispid::kBinPriceGreeks:
+      return {10, 11, 12, 13, 14, 15, 16, 18, 20, 21};
+    default:
+      return {};
   }
 }
 
@@ -59,7 +66,10 @@ class FakeOptionsControl final : public OptionsControl {
     RecordedCall call{member, flags, {}, result != nullptr};
     for (auto it = args_reversed.rbegin(); it != args_reversed.rend(); ++it) {
       RecordedArg arg{it->vt};
-      if (it->vt == (VT_BYREF | VT_R8)) { arg.ref = it->pdblVal; arg.value = *it->pdblVal; }
+      if (it->vt == (VT_BYREF | VT_R8)) {
+        arg.ref = it->pdblVal;
+        arg.value = *it->pdblVal;
+      }
       if (it->vt == VT_I4) arg.int_value = it->lVal;
       call.args.push_back(arg);
     }

@@ -10,7 +10,8 @@ TEST(FilterNumericKey, PassesOnlyBackspaceSignPointDigitsAndColon) {
   for (char32_t c = 0; c <= 0xFFFF; ++c) {
     const auto key = static_cast<char16_t>(c);
     const bool expected = passing.find(key) != std::u16string_view::npos;
-    ASSERT_EQ(FilterNumericKey(key), expected ? key : char16_t{0}) << "key code " << static_cast<unsigned>(c);
+    ASSERT_EQ(FilterNumericKey(key), expected ? key : char16_t{0})
+        << "key code " << static_cast<unsigned>(c);
   }
 }
 

@@ -1,10 +1,10 @@
 #include "kx/calculator/numeric_text.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <limits>
 #include <string>
-
-#include <gtest/gtest.h>
 
 namespace kx::calculator {
 namespace {
@@ -12,18 +12,44 @@ namespace {
 using namespace std::chrono;
 
 TEST(NumericValue, ReadsTheLongestLeadingNumber) {
-  struct Case { std::u16string_view text; double value; };
+  struct Case {
+    std::u16string_view text;
+    double value;
+  };
   const Case cases[] = {
-      {u"", 0},          {u"   ", 0},        {u"100", 100},       {u"12.5", 12.5},
-      {u"-3", -3},       {u"+4", 4},         {u".25", 0.25},      {u"5.", 5},
-      {u"-.5", -0.5},    {u".", 0},          {u"-", 0},           {u"-.", 0},
-      {u"--5", 0},       {u"abc", 0},        {u"7abc", 7},        {u"12:30", 12},
-      {u"1-2", 1},       {u"1.2.3", 1.2},    {u"1,5", 1},         {u"0.03", 0.03},
+      {u"", 0},
+      {u"   ", 0},
+      {u"100", 100},
+      {u"12.5", 12.5},
+      {u"-3", -3},
+      {u"+4", 4},
+      {u".25", 0.25},
+      {u"5.", 5},
+      {u"-.5", -0.5},
+      {u".", 0},
+      {u"-", 0},
+      {u"-.", 0},
+      {u"--5", 0},
+      {u"abc", 0},
+      {u"7abc", 7},
+      {u"12:30", 12},
+      {u"1-2", 1},
+      {u"1.2.3", 1.2},
+      {u"1,5", 1},
+      {u"0.03", 0.03},
       // Blanks are skipped wherever they stand, as the forms runtime reads numbers.
-      {u" 1 00 ", 100},  {u"\t7\r\n", 7},    {u"- 2 . 5", -2.5},
-      {u"1e3", 1000},    {u"1E-2", 0.01},    {u"2e+1", 20},       {u"2e", 2},
-      {u"2e-", 2},       {u"2ex", 2},        {u"0e999", 0},       {u"1e-400", 0},
-      {u"\u0663", 0},    // a non-Latin digit is not a digit here
+      {u" 1 00 ", 100},
+      {u"\t7\r\n", 7},
+      {u"- 2 . 5", -2.5},
+      {u"1e3", 1000},
+      {u"1E-2", 0.01},
+      {u"2e+1", 20},
+      {u"2e", 2},
+      {u"2e-", 2},
+      {u"2ex", 2},
+      {u"0e999", 0},
+      {u"1e-400", 0},
+      {u"\u0663", 0},  // a non-Latin digit is not a digit here
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "text #" << (&c - cases));
@@ -42,11 +68,14 @@ TEST(NumericValue, TooLargeForADoubleIsAnError) {
 }
 
 TEST(CalendarDays, CountsDateBoundaries) {
-  struct Case { sys_days now, expiry; int days; };
+  struct Case {
+    sys_days now, expiry;
+    int days;
+  };
   const Case cases[] = {
       {sys_days{2024y / 5 / 17}, sys_days{2024y / 5 / 17}, 0},
       {sys_days{2024y / 5 / 17}, sys_days{2025y / 5 / 17}, 365},
-      {sys_days{2024y / 2 / 28}, sys_days{2024y / 3 / 1}, 2},   // leap day between
+      {sys_days{2024y / 2 / 28}, sys_days{2024y / 3 / 1}, 2},  // leap day between
       {sys_days{2023y / 12 / 31}, sys_days{2024y / 1 / 1}, 1},
       {sys_days{2024y / 5 / 17}, sys_days{2024y / 5 / 10}, -7},  // a past expiry
   };
@@ -57,11 +86,14 @@ TEST(CalendarDays, CountsDateBoundaries) {
 }
 
 TEST(RoundToInt16, RoundsTiesToEvenWithinSixteenBits) {
-  struct Case { double value; int rounded; };
+  struct Case {
+    double value;
+    int rounded;
+  };
   const Case cases[] = {
-      {50, 50},          {0.4, 0},          {0.5, 0},         {1.5, 2},
-      {2.5, 2},          {3.5, 4},          {-2.5, -2},       {-3.5, -4},
-      {32767, 32767},    {32767.4, 32767},  {-32768, -32768}, {-32768.5, -32768},
+      {50, 50},       {0.4, 0},         {0.5, 0},         {1.5, 2},
+      {2.5, 2},       {3.5, 4},         {-2.5, -2},       {-3.5, -4},
+      {32767, 32767}, {32767.4, 32767}, {-32768, -32768}, {-32768.5, -32768},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "value " << c.value);

@@ -1,15 +1,18 @@
 #include "kx/calculator/picture.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <limits>
-
-#include <gtest/gtest.h>
 
 namespace kx::calculator {
 namespace {
 
 TEST(FormatPicture, WritesFourDecimalsForPrices) {
-  struct Case { double value; const char* text; };
+  struct Case {
+    double value;
+    const char* text;
+  };
   const Case cases[] = {
       {0, "0.0000"},
       {10.4505756193, "10.4506"},
@@ -33,10 +36,14 @@ TEST(FormatPicture, WritesFourDecimalsForPrices) {
 }
 
 TEST(FormatPicture, WritesTwoDecimalsForVolatilities) {
-  struct Case { double value; const char* text; };
+  struct Case {
+    double value;
+    const char* text;
+  };
   const Case cases[] = {
-      {0, "0.00"}, {0.2000000328, "0.20"}, {0.125, "0.13"}, {0.005, "0.01"},
-      {2.675, "2.68"},  // 2.67499999... in binary; 15 significant digits first
+      {0, "0.00"},          {0.2000000328, "0.20"}, {0.125, "0.13"},
+      {0.005, "0.01"},      {2.675, "2.68"},  // 2.67499999... in binary; 15 significant digits
+                                              // first
       {99.99999, "100.00"},
   };
   for (const auto& c : cases) {

@@ -1,5 +1,7 @@
 // The real window, driven on Qt's offscreen platform: with a recording control for the glue,
 // and with the component itself (registered in a temporary registry) for whole runs.
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -12,14 +14,14 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <functional>
-
-#include <gtest/gtest.h>
 
 #include "fake_options_control.h"
 #include "frm_option_price.h"
@@ -31,6 +33,9 @@
 #include "kx/platform/messages.h"
 #include "kx/platform/threads.h"
 #include "qt_host.h"
+
+// Failure messages show texts, not code units.
+void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace kx::calculator {
 namespace {
@@ -95,7 +100,14 @@ void EnterReferenceOption(QWidget& form) {
 
 void Click(QWidget& form, const char* name) {
   QWidget* widget = Find<QWidget>(form, name);
-  QTest::mouseClick(widget, Qt::LeftButton, {}, widget->rect().center());
+  QPoint at = widget->rect().center();
+  if (auto* radio =
+          qobject_cast<QRadioButton*>(widget)) {  // only its indicator and text take clicks
+    QStyleOptionButton option;
+    option.initFrom(radio);
+    at = radio->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &option, radio).center();
+  }
+  QTest::mouseClick(widget, Qt::LeftButton, {}, at);
 }
 
 class WindowTest : public ::testing::Test {
@@ -112,7 +124,8 @@ class WindowTest : public ::testing::Test {
 
   std::vector<DISPID> Members() const {
     std::vector<DISPID> members;
-    if (!*destroyed_) for (const auto& call : fake_->calls) members.push_back(call.member);
+    if (!*destroyed_)
+      for (const auto& call : fake_->calls) members.push_back(call.member);
     return members;
   }
 
@@ -207,7 +220,11 @@ TEST_F(WindowTest, CalculateShowsEachResultInItsField) {
   Type(*form_, "txtPutPrice", "5");
   Click(*form_, "cmbCalc");
   EXPECT_EQ(Members(), (std::vector<DISPID>{1, 10, 11, 12, 13, 14, 15, 16, 17, 18}));
-  struct Field { const char* name; double value; std::string_view picture; };
+  struct Field {
+    const char* name;
+    double value;
+    std::string_view picture;
+  };
   const Field fields[] = {
       {"lblCallPrice", FakeOutput(10, kRetval), kPricePicture},
       {"lblPutPrice", FakeOutput(11, kRetval), kPricePicture},
@@ -232,7 +249,8 @@ TEST_F(WindowTest, CalculateShowsEachResultInItsField) {
   Click(*form_, "cmbCalc");
   ASSERT_EQ(Members(), (std::vector<DISPID>{1, 43, 49, 50}));
   EXPECT_EQ(fake_->calls[1].args[9].int_value, 1);
-  EXPECT_EQ(Text(*form_, "lblCallPrice").toStdString(), FormatPicture(FakeOutput(43, 10), kPricePicture));
+  EXPECT_EQ(Text(*form_, "lblCallPrice").toStdString(),
+            FormatPicture(FakeOutput(43, 10), kPricePicture));
 }
 
 TEST_F(WindowTest, AFailedRunLeavesTheFieldsAsTheyWere) {
@@ -306,7 +324,8 @@ TEST_F(WindowTest, AboutBoxGivesTheVersion) {
   });
   Click(*form_, "lblAbout");
   EXPECT_EQ(title, "Option Pricing Calculator");
-  EXPECT_TRUE(text.endsWith("\r\n\r\nProduct Version 1.0.0")) << text.toStdString();
+  EXPECT_TRUE(text.endsWith("\n\nProduct Version 1.0.0")) << text.toStdString();
+  EXPECT_FALSE(text.contains('\r'));
   EXPECT_TRUE(text.contains("Qt"));
 }
 
@@ -333,12 +352,18 @@ TEST_F(WindowTest, BannerOpensTheMakersPage) {
 TEST(QtMessagePump, RunsQtEventsWhileTheThreadWaits) {
   HANDLE release = CreateEvent(nullptr, TRUE, FALSE, nullptr);
   ASSERT_NE(release, nullptr);
-  HANDLE thread = CreateThread(nullptr, 0, [](void* event) -> DWORD {
-    return WaitForSingleObject(static_cast<HANDLE>(event), INFINITE);
-  }, release, 0, nullptr);
+  HANDLE thread = CreateThread(
+      nullptr, 0,
+      [](void* event) -> DWORD {
+        return WaitForSingleObject(static_cast<HANDLE>(event), INFINITE);
+      },
+      release, 0, nullptr);
   ASSERT_NE(thread, nullptr);
   bool timer_ran = false;
-  QTimer::singleShot(0, [&] { timer_ran = true; SetEvent(release); });
+  QTimer::singleShot(0, [&] {
+    timer_ran = true;
+    SetEvent(release);
+  });
   // Safety bound only: without the pump the wait would never end.
   const DWORD result = MsgWaitForMultipleObjects(1, &thread, FALSE, 60000, QS_ALLINPUT);
   EXPECT_EQ(result, WAIT_OBJECT_0);
@@ -399,7 +424,10 @@ TEST(QtDialogBackend, DeliversTimerClickAndButtonToTheProcedure) {
   QString static_text;
   std::function<void()> drive = [&] {
     shown = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-    if (shown == nullptr || g_dialog_log.ticks < 2) { QTimer::singleShot(5, drive); return; }
+    if (shown == nullptr || g_dialog_log.ticks < 2) {
+      QTimer::singleShot(5, drive);
+      return;
+    }
     for (auto* label : shown->findChildren<QLabel*>()) static_text += label->text();
     QTest::mouseClick(shown, Qt::LeftButton, {}, QPoint(5, 6));
     for (auto* button : shown->findChildren<QPushButton*>()) {
@@ -442,7 +470,8 @@ class ComponentRunTest : public ::testing::Test {
     registered_ = regsvr.waitForFinished(60000) && regsvr.exitStatus() == QProcess::NormalExit &&
                   regsvr.exitCode() == 0;
     if (!registered_) {
-      registration_output_ = (regsvr.readAllStandardOutput() + regsvr.readAllStandardError()).toStdString();
+      registration_output_ =
+          (regsvr.readAllStandardOutput() + regsvr.readAllStandardError()).toStdString();
     }
   }
 
@@ -478,11 +507,16 @@ class ComponentRunTest : public ::testing::Test {
 TEST_F(ComponentRunTest, BlackScholesRun) {
   EnterReferenceOption(*form_);
   Click(*form_, "cmbCalc");
-  ExpectFields({{"lblCallPrice", "10.4506"}, {"lblPutPrice", "5.5735"},
-                {"lblDeltaCall", "0.6368"},  {"lblDeltaPut", "-0.3632"},
-                {"lblGamma", "0.0188"},      {"lblVega", "37.5240"},
-                {"lblRhoCall", "53.2325"},   {"lblRhoPut", "-41.8905"},
-                {"lblIV", "0.00"},           {"lblIVPut", "0.00"}});
+  ExpectFields({{"lblCallPrice", "10.4506"},
+                {"lblPutPrice", "5.5735"},
+                {"lblDeltaCall", "0.6368"},
+                {"lblDeltaPut", "-0.3632"},
+                {"lblGamma", "0.0188"},
+                {"lblVega", "37.5240"},
+                {"lblRhoCall", "53.2325"},
+                {"lblRhoPut", "-41.8905"},
+                {"lblIV", "0.00"},
+                {"lblIVPut", "0.00"}});
 }
 
 TEST_F(ComponentRunTest, ImpliedVolatilitiesAreShownAsFractions) {
@@ -499,12 +533,18 @@ TEST_F(ComponentRunTest, AmericanBinomialRun) {
   Type(*form_, "txtSteps", "100");
   Type(*form_, "txtPutPrice", "6.082354");
   Click(*form_, "cmbCalc");
-  ExpectFields({{"lblCallPrice", "10.4306"}, {"lblPutPrice", "6.0824"},
-                {"lblDeltaCall", "0.6365"},  {"lblDeltaPut", "-0.4116"},
-                {"lblThetaCall", "-6.4453"}, {"lblThetaPut", "-2.2626"},
-                {"lblGamma", "0.0189"},      {"lblVega", "37.4397"},
-                {"lblRhoCall", "53.3877"},   {"lblRhoPut", "-29.9576"},
-                {"lblIV", "0.00"},           {"lblIVPut", "0.20"}});
+  ExpectFields({{"lblCallPrice", "10.4306"},
+                {"lblPutPrice", "6.0824"},
+                {"lblDeltaCall", "0.6365"},
+                {"lblDeltaPut", "-0.4116"},
+                {"lblThetaCall", "-6.4453"},
+                {"lblThetaPut", "-2.2626"},
+                {"lblGamma", "0.0189"},
+                {"lblVega", "37.4397"},
+                {"lblRhoCall", "53.3877"},
+                {"lblRhoPut", "-29.9576"},
+                {"lblIV", "0.00"},
+                {"lblIVPut", "0.20"}});
 }
 
 TEST_F(ComponentRunTest, PastExpiryShowsZeros) {

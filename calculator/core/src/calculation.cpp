@@ -16,7 +16,8 @@ constexpr LONG kWanted = 1;              // DoVega, DoRho
 [[nodiscard]] HRESULT Call(OptionsControl& ctl, DISPID member, ArgList& args,
                            double* retval = nullptr) {
   Variant value;
-  const HRESULT hr = ctl.Invoke(member, DISPATCH_METHOD, args.Reversed(), retval ? &value : nullptr);
+  const HRESULT hr =
+      ctl.Invoke(member, DISPATCH_METHOD, args.Reversed(), retval ? &value : nullptr);
   if (FAILED(hr) || retval == nullptr) return hr;
   if (value.vt != VT_R8) {
     const HRESULT coerced = VariantChangeType(&value, &value, 0, VT_R8);
@@ -66,11 +67,14 @@ constexpr LONG kWanted = 1;              // DoVega, DoRho
     ArgList a1, a2, a3, a4, a5, a6, a7;
     if (FAILED(Call(ctl, dispid::kBSCallPrice, market(a1), &out.call_price))) return false;
     if (FAILED(Call(ctl, dispid::kBSPutPrice, market(a2), &out.put_price))) return false;
-    if (FAILED(Call(ctl, dispid::kBSDelta, market(a3).Ref(out.call_delta).Ref(out.put_delta)))) return false;
-    if (FAILED(Call(ctl, dispid::kBSTheta, market(a4).Ref(out.call_theta).Ref(out.put_theta)))) return false;
+    if (FAILED(Call(ctl, dispid::kBSDelta, market(a3).Ref(out.call_delta).Ref(out.put_delta))))
+      return false;
+    if (FAILED(Call(ctl, dispid::kBSTheta, market(a4).Ref(out.call_theta).Ref(out.put_theta))))
+      return false;
     if (FAILED(Call(ctl, dispid::kBSGamma, market(a5).Ref(out.gamma)))) return false;
     if (FAILED(Call(ctl, dispid::kBSVega, market(a6).Ref(out.vega)))) return false;
-    if (FAILED(Call(ctl, dispid::kBSRho, market(a7).Ref(out.call_rho).Ref(out.put_rho)))) return false;
+    if (FAILED(Call(ctl, dispid::kBSRho, market(a7).Ref(out.call_rho).Ref(out.put_rho))))
+      return false;
   } else {
     ArgList a;
     market(a).Int(kModelDividendYield).Ref(foreign_rate).Int(steps).Int(style);
@@ -88,14 +92,12 @@ constexpr LONG kWanted = 1;              // DoVega, DoRho
     a.Ref(target);
     return Call(ctl, binomial ? bin : bs, a, &iv);
   };
-  if (call_target > 0 &&
-      FAILED(implied(call_target, dispid::kBSImpliedVolatility, dispid::kBinImpliedVolatility,
-                     out.call_iv))) {
+  if (call_target > 0 && FAILED(implied(call_target, dispid::kBSImpliedVolatility,
+                                        dispid::kBinImpliedVolatility, out.call_iv))) {
     return false;
   }
-  if (put_target > 0 &&
-      FAILED(implied(put_target, dispid::kBSImpliedVolatilityPut,
-                     dispid::kBinImpliedVolatilityPut, out.put_iv))) {
+  if (put_target > 0 && FAILED(implied(put_target, dispid::kBSImpliedVolatilityPut,
+                                       dispid::kBinImpliedVolatilityPut, out.put_iv))) {
     return false;
   }
   return true;

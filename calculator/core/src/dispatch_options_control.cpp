@@ -29,8 +29,8 @@ HRESULT DispatchOptionsControl::Invoke(DISPID member, WORD flags,
 
 HRESULT CreateOptionsControl(std::unique_ptr<OptionsControl>& out, const CLSID& clsid) {
   ComPtr<IDispatch> dispatch;
-  const HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                                      dispatch.put_void());
+  const HRESULT hr =
+      CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, dispatch.put_void());
   if (FAILED(hr)) return hr;
   if (!dispatch) return E_NOINTERFACE;
   out = std::make_unique<DispatchOptionsControl>(std::move(dispatch));

@@ -1,9 +1,10 @@
 #include "kx/calculator/numeric_text.h"
 
+#include <locale.h>
+
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
-#include <locale.h>
 #include <string>
 
 namespace kx::calculator {
@@ -19,10 +20,17 @@ class Reader {
  public:
   explicit Reader(std::u16string_view text) noexcept : text_(text) { Skip(); }
   [[nodiscard]] char16_t Peek() const noexcept { return pos_ < text_.size() ? text_[pos_] : 0; }
-  char16_t Take() noexcept { char16_t c = Peek(); ++pos_; Skip(); return c; }
+  char16_t Take() noexcept {
+    char16_t c = Peek();
+    ++pos_;
+    Skip();
+    return c;
+  }
 
  private:
-  void Skip() noexcept { while (pos_ < text_.size() && IsBlank(text_[pos_])) ++pos_; }
+  void Skip() noexcept {
+    while (pos_ < text_.size() && IsBlank(text_[pos_])) ++pos_;
+  }
   std::u16string_view text_;
   std::size_t pos_ = 0;
 };
@@ -40,10 +48,16 @@ std::optional<double> NumericValue(std::u16string_view text) {
   std::string number;
   if (in.Peek() == u'-' || in.Peek() == u'+') number += static_cast<char>(in.Take());
   bool has_digits = false;
-  while (IsDigit(in.Peek())) { number += static_cast<char>(in.Take()); has_digits = true; }
+  while (IsDigit(in.Peek())) {
+    number += static_cast<char>(in.Take());
+    has_digits = true;
+  }
   if (in.Peek() == u'.') {
     number += static_cast<char>(in.Take());
-    while (IsDigit(in.Peek())) { number += static_cast<char>(in.Take()); has_digits = true; }
+    while (IsDigit(in.Peek())) {
+      number += static_cast<char>(in.Take());
+      has_digits = true;
+    }
   }
   if (!has_digits) return 0.0;
   if (in.Peek() == u'e' || in.Peek() == u'E') {
@@ -51,7 +65,10 @@ std::optional<double> NumericValue(std::u16string_view text) {
     std::string exponent(1, static_cast<char>(in.Take()));
     if (in.Peek() == u'-' || in.Peek() == u'+') exponent += static_cast<char>(in.Take());
     bool exponent_digits = false;
-    while (IsDigit(in.Peek())) { exponent += static_cast<char>(in.Take()); exponent_digits = true; }
+    while (IsDigit(in.Peek())) {
+      exponent += static_cast<char>(in.Take());
+      exponent_digits = true;
+    }
     if (exponent_digits) number += exponent;
   }
   const double value = strtod_l(number.c_str(), nullptr, CLocale());

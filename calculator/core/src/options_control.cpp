@@ -39,7 +39,9 @@ HRESULT ControlSite::Invoke(DISPID member, WORD flags, std::span<VARIANTARG> arg
   struct Depth {
     ControlSite& site;
     explicit Depth(ControlSite& s) : site(s) { ++site.depth_; }
-    ~Depth() { if (--site.depth_ == 0 && site.released_) site.control_.reset(); }
+    ~Depth() {
+      if (--site.depth_ == 0 && site.released_) site.control_.reset();
+    }
   } depth(*this);
   return control_->Invoke(member, flags, args_reversed, result);
 }

@@ -18,7 +18,8 @@ struct PictureShape {
 PictureShape ParsePicture(std::string_view picture) noexcept {
   const auto point = picture.find('.');
   const auto integer_part = picture.substr(0, point);
-  const auto fraction = point == std::string_view::npos ? std::string_view{} : picture.substr(point + 1);
+  const auto fraction =
+      point == std::string_view::npos ? std::string_view{} : picture.substr(point + 1);
   return {static_cast<std::size_t>(std::count(integer_part.begin(), integer_part.end(), '0')),
           static_cast<std::size_t>(std::count(fraction.begin(), fraction.end(), '0'))};
 }
@@ -27,7 +28,10 @@ PictureShape ParsePicture(std::string_view picture) noexcept {
 void Increment(std::string& digits) {
   auto it = digits.rbegin();
   for (; it != digits.rend() && *it == '9'; ++it) *it = '0';
-  if (it == digits.rend()) digits.insert(digits.begin(), '1'); else ++*it;
+  if (it == digits.rend())
+    digits.insert(digits.begin(), '1');
+  else
+    ++*it;
 }
 
 }  // namespace
@@ -44,7 +48,8 @@ std::string FormatPicture(double value, std::string_view picture) {
   const std::string_view sci(buffer, static_cast<std::size_t>(written.ptr - buffer));
   const auto e = sci.find('e');
   std::string digits;
-  for (char c : sci.substr(0, e)) if (c != '.') digits += c;
+  for (char c : sci.substr(0, e))
+    if (c != '.') digits += c;
   int exponent = 0;
   const auto exponent_text = sci.substr(e + 1 + (sci[e + 1] == '+' ? 1 : 0));
   std::from_chars(exponent_text.data(), exponent_text.data() + exponent_text.size(), exponent);

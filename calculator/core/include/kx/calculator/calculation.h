@@ -13,17 +13,17 @@ enum class PricingMethod { kBlackScholes = 0, kBinomial = 1 };  // the optMethod
 
 // What the window holds when Calculate is pressed, as typed.
 struct CalcInputs {
-  std::u16string stock_price;     // txtStockPrice
-  std::u16string exercise_price;  // txtExercisePrice
-  std::u16string interest_rate;   // txtInterestRate, in percent
-  std::u16string volatility;      // txtVolatility, in percent
-  std::u16string dividend;        // txtDividend, a decimal fraction (0.03 is 3 %)
-  std::u16string steps;           // txtSteps
-  std::u16string call_price;      // txtCallPrice, the call's market price
-  std::u16string put_price;       // txtPutPrice, the put's market price
+  std::u16string stock_price;      // txtStockPrice
+  std::u16string exercise_price;   // txtExercisePrice
+  std::u16string interest_rate;    // txtInterestRate, in percent
+  std::u16string volatility;       // txtVolatility, in percent
+  std::u16string dividend;         // txtDividend, a decimal fraction (0.03 is 3 %)
+  std::u16string steps;            // txtSteps
+  std::u16string call_price;       // txtCallPrice, the call's market price
+  std::u16string put_price;        // txtPutPrice, the put's market price
   std::chrono::sys_days expiry{};  // the date of dtExpiryDate; its time of day plays no part
   PricingMethod method = PricingMethod::kBlackScholes;
-  LONG style = 0;                 // cmbEurAm index: 0 American, 1 European
+  LONG style = 0;  // cmbEurAm index: 0 American, 1 European
 };
 
 // Every result starts at 0 in every run. Implied volatilities are decimal fractions.

@@ -5,8 +5,8 @@
 
 namespace kx::calculator {
 
-inline constexpr std::string_view kPricePicture = "#0.0000";      // prices and Greeks
-inline constexpr std::string_view kVolatilityPicture = "#0.00";   // implied volatilities
+inline constexpr std::string_view kPricePicture = "#0.0000";     // prices and Greeks
+inline constexpr std::string_view kVolatilityPicture = "#0.00";  // implied volatilities
 
 // Writes `value` by a picture of the form "#0.0000": at least as many integer digits as the
 // picture has zeros before its ".", exactly as many decimals as zeros after it, no grouping, a
