@@ -459,6 +459,14 @@ TEST(QtDialogBackend, CloseRequestGoesToTheProcedure) {
   EXPECT_EQ(LOWORD(g_dialog_log.command), IDCANCEL);
 }
 
+// Without a registered class the program gets the activation's code and no control.
+TEST(CreateOptionsControl, AnUnregisteredClassGivesNoControl) {
+  constexpr CLSID kUnregistered{0x0BADC0DE, 0x1, 0x2, {3, 4, 5, 6, 7, 8, 9, 10}};
+  std::unique_ptr<OptionsControl> control;
+  EXPECT_EQ(CreateOptionsControl(control, kUnregistered), REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(control, nullptr);
+}
+
 // ---- Whole runs with the component ----
 
 class ComponentRunTest : public ::testing::Test {
