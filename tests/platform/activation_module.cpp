@@ -1,10 +1,8 @@
 // kx_test_probe: a minimal in-process server for the activation tests. Its version-independent
 // ProgID has only CurVer, so activating by it exercises the CurVer hop.
 #include <atomic>
-#include <new>
 
 #include "activation_probe.h"
-#include "kx/platform/interfaces.h"
 #include "kx/platform/module.h"
 
 namespace kx::platform::test_support {
@@ -70,43 +68,10 @@ class Probe final : public ITestProbe {
 
  private:
   ~Probe() { module_lock.Unlock(); }
-  std::atomic<ULONG> refs_{1};
+  std::atomic<ULONG> refs_{0};  // ClassFactory takes the first reference
 };
 
-class Factory final : public IClassFactory {
- public:
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *object = static_cast<IClassFactory*>(this);
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return 2; }  // static object: lives as long as the module
-  ULONG Release() override { return 1; }
-  HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    auto* probe = new (std::nothrow) Probe;
-    if (!probe) return E_OUTOFMEMORY;
-    HRESULT hr = probe->QueryInterface(riid, object);
-    probe->Release();
-    return hr;
-  }
-  HRESULT LockServer(BOOL lock) override {
-    if (lock) {
-      module_lock.Lock();
-    } else {
-      module_lock.Unlock();
-    }
-    return S_OK;
-  }
-};
-
-Factory factory;
+ClassFactory<Probe> factory(module_lock);
 
 }  // namespace
 }  // namespace kx::platform::test_support

@@ -5,11 +5,13 @@
 //   KX_MODULE_EXPORT HRESULT DllRegisterServer();
 //   KX_MODULE_EXPORT HRESULT DllUnregisterServer();
 #include <atomic>
+#include <new>
 #include <string>
 #include <string_view>
 
 #include "kx/platform/guid.h"
 #include "kx/platform/hresult.h"
+#include "kx/platform/interfaces.h"
 #include "kx/platform/regscript.h"
 
 #define KX_MODULE_EXPORT extern "C" __attribute__((visibility("default")))
@@ -37,6 +39,58 @@ class ModuleLockCount {
 
  private:
   std::atomic<LONG> count_{0};
+};
+
+// The class factory of one class, kept as a static object of the module (no reference count of
+// its own). T is default-constructible and starts with a reference count of 0; its constructor
+// locks the module's ModuleLockCount and its destructor unlocks it. LockServer counts on the
+// same lock, so DllCanUnloadNow sees both.
+template <typename T>
+class ClassFactory final : public IClassFactory {
+ public:
+  explicit ClassFactory(ModuleLockCount& lock) noexcept : lock_(lock) {}
+
+  HRESULT QueryInterface(REFIID riid, void** object) override {
+    if (!object) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
+      *object = static_cast<IClassFactory*>(this);
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return 2; }
+  ULONG Release() override { return 1; }
+
+  HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
+    if (!object) return E_POINTER;
+    *object = nullptr;
+    if (outer) return CLASS_E_NOAGGREGATION;
+    T* instance = nullptr;
+    try {
+      instance = new T();
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    } catch (...) {
+      return E_FAIL;
+    }
+    instance->AddRef();  // held across QueryInterface, which may fail
+    HRESULT hr = instance->QueryInterface(riid, object);
+    instance->Release();
+    return hr;
+  }
+
+  HRESULT LockServer(BOOL lock) override {
+    if (lock) {
+      lock_.Lock();
+    } else {
+      lock_.Unlock();
+    }
+    return S_OK;
+  }
+
+ private:
+  ModuleLockCount& lock_;
 };
 
 // Full path of the loaded file (module or program) that contains address; empty when unknown.
