@@ -89,6 +89,7 @@ struct Location {
   std::vector<std::string> segments;
   REGSAM sam = KEY_ALL_ACCESS;
   bool from_handle = false;  // an open key that must still exist
+  std::size_t base = 0;      // segments that name the open key itself
 };
 
 LSTATUS SplitPath(std::string_view path, std::vector<std::string>* out) {
@@ -117,6 +118,7 @@ LSTATUS Resolve(HKEY key, std::string_view sub_key, Location* loc) {
     loc->segments = key->segments;
     loc->sam = key->sam;
     loc->from_handle = true;
+    loc->base = key->segments.size();
   }
   return SplitPath(sub_key, &loc->segments);
 }
@@ -503,7 +505,7 @@ LSTATUS RegCreateKeyEx(HKEY key, const char* sub_key, DWORD, const char*, DWORD,
     Location loc;
     if (LSTATUS s = Resolve(key, NameOf(sub_key), &loc); s != ERROR_SUCCESS) return s;
     if (loc.from_handle && !(loc.sam & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
-    std::size_t base = loc.from_handle ? key->segments.size() : 0;
+    const std::size_t base = loc.base;
     bool created = false;
     LSTATUS s = Transact([&](Tree& tree) -> LSTATUS {
       if (loc.from_handle && !Find(tree, loc.root, loc.segments, base)) return ERROR_KEY_DELETED;
@@ -529,7 +531,7 @@ LSTATUS RegOpenKeyEx(HKEY key, const char* sub_key, DWORD, REGSAM sam, PHKEY res
     Location loc;
     if (LSTATUS s = Resolve(key, NameOf(sub_key), &loc); s != ERROR_SUCCESS) return s;
     bool parent_gone = false;
-    std::size_t base = loc.from_handle ? key->segments.size() : 0;
+    const std::size_t base = loc.base;
     LSTATUS s = Read([&](Tree& tree) -> LSTATUS {
       if (loc.from_handle && !Find(tree, loc.root, loc.segments, base)) parent_gone = true;
       return Find(tree, loc) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
@@ -634,7 +636,7 @@ LSTATUS RegDeleteKey(HKEY key, const char* sub_key) noexcept {
     Location loc;
     if (LSTATUS s = Resolve(key, sub_key, &loc); s != ERROR_SUCCESS) return s;
     if (!CanWrite(loc.sam)) return ERROR_ACCESS_DENIED;
-    if (loc.segments.empty() || (loc.from_handle && loc.segments.size() == key->segments.size())) {
+    if (loc.segments.size() == loc.base) {
       return ERROR_INVALID_PARAMETER;  // the key itself: use RegDeleteTree
     }
     return Transact([&](Tree& tree) -> LSTATUS {
@@ -670,7 +672,7 @@ LSTATUS RegDeleteTree(HKEY key, const char* sub_key) noexcept {
     return Transact([&](Tree& tree) -> LSTATUS {
       Key* k = Find(tree, loc);
       if (!k) return MissingKey(loc);
-      bool is_open_key = !sub_key || (loc.from_handle && loc.segments.size() == key->segments.size());
+      bool is_open_key = loc.segments.size() == loc.base;
       if (loc.segments.empty() || is_open_key) {  // empty the key, keep it
         k->keys.clear();
         k->values.clear();
