@@ -63,7 +63,8 @@ class ModuleCall {
       }
       LoadedModule m;
       m.handle = handle;
-      m.get_class_object = reinterpret_cast<DllGetClassObjectFn>(dlsym(handle, kDllGetClassObjectName));
+      m.get_class_object =
+          reinterpret_cast<DllGetClassObjectFn>(dlsym(handle, kDllGetClassObjectName));
       m.can_unload_now = reinterpret_cast<DllCanUnloadNowFn>(dlsym(handle, kDllCanUnloadNowName));
       if (!m.get_class_object) {
         dlclose(handle);
@@ -111,7 +112,9 @@ constexpr int kMaxCurVerHops = 8;
 
 }  // namespace
 
-HRESULT CoInitialize(void* reserved) noexcept { return CoInitializeEx(reserved, COINIT_APARTMENTTHREADED); }
+HRESULT CoInitialize(void* reserved) noexcept {
+  return CoInitializeEx(reserved, COINIT_APARTMENTTHREADED);
+}
 
 HRESULT CoInitializeEx(void*, DWORD coinit) noexcept {
   const DWORD model = coinit & COINIT_APARTMENTTHREADED;
@@ -186,7 +189,8 @@ HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* progid) noexcept {
   *progid = nullptr;
   try {
     std::string text;
-    LSTATUS s = RegGetString(HKEY_CLASSES_ROOT, "CLSID\\" + FormatGuid(clsid) + "\\ProgID", {}, &text);
+    LSTATUS s =
+        RegGetString(HKEY_CLASSES_ROOT, "CLSID\\" + FormatGuid(clsid) + "\\ProgID", {}, &text);
     if (s == ERROR_FILE_NOT_FOUND || s == ERROR_INVALID_DATA) return REGDB_E_CLASSNOTREG;
     if (s != ERROR_SUCCESS) return HresultFromRegistryError(s);
     return AllocTaskString(text, progid);
@@ -217,7 +221,8 @@ int StringFromGUID2(REFGUID guid, LPOLESTR buffer, int capacity) noexcept {
   }
 }
 
-HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void*, REFIID riid, void** object) noexcept {
+HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void*, REFIID riid,
+                         void** object) noexcept {
   if (!object) return E_POINTER;
   *object = nullptr;
   if (!(context & CLSCTX_INPROC_SERVER)) return REGDB_E_CLASSNOTREG;
@@ -232,7 +237,8 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void*, REFIID riid, void
   }
 }
 
-HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** object) noexcept {
+HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid,
+                         void** object) noexcept {
   if (!object) return E_POINTER;
   *object = nullptr;
   if (!(context & CLSCTX_INPROC_SERVER)) return REGDB_E_CLASSNOTREG;

@@ -32,10 +32,13 @@ struct DialogState final : DialogEvents {
     Send(WM_COMMAND, MAKEWPARAM(static_cast<WORD>(control_id), BN_CLICKED), 0);
   }
   void OnLeftButtonDown(POINT where) override {
-    Send(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(static_cast<WORD>(where.x), static_cast<WORD>(where.y)));
+    Send(WM_LBUTTONDOWN, MK_LBUTTON,
+         MAKELPARAM(static_cast<WORD>(where.x), static_cast<WORD>(where.y)));
   }
   // As on the platform, closing asks the procedure (IDCANCEL); only its EndDialog closes.
-  void OnCloseRequest() override { Send(WM_COMMAND, MAKEWPARAM(static_cast<WORD>(IDCANCEL), BN_CLICKED), 0); }
+  void OnCloseRequest() override {
+    Send(WM_COMMAND, MAKEWPARAM(static_cast<WORD>(IDCANCEL), BN_CLICKED), 0);
+  }
 };
 
 }  // namespace internal
@@ -139,14 +142,15 @@ HRESULT RunModalDialog(const DialogTemplate& dialog, HWND owner, DLGPROC proc, L
   }
 }
 
-INT_PTR DialogBoxIndirectParam(const DialogTemplate& dialog, HWND owner, DLGPROC proc, LPARAM init_param) noexcept {
+INT_PTR DialogBoxIndirectParam(const DialogTemplate& dialog, HWND owner, DLGPROC proc,
+                               LPARAM init_param) noexcept {
   INT_PTR result = -1;
   HRESULT hr = RunModalDialog(dialog, owner, proc, init_param, &result);
   if (FAILED(hr)) {
-    SetLastError(hr == DIALOG_E_NOHOST ? ERROR_NOT_SUPPORTED
-                 : hr == RPC_E_WRONG_THREAD ? ERROR_ACCESS_DENIED
+    SetLastError(hr == DIALOG_E_NOHOST                   ? ERROR_NOT_SUPPORTED
+                 : hr == RPC_E_WRONG_THREAD              ? ERROR_ACCESS_DENIED
                  : hr == E_INVALIDARG || hr == E_POINTER ? ERROR_INVALID_PARAMETER
-                                                        : ERROR_INVALID_FUNCTION);
+                                                         : ERROR_INVALID_FUNCTION);
     return -1;
   }
   return result;

@@ -31,9 +31,12 @@ std::uint16_t U16(std::span<const BYTE> b, std::size_t at) {
 }
 std::uint32_t U32(std::span<const BYTE> b, std::size_t at) {
   return static_cast<std::uint32_t>(b[at]) | (static_cast<std::uint32_t>(b[at + 1]) << 8) |
-         (static_cast<std::uint32_t>(b[at + 2]) << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+         (static_cast<std::uint32_t>(b[at + 2]) << 16) |
+         (static_cast<std::uint32_t>(b[at + 3]) << 24);
 }
-std::int32_t I32(std::span<const BYTE> b, std::size_t at) { return static_cast<std::int32_t>(U32(b, at)); }
+std::int32_t I32(std::span<const BYTE> b, std::size_t at) {
+  return static_cast<std::int32_t>(U32(b, at));
+}
 
 constexpr std::size_t kFileHeaderSize = 14;
 constexpr std::uint32_t kInfoHeaderSize = 40;
@@ -46,21 +49,40 @@ bool ValidSurface(const DeviceContext* dc) {
 }
 
 // Copies the part of the source rectangle that lies inside both surfaces.
-void Blit(DeviceContext& dest, int x, int y, int width, int height, const std::uint32_t* src, LONG src_width,
-          LONG src_height, LONG src_stride, int x_src, int y_src) {
+void Blit(DeviceContext& dest, int x, int y, int width, int height, const std::uint32_t* src,
+          LONG src_width, LONG src_height, LONG src_stride, int x_src, int y_src) {
   // Work in 64 bits: positions near the int limits must not wrap.
   long long dx0 = x, dy0 = y, sx0 = x_src, sy0 = y_src, w = width, h = height;
-  if (sx0 < 0) { dx0 -= sx0; w += sx0; sx0 = 0; }
-  if (sy0 < 0) { dy0 -= sy0; h += sy0; sy0 = 0; }
-  if (dx0 < 0) { sx0 -= dx0; w += dx0; dx0 = 0; }
-  if (dy0 < 0) { sy0 -= dy0; h += dy0; dy0 = 0; }
-  w = std::min({w, static_cast<long long>(src_width) - sx0, static_cast<long long>(dest.width) - dx0});
-  h = std::min({h, static_cast<long long>(src_height) - sy0, static_cast<long long>(dest.height) - dy0});
+  if (sx0 < 0) {
+    dx0 -= sx0;
+    w += sx0;
+    sx0 = 0;
+  }
+  if (sy0 < 0) {
+    dy0 -= sy0;
+    h += sy0;
+    sy0 = 0;
+  }
+  if (dx0 < 0) {
+    sx0 -= dx0;
+    w += dx0;
+    dx0 = 0;
+  }
+  if (dy0 < 0) {
+    sy0 -= dy0;
+    h += dy0;
+    dy0 = 0;
+  }
+  w = std::min(
+      {w, static_cast<long long>(src_width) - sx0, static_cast<long long>(dest.width) - dx0});
+  h = std::min(
+      {h, static_cast<long long>(src_height) - sy0, static_cast<long long>(dest.height) - dy0});
   if (w <= 0 || h <= 0) return;
   for (long long row = 0; row < h; ++row) {
     const std::uint32_t* from = src + (sy0 + row) * src_stride + sx0;
     std::uint32_t* to = dest.pixels + (dy0 + row) * dest.stride + dx0;
-    std::memmove(to, from, static_cast<std::size_t>(w) * sizeof(std::uint32_t));  // source may be dest
+    std::memmove(to, from,
+                 static_cast<std::size_t>(w) * sizeof(std::uint32_t));  // source may be dest
   }
 }
 
@@ -79,7 +101,8 @@ PixelSurface::PixelSurface(LONG width, LONG height, std::uint32_t fill) {
 
 std::uint32_t PixelSurface::at(LONG x, LONG y) const noexcept {
   if (x < 0 || y < 0 || x >= dc_.width || y >= dc_.height) return 0;
-  return pixels_[static_cast<std::size_t>(y) * static_cast<std::size_t>(dc_.width) + static_cast<std::size_t>(x)];
+  return pixels_[static_cast<std::size_t>(y) * static_cast<std::size_t>(dc_.width) +
+                 static_cast<std::size_t>(x)];
 }
 
 HRESULT LoadBitmapFromBmp(std::span<const BYTE> file, HBITMAP* bitmap) noexcept {
@@ -90,7 +113,8 @@ HRESULT LoadBitmapFromBmp(std::span<const BYTE> file, HBITMAP* bitmap) noexcept 
   const std::uint64_t pixel_offset = U32(file, 10);
   const std::uint32_t info_size = U32(file, 14);
   // 40 is BITMAPINFOHEADER; 52, 56, 108 and 124 extend it with fields this decoder ignores.
-  if (info_size < kInfoHeaderSize || kFileHeaderSize + static_cast<std::uint64_t>(info_size) > file.size()) {
+  if (info_size < kInfoHeaderSize ||
+      kFileHeaderSize + static_cast<std::uint64_t>(info_size) > file.size()) {
     return E_INVALIDARG;
   }
   const std::int32_t width = I32(file, 18);
@@ -109,13 +133,16 @@ HRESULT LoadBitmapFromBmp(std::span<const BYTE> file, HBITMAP* bitmap) noexcept 
   const std::uint32_t palette_size = colors_used == 0 ? 16 : colors_used;
   if (palette_size > 16) return E_INVALIDARG;
   const std::uint64_t palette_offset = kFileHeaderSize + static_cast<std::uint64_t>(info_size);
-  if (palette_offset + 4ull * palette_size > pixel_offset) return E_INVALIDARG;  // palette overlaps pixels
+  if (palette_offset + 4ull * palette_size > pixel_offset)
+    return E_INVALIDARG;  // palette overlaps pixels
   const std::uint64_t row_bytes = ((static_cast<std::uint64_t>(width) * 4 + 31) / 32) * 4;
-  if (pixel_offset + row_bytes * static_cast<std::uint64_t>(height) > file.size()) return E_INVALIDARG;
+  if (pixel_offset + row_bytes * static_cast<std::uint64_t>(height) > file.size())
+    return E_INVALIDARG;
 
   std::uint32_t palette[16] = {};
   for (std::uint32_t i = 0; i < palette_size; ++i) {
-    const std::size_t at = static_cast<std::size_t>(palette_offset) + 4 * i;  // blue, green, red, unused
+    const std::size_t at =
+        static_cast<std::size_t>(palette_offset) + 4 * i;  // blue, green, red, unused
     palette[i] = 0xFF000000u | (static_cast<std::uint32_t>(file[at + 2]) << 16) |
                  (static_cast<std::uint32_t>(file[at + 1]) << 8) | file[at];
   }
@@ -132,7 +159,8 @@ HRESULT LoadBitmapFromBmp(std::span<const BYTE> file, HBITMAP* bitmap) noexcept 
   }
   for (std::int32_t row = 0; row < height; ++row) {
     const std::int32_t file_row = top_down ? row : height - 1 - row;  // bottom-up unless negative
-    const std::size_t base = static_cast<std::size_t>(pixel_offset + row_bytes * static_cast<std::uint64_t>(file_row));
+    const std::size_t base =
+        static_cast<std::size_t>(pixel_offset + row_bytes * static_cast<std::uint64_t>(file_row));
     for (std::int32_t x = 0; x < width; ++x) {
       const BYTE pair = file[base + static_cast<std::size_t>(x / 2)];
       const unsigned index = (x % 2 == 0) ? (pair >> 4) : (pair & 0x0F);  // high nibble first
@@ -140,8 +168,8 @@ HRESULT LoadBitmapFromBmp(std::span<const BYTE> file, HBITMAP* bitmap) noexcept 
         delete result;
         return E_INVALIDARG;
       }
-      result->pixels[static_cast<std::size_t>(row) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)] =
-          palette[index];
+      result->pixels[static_cast<std::size_t>(row) * static_cast<std::size_t>(width) +
+                     static_cast<std::size_t>(x)] = palette[index];
     }
   }
   try {
@@ -229,7 +257,8 @@ BOOL DeleteDC(HDC memory_dc) noexcept {
   return TRUE;
 }
 
-BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int x_src, int y_src, DWORD rop) noexcept {
+BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int x_src, int y_src,
+            DWORD rop) noexcept {
   if (rop != SRCCOPY) {
     SetLastError(ERROR_NOT_SUPPORTED);
     return FALSE;
@@ -238,7 +267,8 @@ BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int x_src
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  Blit(*dest, x, y, width, height, source->pixels, source->width, source->height, source->stride, x_src, y_src);
+  Blit(*dest, x, y, width, height, source->pixels, source->width, source->height, source->stride,
+       x_src, y_src);
   return TRUE;
 }
 
@@ -249,8 +279,8 @@ BOOL DrawBitmap(HDC dest, int x, int y, HBITMAP bitmap) noexcept {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  Blit(*dest, x, y, bitmap->width, bitmap->height, bitmap->pixels.data(), bitmap->width, bitmap->height,
-       bitmap->width, 0, 0);
+  Blit(*dest, x, y, bitmap->width, bitmap->height, bitmap->pixels.data(), bitmap->width,
+       bitmap->height, bitmap->width, 0, 0);
   return TRUE;
 }
 
@@ -260,7 +290,8 @@ BOOL FillSolidRect(HDC dest, const RECT& rect, std::uint32_t color) noexcept {
     return FALSE;
   }
   const LONG left = std::max<LONG>(rect.left, 0), top = std::max<LONG>(rect.top, 0);
-  const LONG right = std::min(rect.right, dest->width), bottom = std::min(rect.bottom, dest->height);
+  const LONG right = std::min(rect.right, dest->width),
+             bottom = std::min(rect.bottom, dest->height);
   for (LONG y = top; y < bottom; ++y) {
     std::fill(dest->pixels + static_cast<std::ptrdiff_t>(y) * dest->stride + left,
               dest->pixels + static_cast<std::ptrdiff_t>(y) * dest->stride + right, color);

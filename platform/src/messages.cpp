@@ -88,7 +88,8 @@ bool Matches(const MSG& m, HWND window, UINT min_filter, UINT max_filter) {
 }
 
 // Takes (or copies) the first matching message; WM_QUIT only when nothing else matches.
-bool TakeMessage(MessageQueue& queue, MSG* msg, HWND window, UINT min_filter, UINT max_filter, bool remove) {
+bool TakeMessage(MessageQueue& queue, MSG* msg, HWND window, UINT min_filter, UINT max_filter,
+                 bool remove) {
   for (auto it = queue.messages.begin(); it != queue.messages.end(); ++it) {
     if (Matches(*it, window, min_filter, max_filter)) {
       *msg = *it;
@@ -136,7 +137,8 @@ BOOL DestroyWindow(HWND window) noexcept {
   std::shared_ptr<WindowRecord> record = internal::FindWindow(window);
   if (!record) return FailWith(ERROR_INVALID_WINDOW_HANDLE);
   if (record->thread_id != GetCurrentThreadId()) return FailWith(ERROR_ACCESS_DENIED);
-  if (record->destroying || record->dialog) return FailWith(ERROR_INVALID_WINDOW_HANDLE);  // dialogs end by EndDialog
+  if (record->destroying || record->dialog)
+    return FailWith(ERROR_INVALID_WINDOW_HANDLE);  // dialogs end by EndDialog
   record->destroying = true;  // only the owning thread reads or writes this flag
   record->proc(window, WM_DESTROY, 0, 0);
   internal::RemoveWindow(window);
@@ -209,7 +211,8 @@ BOOL PeekMessage(MSG* msg, HWND window, UINT min_filter, UINT max_filter, UINT r
   if (!msg) return FailWith(ERROR_INVALID_PARAMETER);
   std::unique_lock lock(TheCore().mutex);
   MessageQueue& queue = internal::QueueOfCurrentThread(lock);
-  return TakeMessage(queue, msg, window, min_filter, max_filter, (remove & PM_REMOVE) != 0) ? TRUE : FALSE;
+  return TakeMessage(queue, msg, window, min_filter, max_filter, (remove & PM_REMOVE) != 0) ? TRUE
+                                                                                            : FALSE;
 }
 
 BOOL GetMessage(MSG* msg, HWND window, UINT min_filter, UINT max_filter) noexcept {
@@ -230,7 +233,8 @@ BOOL GetMessage(MSG* msg, HWND window, UINT min_filter, UINT max_filter) noexcep
       return false;
     };
     for (;;) {
-      if (PeekMessage(msg, window, min_filter, max_filter, PM_REMOVE)) return msg->message == WM_QUIT ? 0 : 1;
+      if (PeekMessage(msg, window, min_filter, max_filter, PM_REMOVE))
+        return msg->message == WM_QUIT ? 0 : 1;
       internal::WaitCore({}, false, INFINITE, &ready);
     }
   } catch (const std::bad_alloc&) {

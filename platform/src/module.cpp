@@ -18,8 +18,9 @@ std::string ModulePathOf(const void* address) {
 
 namespace {
 
-HRESULT RunServerScript(std::string_view script, std::string_view module_path, const TypeLibRegistration* typelib,
-                        const RegScriptVariables& extra, RegScriptMode mode) {
+HRESULT RunServerScript(std::string_view script, std::string_view module_path,
+                        const TypeLibRegistration* typelib, const RegScriptVariables& extra,
+                        RegScriptMode mode) {
   if (module_path.empty()) return E_INVALIDARG;
   try {
     RegScriptVariables variables = extra;
@@ -42,12 +43,14 @@ HRESULT RunServerScript(std::string_view script, std::string_view module_path, c
 }  // namespace
 
 HRESULT RegisterServerFromScript(std::string_view script, std::string_view module_path,
-                                 const TypeLibRegistration* typelib, const RegScriptVariables& extra) {
+                                 const TypeLibRegistration* typelib,
+                                 const RegScriptVariables& extra) {
   return RunServerScript(script, module_path, typelib, extra, RegScriptMode::kRegister);
 }
 
 HRESULT UnregisterServerFromScript(std::string_view script, std::string_view module_path,
-                                   const TypeLibRegistration* typelib, const RegScriptVariables& extra) {
+                                   const TypeLibRegistration* typelib,
+                                   const RegScriptVariables& extra) {
   return RunServerScript(script, module_path, typelib, extra, RegScriptMode::kUnregister);
 }
 

@@ -41,7 +41,7 @@ constexpr const char* kFileName = "registry.kxr";
 constexpr const char* kLockName = "registry.lock";
 constexpr const char* kMagic = "KXREG";
 constexpr int kFormatVersion = 1;
-constexpr std::size_t kMaxDepth = 512;      // the platform's own nesting limit
+constexpr std::size_t kMaxDepth = 512;       // the platform's own nesting limit
 constexpr std::size_t kMaxNameLength = 255;  // characters of one key name
 constexpr std::size_t kMaxFileSize = std::size_t{256} << 20;
 
@@ -133,7 +133,9 @@ Key* Find(Tree& tree, int root, const std::vector<std::string>& segments, std::s
   return key;
 }
 
-Key* Find(Tree& tree, const Location& loc) { return Find(tree, loc.root, loc.segments, loc.segments.size()); }
+Key* Find(Tree& tree, const Location& loc) {
+  return Find(tree, loc.root, loc.segments, loc.segments.size());
+}
 
 Key* Create(Tree& tree, const Location& loc, bool* created) {
   Key* key = &tree.roots[loc.root];
@@ -198,8 +200,8 @@ bool JsonToKey(const json& j, Key* key, std::size_t depth) {
   if (auto values = j.find("values"); values != j.end()) {
     if (!values->is_array()) return false;
     for (const json& jv : *values) {
-      if (!jv.is_object() || !jv.contains("name") || !jv["name"].is_string() || !jv.contains("type") ||
-          !jv.contains("data")) {
+      if (!jv.is_object() || !jv.contains("name") || !jv["name"].is_string() ||
+          !jv.contains("type") || !jv.contains("data")) {
         return false;
       }
       Value v;
@@ -209,7 +211,8 @@ bool JsonToKey(const json& j, Key* key, std::size_t depth) {
       if (type == "REG_SZ" && data.is_string()) {
         v.type = REG_SZ;
         v.text = data.get<std::string>();
-      } else if (type == "REG_DWORD" && data.is_number_unsigned() && data.get<std::uint64_t>() <= 0xFFFFFFFFu) {
+      } else if (type == "REG_DWORD" && data.is_number_unsigned() &&
+                 data.get<std::uint64_t>() <= 0xFFFFFFFFu) {
         v.type = REG_DWORD;
         v.number = data.get<DWORD>();
       } else {
@@ -224,7 +227,8 @@ bool JsonToKey(const json& j, Key* key, std::size_t depth) {
       auto child = std::make_unique<Key>();
       if (!JsonToKey(jk, child.get(), depth + 1)) return false;
       std::string folded = Fold(child->name);
-      if (child->name.empty() || !key->keys.emplace(std::move(folded), std::move(child)).second) return false;
+      if (child->name.empty() || !key->keys.emplace(std::move(folded), std::move(child)).second)
+        return false;
     }
   }
   return true;
@@ -248,7 +252,8 @@ LSTATUS ParseFile(std::string_view content, Tree* tree) {
   unsigned long long length = 0;
   unsigned crc = 0;
   int consumed = 0;
-  if (std::sscanf(header.c_str(), "%5s %d %llu %8x%n", magic, &version, &length, &crc, &consumed) != 4 ||
+  if (std::sscanf(header.c_str(), "%5s %d %llu %8x%n", magic, &version, &length, &crc, &consumed) !=
+          4 ||
       static_cast<std::size_t>(consumed) != header.size() || std::strcmp(magic, kMagic) != 0) {
     return ERROR_REGISTRY_CORRUPT;
   }
@@ -281,7 +286,8 @@ LSTATUS SerializeTree(const Tree& tree, std::string* out) {
   }
   body.push_back('\n');
   char header[64];
-  std::snprintf(header, sizeof header, "%s %d %zu %08x\n", kMagic, kFormatVersion, body.size(), Crc32(body));
+  std::snprintf(header, sizeof header, "%s %d %zu %08x\n", kMagic, kFormatVersion, body.size(),
+                Crc32(body));
   *out = header + body;
   return ERROR_SUCCESS;
 }
@@ -409,9 +415,13 @@ LSTATUS Guarded(F&& f) noexcept {
   }
 }
 
-std::string_view NameOf(const char* name) { return name ? std::string_view(name) : std::string_view(); }
+std::string_view NameOf(const char* name) {
+  return name ? std::string_view(name) : std::string_view();
+}
 
-LSTATUS MissingKey(const Location& loc) { return loc.from_handle ? ERROR_KEY_DELETED : ERROR_FILE_NOT_FOUND; }
+LSTATUS MissingKey(const Location& loc) {
+  return loc.from_handle ? ERROR_KEY_DELETED : ERROR_FILE_NOT_FOUND;
+}
 
 bool CanWrite(REGSAM sam) { return (sam & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) != 0; }
 
@@ -481,24 +491,30 @@ std::string RegistryFilePath() {
 
 HRESULT HresultFromRegistryError(LSTATUS status) noexcept {
   switch (status) {
-    case ERROR_SUCCESS: return S_OK;
+    case ERROR_SUCCESS:
+      return S_OK;
     case ERROR_REGISTRY_CORRUPT:
     case ERROR_BADDB:
     case ERROR_CANTREAD:
-    case ERROR_REGISTRY_IO_FAILED: return REGDB_E_READREGDB;
-    case ERROR_CANTWRITE: return REGDB_E_WRITEREGDB;
+    case ERROR_REGISTRY_IO_FAILED:
+      return REGDB_E_READREGDB;
+    case ERROR_CANTWRITE:
+      return REGDB_E_WRITEREGDB;
     case ERROR_FILE_NOT_FOUND:
-    case ERROR_KEY_DELETED: return REGDB_E_KEYMISSING;
+    case ERROR_KEY_DELETED:
+      return REGDB_E_KEYMISSING;
     case ERROR_OUTOFMEMORY:
-    case ERROR_NOT_ENOUGH_MEMORY: return E_OUTOFMEMORY;
-    default: return HRESULT_FROM_WIN32(status);
+    case ERROR_NOT_ENOUGH_MEMORY:
+      return E_OUTOFMEMORY;
+    default:
+      return HRESULT_FROM_WIN32(status);
   }
 }
 
 // ---- the platform's functions ----
 
-LSTATUS RegCreateKeyEx(HKEY key, const char* sub_key, DWORD, const char*, DWORD, REGSAM sam, const void*,
-                       PHKEY result, DWORD* disposition) noexcept {
+LSTATUS RegCreateKeyEx(HKEY key, const char* sub_key, DWORD, const char*, DWORD, REGSAM sam,
+                       const void*, PHKEY result, DWORD* disposition) noexcept {
   return Guarded([&]() -> LSTATUS {
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
@@ -513,7 +529,8 @@ LSTATUS RegCreateKeyEx(HKEY key, const char* sub_key, DWORD, const char*, DWORD,
       return ERROR_SUCCESS;
     });
     if (s != ERROR_SUCCESS) return s;
-    auto handle = std::make_unique<RegistryKey>(RegistryKey{loc.root, std::move(loc.segments), sam});
+    auto handle =
+        std::make_unique<RegistryKey>(RegistryKey{loc.root, std::move(loc.segments), sam});
     {
       std::lock_guard lock(handles_mutex);
       OpenHandles().insert(handle.get());
@@ -538,7 +555,8 @@ LSTATUS RegOpenKeyEx(HKEY key, const char* sub_key, DWORD, REGSAM sam, PHKEY res
     });
     if (parent_gone) return ERROR_KEY_DELETED;
     if (s != ERROR_SUCCESS) return s;
-    auto handle = std::make_unique<RegistryKey>(RegistryKey{loc.root, std::move(loc.segments), sam});
+    auto handle =
+        std::make_unique<RegistryKey>(RegistryKey{loc.root, std::move(loc.segments), sam});
     {
       std::lock_guard lock(handles_mutex);
       OpenHandles().insert(handle.get());
@@ -558,7 +576,8 @@ LSTATUS RegCloseKey(HKEY key) noexcept {
   return ERROR_SUCCESS;
 }
 
-LSTATUS RegSetValueEx(HKEY key, const char* value_name, DWORD, DWORD type, const BYTE* data, DWORD size) noexcept {
+LSTATUS RegSetValueEx(HKEY key, const char* value_name, DWORD, DWORD type, const BYTE* data,
+                      DWORD size) noexcept {
   return Guarded([&]() -> LSTATUS {
     if (!data && size != 0) return ERROR_INVALID_PARAMETER;
     std::string text;
@@ -583,7 +602,8 @@ LSTATUS RegSetValueEx(HKEY key, const char* value_name, DWORD, DWORD type, const
   });
 }
 
-LSTATUS RegQueryValueEx(HKEY key, const char* value_name, DWORD*, DWORD* type, BYTE* data, DWORD* size) noexcept {
+LSTATUS RegQueryValueEx(HKEY key, const char* value_name, DWORD*, DWORD* type, BYTE* data,
+                        DWORD* size) noexcept {
   return Guarded([&]() -> LSTATUS {
     Location loc;
     if (LSTATUS s = Resolve(key, {}, &loc); s != ERROR_SUCCESS) return s;
@@ -598,7 +618,8 @@ LSTATUS RegQueryValueEx(HKEY key, const char* value_name, DWORD*, DWORD* type, B
   });
 }
 
-LSTATUS RegEnumKeyEx(HKEY key, DWORD index, char* name, DWORD* name_size, DWORD*, char*, DWORD*, void*) noexcept {
+LSTATUS RegEnumKeyEx(HKEY key, DWORD index, char* name, DWORD* name_size, DWORD*, char*, DWORD*,
+                     void*) noexcept {
   return Guarded([&]() -> LSTATUS {
     Location loc;
     if (LSTATUS s = Resolve(key, {}, &loc); s != ERROR_SUCCESS) return s;
@@ -613,8 +634,8 @@ LSTATUS RegEnumKeyEx(HKEY key, DWORD index, char* name, DWORD* name_size, DWORD*
   });
 }
 
-LSTATUS RegEnumValue(HKEY key, DWORD index, char* name, DWORD* name_size, DWORD*, DWORD* type, BYTE* data,
-                     DWORD* data_size) noexcept {
+LSTATUS RegEnumValue(HKEY key, DWORD index, char* name, DWORD* name_size, DWORD*, DWORD* type,
+                     BYTE* data, DWORD* data_size) noexcept {
   return Guarded([&]() -> LSTATUS {
     Location loc;
     if (LSTATUS s = Resolve(key, {}, &loc); s != ERROR_SUCCESS) return s;
@@ -702,8 +723,8 @@ LSTATUS ReadValue(HKEY root, std::string_view path, std::string_view value_name,
   });
 }
 
-LSTATUS WriteValue(HKEY root, std::string_view path, std::string_view value_name, DWORD type, std::string text,
-                   DWORD number) {
+LSTATUS WriteValue(HKEY root, std::string_view path, std::string_view value_name, DWORD type,
+                   std::string text, DWORD number) {
   Location loc;
   if (LSTATUS s = Resolve(root, path, &loc); s != ERROR_SUCCESS) return s;
   if (!CanWrite(loc.sam)) return ERROR_ACCESS_DENIED;
@@ -715,7 +736,8 @@ LSTATUS WriteValue(HKEY root, std::string_view path, std::string_view value_name
 
 }  // namespace
 
-LSTATUS RegGetString(HKEY root, std::string_view path, std::string_view value_name, std::string* value) {
+LSTATUS RegGetString(HKEY root, std::string_view path, std::string_view value_name,
+                     std::string* value) {
   if (!value) return ERROR_INVALID_PARAMETER;
   return Guarded([&]() -> LSTATUS {
     Value v;
@@ -737,7 +759,8 @@ LSTATUS RegGetDword(HKEY root, std::string_view path, std::string_view value_nam
   });
 }
 
-LSTATUS RegSetString(HKEY root, std::string_view path, std::string_view value_name, std::string_view value) {
+LSTATUS RegSetString(HKEY root, std::string_view path, std::string_view value_name,
+                     std::string_view value) {
   return Guarded([&] { return WriteValue(root, path, value_name, REG_SZ, std::string(value), 0); });
 }
 
@@ -775,7 +798,14 @@ LSTATUS RegListSubKeys(HKEY root, std::string_view path, std::vector<std::string
 // ---- RegistryEdit ----
 
 struct RegistryEdit::Op {
-  enum class Kind { kCreateKey, kSetString, kSetDword, kDeleteValue, kDeleteTree, kDeleteKeyIfNoSubkeys };
+  enum class Kind {
+    kCreateKey,
+    kSetString,
+    kSetDword,
+    kDeleteValue,
+    kDeleteTree,
+    kDeleteKeyIfNoSubkeys
+  };
   Kind kind;
   HKEY root;
   std::string path;
@@ -792,11 +822,15 @@ RegistryEdit& RegistryEdit::operator=(RegistryEdit&&) noexcept = default;
 void RegistryEdit::CreateKey(HKEY root, std::string_view path) {
   ops_.push_back({Op::Kind::kCreateKey, root, std::string(path), {}, {}, 0});
 }
-void RegistryEdit::SetString(HKEY root, std::string_view path, std::string_view value_name, std::string_view value) {
-  ops_.push_back({Op::Kind::kSetString, root, std::string(path), std::string(value_name), std::string(value), 0});
+void RegistryEdit::SetString(HKEY root, std::string_view path, std::string_view value_name,
+                             std::string_view value) {
+  ops_.push_back({Op::Kind::kSetString, root, std::string(path), std::string(value_name),
+                  std::string(value), 0});
 }
-void RegistryEdit::SetDword(HKEY root, std::string_view path, std::string_view value_name, DWORD value) {
-  ops_.push_back({Op::Kind::kSetDword, root, std::string(path), std::string(value_name), {}, value});
+void RegistryEdit::SetDword(HKEY root, std::string_view path, std::string_view value_name,
+                            DWORD value) {
+  ops_.push_back(
+      {Op::Kind::kSetDword, root, std::string(path), std::string(value_name), {}, value});
 }
 void RegistryEdit::DeleteValue(HKEY root, std::string_view path, std::string_view value_name) {
   ops_.push_back({Op::Kind::kDeleteValue, root, std::string(path), std::string(value_name), {}, 0});
@@ -814,7 +848,8 @@ LSTATUS RegistryEdit::Commit() const {
   return Guarded([&]() -> LSTATUS {
     std::vector<Location> locations(ops_.size());
     for (std::size_t i = 0; i < ops_.size(); ++i) {
-      if (LSTATUS s = Resolve(ops_[i].root, ops_[i].path, &locations[i]); s != ERROR_SUCCESS) return s;
+      if (LSTATUS s = Resolve(ops_[i].root, ops_[i].path, &locations[i]); s != ERROR_SUCCESS)
+        return s;
       if (!CanWrite(locations[i].sam)) return ERROR_ACCESS_DENIED;
     }
     // Works on the tree read under the lock; an error leaves the file as it was.
@@ -843,7 +878,8 @@ LSTATUS RegistryEdit::Commit() const {
             if (!parent) break;
             auto it = parent->keys.find(Fold(loc.segments.back()));
             if (it == parent->keys.end()) break;
-            if (op.kind == Op::Kind::kDeleteTree || it->second->keys.empty()) parent->keys.erase(it);
+            if (op.kind == Op::Kind::kDeleteTree || it->second->keys.empty())
+              parent->keys.erase(it);
             break;
           }
         }

@@ -23,7 +23,9 @@ struct Token {
 class Failure {
  public:
   Failure(int line, std::string message) : line_(line), message_(std::move(message)) {}
-  [[nodiscard]] std::string Describe() const { return "line " + std::to_string(line_) + ": " + message_; }
+  [[nodiscard]] std::string Describe() const {
+    return "line " + std::to_string(line_) + ": " + message_;
+  }
 
  private:
   int line_;
@@ -47,14 +49,19 @@ std::vector<Token> Tokenize(std::string_view s) {
       ++i;
     } else if (c == '/' && i + 1 < s.size() && s[i + 1] == '/') {
       while (i < s.size() && s[i] != '\n') ++i;
-    } else if (c == '{' && i + 1 < s.size() && IsWordChar(s[i + 1]) && s[i + 1] != '{' && s[i + 1] != '}') {
+    } else if (c == '{' && i + 1 < s.size() && IsWordChar(s[i + 1]) && s[i + 1] != '{' &&
+               s[i + 1] != '}') {
       // A bare {GUID} is a name: the brace touches it, where a block's brace stands apart.
       Token t{TokenKind::kWord, {}, line};
       while (i < s.size() && IsWordChar(s[i]) && s[i] != '}') t.text.push_back(s[i++]);
       if (i < s.size() && s[i] == '}') t.text.push_back(s[i++]);
       tokens.push_back(std::move(t));
     } else if (c == '{' || c == '}' || c == '=') {
-      tokens.push_back({c == '{' ? TokenKind::kOpen : c == '}' ? TokenKind::kClose : TokenKind::kEquals, {}, line});
+      tokens.push_back({c == '{'   ? TokenKind::kOpen
+                        : c == '}' ? TokenKind::kClose
+                                   : TokenKind::kEquals,
+                        {},
+                        line});
       ++i;
     } else if (c == '\'') {
       Token t{TokenKind::kQuoted, {}, line};
@@ -76,7 +83,8 @@ std::vector<Token> Tokenize(std::string_view s) {
       tokens.push_back(std::move(t));
     } else {
       Token t{TokenKind::kWord, {}, line};
-      while (i < s.size() && IsWordChar(s[i]) && s[i] != '{' && s[i] != '}') t.text.push_back(s[i++]);
+      while (i < s.size() && IsWordChar(s[i]) && s[i] != '{' && s[i] != '}')
+        t.text.push_back(s[i++]);
       tokens.push_back(std::move(t));
     }
   }
@@ -87,7 +95,9 @@ std::vector<Token> Tokenize(std::string_view s) {
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
   }
   return true;
 }
@@ -187,16 +197,19 @@ class Parser {
 
   std::string ParseName(const char* what) {
     const Token& t = Next();
-    if (t.kind != TokenKind::kWord && t.kind != TokenKind::kQuoted) throw Failure(t.line, std::string("expected ") + what);
+    if (t.kind != TokenKind::kWord && t.kind != TokenKind::kQuoted)
+      throw Failure(t.line, std::string("expected ") + what);
     std::string name = Substitute(t);
-    if (name.find('\\') != std::string::npos) throw Failure(t.line, "a key name holds no '\\': nest the keys instead");
+    if (name.find('\\') != std::string::npos)
+      throw Failure(t.line, "a key name holds no '\\': nest the keys instead");
     return name;
   }
 
   // "= s 'text'" or "= d 'number'", the '=' already consumed.
   void ParseData(ScriptValue* v) {
     const Token& type = Next();
-    if (type.kind != TokenKind::kWord || (!EqualsNoCase(type.text, "s") && !EqualsNoCase(type.text, "d"))) {
+    if (type.kind != TokenKind::kWord ||
+        (!EqualsNoCase(type.text, "s") && !EqualsNoCase(type.text, "d"))) {
       throw Failure(type.line, "expected the value type s (text) or d (number)");
     }
     const Token& data = Next();
@@ -263,7 +276,8 @@ class Parser {
   }
 
   void SetFlag(ScriptKey* key, KeyFlag flag) {
-    if (key->flag != KeyFlag::kNone) throw Failure(Peek().line, "a key takes one of ForceRemove, NoRemove, Delete");
+    if (key->flag != KeyFlag::kNone)
+      throw Failure(Peek().line, "a key takes one of ForceRemove, NoRemove, Delete");
     key->flag = flag;
     Next();
   }
@@ -275,7 +289,8 @@ class Parser {
 
 // ---- the walks ----
 
-void SetValue(RegistryEdit& edit, HKEY root, const std::string& path, const ScriptValue& v, std::string_view name) {
+void SetValue(RegistryEdit& edit, HKEY root, const std::string& path, const ScriptValue& v,
+              std::string_view name) {
   if (v.type == REG_DWORD) {
     edit.SetDword(root, path, name, v.number);
   } else {
@@ -339,8 +354,9 @@ constexpr const char* kOleAutomationProxy = "{00020424-0000-0000-C000-0000000000
 
 }  // namespace
 
-HRESULT AddRegistrationScript(RegistryEdit& edit, std::string_view script, const RegScriptVariables& variables,
-                              RegScriptMode mode, std::string* diagnostic) {
+HRESULT AddRegistrationScript(RegistryEdit& edit, std::string_view script,
+                              const RegScriptVariables& variables, RegScriptMode mode,
+                              std::string* diagnostic) {
   try {
     Parser parser(Tokenize(script), variables);
     std::vector<ScriptRoot> roots = parser.Parse();
@@ -362,12 +378,14 @@ HRESULT AddRegistrationScript(RegistryEdit& edit, std::string_view script, const
   }
 }
 
-HRESULT RunRegistrationScript(std::string_view script, const RegScriptVariables& variables, RegScriptMode mode,
-                              std::string* diagnostic) {
+HRESULT RunRegistrationScript(std::string_view script, const RegScriptVariables& variables,
+                              RegScriptMode mode, std::string* diagnostic) {
   RegistryEdit edit;
-  if (HRESULT hr = AddRegistrationScript(edit, script, variables, mode, diagnostic); FAILED(hr)) return hr;
+  if (HRESULT hr = AddRegistrationScript(edit, script, variables, mode, diagnostic); FAILED(hr))
+    return hr;
   LSTATUS status = edit.Commit();
-  if (status != ERROR_SUCCESS && diagnostic) *diagnostic = "registry error " + std::to_string(status);
+  if (status != ERROR_SUCCESS && diagnostic)
+    *diagnostic = "registry error " + std::to_string(status);
   return HresultFromRegistryError(status);
 }
 
@@ -379,7 +397,8 @@ void AddTypeLibRegistration(RegistryEdit& edit, const TypeLibRegistration& lib) 
   edit.SetString(HKEY_CLASSES_ROOT, base + "\\FLAGS", {}, std::to_string(lib.flags));
   edit.SetString(HKEY_CLASSES_ROOT, base + "\\HELPDIR", {},
                  lib.help_dir.empty() ? Directory(lib.module_path) : lib.help_dir);
-  edit.SetString(HKEY_CLASSES_ROOT, base + "\\" + LcidKey(lib.lcid) + "\\" + kTypeLibPlatformKey, {}, lib.module_path);
+  edit.SetString(HKEY_CLASSES_ROOT, base + "\\" + LcidKey(lib.lcid) + "\\" + kTypeLibPlatformKey,
+                 {}, lib.module_path);
   for (const TypeLibInterface& itf : lib.interfaces) {
     const std::string key = "Interface\\" + FormatGuid(itf.iid);
     edit.DeleteTree(HKEY_CLASSES_ROOT, key);
@@ -419,7 +438,8 @@ HRESULT UnRegisterTypeLib(const TypeLibRegistration& lib) {
   }
 }
 
-HRESULT QueryPathOfRegTypeLib(REFGUID libid, WORD major_version, WORD minor_version, LCID lcid, std::string* path) {
+HRESULT QueryPathOfRegTypeLib(REFGUID libid, WORD major_version, WORD minor_version, LCID lcid,
+                              std::string* path) {
   if (!path) return E_POINTER;
   try {
     TypeLibRegistration lib;
@@ -428,7 +448,8 @@ HRESULT QueryPathOfRegTypeLib(REFGUID libid, WORD major_version, WORD minor_vers
     const std::string base = "TypeLib\\" + FormatGuid(libid) + "\\" + VersionKey(lib) + "\\";
     // The exact locale, then its primary language, then the neutral entry, as the platform looks.
     for (LCID candidate : {lcid, lcid & 0x3FFu, LCID{0}}) {
-      LSTATUS s = RegGetString(HKEY_CLASSES_ROOT, base + LcidKey(candidate) + "\\" + kTypeLibPlatformKey, {}, path);
+      LSTATUS s = RegGetString(HKEY_CLASSES_ROOT,
+                               base + LcidKey(candidate) + "\\" + kTypeLibPlatformKey, {}, path);
       if (s == ERROR_SUCCESS) return S_OK;
       if (s != ERROR_FILE_NOT_FOUND) return HresultFromRegistryError(s);
     }

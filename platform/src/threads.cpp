@@ -88,7 +88,8 @@ void* ThreadMain(void* raw) {
   return nullptr;
 }
 
-bool Satisfied(const std::vector<std::shared_ptr<WaitableObject>>& objects, bool wait_all, DWORD* index) {
+bool Satisfied(const std::vector<std::shared_ptr<WaitableObject>>& objects, bool wait_all,
+               DWORD* index) {
   if (objects.empty()) return false;
   if (wait_all) {
     for (const auto& o : objects) {
@@ -116,7 +117,8 @@ DWORD Fail(DWORD error) {
 }
 
 // Looks the handles up; an unknown or closed one fails the whole wait.
-bool CollectObjects(DWORD count, const HANDLE* handles, std::vector<std::shared_ptr<WaitableObject>>* objects) {
+bool CollectObjects(DWORD count, const HANDLE* handles,
+                    std::vector<std::shared_ptr<WaitableObject>>* objects) {
   Core& core = TheCore();
   std::lock_guard lock(core.mutex);
   for (DWORD i = 0; i < count; ++i) {
@@ -140,12 +142,13 @@ MessageQueue& QueueOfCurrentThread(std::unique_lock<std::mutex>&) {
   return TheCore().queues[GetCurrentThreadId()];
 }
 
-DWORD WaitCore(const std::vector<std::shared_ptr<WaitableObject>>& objects, bool wait_all, DWORD milliseconds,
-               const std::function<bool(const MessageQueue&)>* queue_ready) {
+DWORD WaitCore(const std::vector<std::shared_ptr<WaitableObject>>& objects, bool wait_all,
+               DWORD milliseconds, const std::function<bool(const MessageQueue&)>* queue_ready) {
   Core& core = TheCore();
   const DWORD me = GetCurrentThreadId();
   const bool forever = milliseconds == INFINITE;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : milliseconds);
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::milliseconds(forever ? 0 : milliseconds);
   std::unique_lock lock(core.mutex);
   for (;;) {
     DWORD index = 0;
@@ -176,7 +179,8 @@ DWORD WaitCore(const std::vector<std::shared_ptr<WaitableObject>>& objects, bool
       lock.lock();
       // Something may have changed while unlocked: look again before sleeping.
       if (Satisfied(objects, wait_all, &index)) return WAIT_OBJECT_0 + index;
-      if ((*queue_ready)(QueueOfCurrentThread(lock))) return WAIT_OBJECT_0 + static_cast<DWORD>(objects.size());
+      if ((*queue_ready)(QueueOfCurrentThread(lock)))
+        return WAIT_OBJECT_0 + static_cast<DWORD>(objects.size());
     }
     if (forever) {
       core.changed.wait(lock);
@@ -235,8 +239,8 @@ void Sleep(DWORD milliseconds) noexcept {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-HANDLE CreateThread(void*, std::size_t stack_size, LPTHREAD_START_ROUTINE start, void* parameter, DWORD flags,
-                    DWORD* thread_id) noexcept {
+HANDLE CreateThread(void*, std::size_t stack_size, LPTHREAD_START_ROUTINE start, void* parameter,
+                    DWORD flags, DWORD* thread_id) noexcept {
   if (!start || (flags & CREATE_SUSPENDED)) {
     last_error = ERROR_INVALID_PARAMETER;
     return nullptr;
@@ -249,8 +253,10 @@ HANDLE CreateThread(void*, std::size_t stack_size, LPTHREAD_START_ROUTINE start,
 
     pthread_attr_t attr;
     pthread_attr_init(&attr);
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);  // the handle, not a join, tracks it
-    if (stack_size != 0) pthread_attr_setstacksize(&attr, std::max<std::size_t>(stack_size, PTHREAD_STACK_MIN));
+    pthread_attr_setdetachstate(&attr,
+                                PTHREAD_CREATE_DETACHED);  // the handle, not a join, tracks it
+    if (stack_size != 0)
+      pthread_attr_setstacksize(&attr, std::max<std::size_t>(stack_size, PTHREAD_STACK_MIN));
 
     Core& core = TheCore();
     HANDLE handle = nullptr;
@@ -352,7 +358,8 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) noexcept {
   return WaitForMultipleObjects(1, &handle, FALSE, milliseconds);
 }
 
-DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD milliseconds) noexcept {
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all,
+                             DWORD milliseconds) noexcept {
   if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || !handles) return Fail(ERROR_INVALID_PARAMETER);
   try {
     std::vector<std::shared_ptr<WaitableObject>> objects;
@@ -363,17 +370,19 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all, 
   }
 }
 
-DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD milliseconds,
-                                DWORD wake_mask) noexcept {
-  if (count > MAXIMUM_WAIT_OBJECTS - 1 || (count > 0 && !handles)) return Fail(ERROR_INVALID_PARAMETER);
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all,
+                                DWORD milliseconds, DWORD wake_mask) noexcept {
+  if (count > MAXIMUM_WAIT_OBJECTS - 1 || (count > 0 && !handles))
+    return Fail(ERROR_INVALID_PARAMETER);
   if (wait_all) return Fail(ERROR_NOT_SUPPORTED);
   try {
     std::vector<std::shared_ptr<WaitableObject>> objects;
     if (!CollectObjects(count, handles, &objects)) return Fail(ERROR_INVALID_HANDLE);
     const bool posted = (wake_mask & (QS_POSTMESSAGE | QS_ALLPOSTMESSAGE | QS_TIMER)) != 0;
-    std::function<bool(const internal::MessageQueue&)> ready = [posted](const internal::MessageQueue& q) {
-      return posted && (!q.messages.empty() || q.quit_posted);
-    };
+    std::function<bool(const internal::MessageQueue&)> ready =
+        [posted](const internal::MessageQueue& q) {
+          return posted && (!q.messages.empty() || q.quit_posted);
+        };
     return internal::WaitCore(objects, false, milliseconds, &ready);
   } catch (const std::bad_alloc&) {
     return Fail(ERROR_NOT_ENOUGH_MEMORY);

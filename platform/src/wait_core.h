@@ -60,8 +60,8 @@ void WakeHookFor(DWORD thread_id) noexcept;
 // Waits for objects and, when queue_ready is given, for the calling thread's queue to satisfy it
 // (tested with the mutex held). Returns WAIT_OBJECT_0 + i, WAIT_OBJECT_0 + objects.size() for
 // the queue, or WAIT_TIMEOUT. Runs the pump hook on its thread when queue_ready is given.
-DWORD WaitCore(const std::vector<std::shared_ptr<WaitableObject>>& objects, bool wait_all, DWORD milliseconds,
-               const std::function<bool(const MessageQueue&)>* queue_ready);
+DWORD WaitCore(const std::vector<std::shared_ptr<WaitableObject>>& objects, bool wait_all,
+               DWORD milliseconds, const std::function<bool(const MessageQueue&)>* queue_ready);
 
 // Registers a window owned by the calling thread; returns its handle.
 HWND AddWindow(std::shared_ptr<WindowRecord> record);

@@ -88,10 +88,11 @@ KX_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** o
 KX_MODULE_EXPORT HRESULT DllCanUnloadNow() { return test_support::module_lock.CanUnloadNow(); }
 
 KX_MODULE_EXPORT HRESULT DllRegisterServer() {
-  return RegisterServerFromScript(test_support::kScript, ModulePathOf(reinterpret_cast<const void*>(&DllRegisterServer)));
+  return RegisterServerFromScript(test_support::kScript,
+                                  ModulePathOf(reinterpret_cast<const void*>(&DllRegisterServer)));
 }
 
 KX_MODULE_EXPORT HRESULT DllUnregisterServer() {
-  return UnregisterServerFromScript(test_support::kScript,
-                                    ModulePathOf(reinterpret_cast<const void*>(&DllRegisterServer)));
+  return UnregisterServerFromScript(
+      test_support::kScript, ModulePathOf(reinterpret_cast<const void*>(&DllRegisterServer)));
 }

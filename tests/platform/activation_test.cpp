@@ -80,7 +80,8 @@ TEST_F(Activation, CreatesByProgIdAndUnloadsOnlyAfterTheLastRelease) {
   CLSID clsid{};
   ASSERT_EQ(CLSIDFromProgID(u"KxTest.Probe", &clsid), S_OK);
   ITestProbe* first = nullptr;
-  ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, kIidTestProbe, reinterpret_cast<void**>(&first)),
+  ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, kIidTestProbe,
+                             reinterpret_cast<void**>(&first)),
             S_OK);
   ASSERT_NE(first, nullptr);
   LONG twice = 0;
@@ -89,7 +90,9 @@ TEST_F(Activation, CreatesByProgIdAndUnloadsOnlyAfterTheLastRelease) {
   EXPECT_TRUE(IsModuleLoaded(KX_TEST_PROBE_MODULE));
 
   IUnknown* second = nullptr;
-  ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IUnknown, reinterpret_cast<void**>(&second)), S_OK);
+  ASSERT_EQ(
+      CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IUnknown, reinterpret_cast<void**>(&second)),
+      S_OK);
   LONG live = 0;
   EXPECT_EQ(first->LiveObjects(&live), S_OK);
   EXPECT_EQ(live, 2);
@@ -161,10 +164,14 @@ TEST(ActivationErrors, EachFailureHasItsOwnCode) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     if (c.inproc_server) {
-      ASSERT_EQ(RegSetString(HKEY_CLASSES_ROOT, clsid_key + "\\InprocServer32", "", c.inproc_server), ERROR_SUCCESS);
+      ASSERT_EQ(
+          RegSetString(HKEY_CLASSES_ROOT, clsid_key + "\\InprocServer32", "", c.inproc_server),
+          ERROR_SUCCESS);
     }
     void* object = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CoCreateInstance(kClsidTestProbe, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object), c.create);
+    EXPECT_EQ(
+        CoCreateInstance(kClsidTestProbe, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
+        c.create);
     EXPECT_EQ(object, nullptr);
     if (c.inproc_server) {
       ASSERT_EQ(RegDeleteTree(HKEY_CLASSES_ROOT, "CLSID"), ERROR_SUCCESS);
@@ -183,7 +190,8 @@ TEST(ActivationErrors, EachFailureHasItsOwnCode) {
   void* object = nullptr;
   EXPECT_EQ(CoCreateInstance(kClsidTestProbe, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown, &object),
             REGDB_E_CLASSNOTREG);
-  EXPECT_EQ(CoCreateInstance(kClsidTestProbe, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, nullptr), E_POINTER);
+  EXPECT_EQ(CoCreateInstance(kClsidTestProbe, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, nullptr),
+            E_POINTER);
 
   // An unreadable registry is reported as such, not as a missing class.
   { std::ofstream(sandbox.file(), std::ios::trunc) << "garbage"; }
@@ -199,7 +207,8 @@ TEST(Apartment, InitialisationIsCountedPerThread) {
   EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
   CoUninitialize();
   CoUninitialize();
-  EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);  // fully uninitialised: a new start
+  EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED),
+            S_OK);  // fully uninitialised: a new start
   CoUninitialize();
   CoUninitialize();  // one too many is ignored
 }

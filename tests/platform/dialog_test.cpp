@@ -27,7 +27,8 @@ class ScriptedBackend final : public DialogBackend {
   explicit ScriptedBackend(std::vector<Action> actions, bool fail_create = false)
       : actions_(std::move(actions)), fail_create_(fail_create) {}
 
-  std::unique_ptr<DialogWindow> CreateDialogWindow(const DialogTemplate& dialog, HWND, DialogEvents& events) override {
+  std::unique_ptr<DialogWindow> CreateDialogWindow(const DialogTemplate& dialog, HWND,
+                                                   DialogEvents& events) override {
     ++created;
     if (fail_create_) return nullptr;
     last_template_controls = dialog.controls.size();
@@ -45,8 +46,12 @@ class ScriptedBackend final : public DialogBackend {
   class Window final : public DialogWindow {
    public:
     Window(ScriptedBackend& host, DialogEvents& events) : host_(host), events_(events) {}
-    ~Window() override { EXPECT_TRUE(host_.running_timers.empty()) << "timers must stop before the window goes"; }
-    void SetControlText(int id, std::string_view text) override { host_.texts[id] = std::string(text); }
+    ~Window() override {
+      EXPECT_TRUE(host_.running_timers.empty()) << "timers must stop before the window goes";
+    }
+    void SetControlText(int id, std::string_view text) override {
+      host_.texts[id] = std::string(text);
+    }
     void StartTimer(UINT_PTR id, UINT interval_ms) override {
       EXPECT_EQ(interval_ms, 1000u);
       host_.running_timers.insert(id);
@@ -57,7 +62,8 @@ class ScriptedBackend final : public DialogBackend {
       host_.ran_modal = true;
       std::size_t next = 0;
       for (int round = 0; !ended_; ++round) {
-        while (!ended_ && next < host_.actions_.size() && host_.actions_[next].after_ticks <= round) {
+        while (!ended_ && next < host_.actions_.size() &&
+               host_.actions_[next].after_ticks <= round) {
           const Action& a = host_.actions_[next++];
           if (a.kind == Action::kClick) events_.OnLeftButtonDown(POINT{10, 20});
           if (a.kind == Action::kButton) events_.OnCommand(a.control_id);
@@ -155,7 +161,9 @@ TEST(RunModalDialog, DeliversTicksClicksAndButtonsUntilEndDialog) {
     ASSERT_EQ(SetDialogBackend(&backend), nullptr);
     AboutState state;
     INT_PTR result = 0;
-    EXPECT_EQ(RunModalDialog(AboutTemplate(), nullptr, AboutProc, reinterpret_cast<LPARAM>(&state), &result), S_OK);
+    EXPECT_EQ(RunModalDialog(AboutTemplate(), nullptr, AboutProc, reinterpret_cast<LPARAM>(&state),
+                             &result),
+              S_OK);
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(state.ticks, c.ticks);
     EXPECT_EQ(backend.ticks_delivered, c.ticks);
@@ -219,7 +227,7 @@ TEST(MapDialogUnits, ScalesByTheFontBaseUnits) {
   // The about dialog's OK button: 80, 173, 50, 14 in dialog units, base units 6 x 13.
   RECT r = MapDialogUnits(80, 173, 50, 14);
   EXPECT_EQ(r.left, 120);
-  EXPECT_EQ(r.top, 281);     // 173 * 13 / 8 = 281.125
+  EXPECT_EQ(r.top, 281);  // 173 * 13 / 8 = 281.125
   EXPECT_EQ(r.right, 195);
   EXPECT_EQ(r.bottom, 304);  // 187 * 13 / 8 = 303.875
   RECT whole = MapDialogUnits(0, 0, 212, 194, 7, 14);

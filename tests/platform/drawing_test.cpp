@@ -20,8 +20,8 @@ void Put32(std::vector<BYTE>& b, std::size_t at, std::uint32_t v) {
 // A 16-colour BMP file as a paint program writes it: file header, BITMAPINFOHEADER, palette of
 // BGRX entries, rows of 4-bit indices (high nibble first) padded to 4 bytes, bottom row first.
 // indices[y][x] is the picture top-down.
-std::vector<BYTE> MakeBmp(const std::vector<std::vector<int>>& indices, const std::vector<std::uint32_t>& palette_rgb,
-                          bool top_down = false) {
+std::vector<BYTE> MakeBmp(const std::vector<std::vector<int>>& indices,
+                          const std::vector<std::uint32_t>& palette_rgb, bool top_down = false) {
   const int height = static_cast<int>(indices.size());
   const int width = static_cast<int>(indices[0].size());
   const std::size_t row_bytes = ((width * 4 + 31) / 32) * 4;
@@ -111,11 +111,15 @@ TEST(LoadBitmapFromBmp, RejectsMalformedFilesWithoutReadingOutside) {
       {"negative width", with([](auto& f) { Put32(f, 18, static_cast<std::uint32_t>(-3)); })},
       {"zero height", with([](auto& f) { Put32(f, 22, 0); })},
       {"height beyond the data", with([](auto& f) { Put32(f, 22, 3); })},
-      {"huge size, tiny file", with([](auto& f) { Put32(f, 18, 32768); Put32(f, 22, 32768); })},
+      {"huge size, tiny file", with([](auto& f) {
+         Put32(f, 18, 32768);
+         Put32(f, 22, 32768);
+       })},
       {"17 palette entries", with([](auto& f) { Put32(f, 46, 17); })},
       {"pixel data inside the palette", with([](auto& f) { Put32(f, 10, 60); })},
       {"pixel data beyond the file", with([](auto& f) { Put32(f, 10, 0xFFFFFFF0u); })},
-      {"index beyond a 4-colour palette", with([](auto& f) { Put32(f, 46, 4); })},  // picture uses 5
+      {"index beyond a 4-colour palette",
+       with([](auto& f) { Put32(f, 46, 4); })},  // picture uses 5
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -101,7 +101,8 @@ class FakeHost final : public MessagePumpHook {
   void ProcessEvents(DWORD max_wait_ms) override {
     std::unique_lock lock(mutex_);
     ++pumps_;
-    cv_.wait_for(lock, std::chrono::milliseconds(max_wait_ms), [&] { return woken_ || !events_.empty(); });
+    cv_.wait_for(lock, std::chrono::milliseconds(max_wait_ms),
+                 [&] { return woken_ || !events_.empty(); });
     woken_ = false;
     while (!events_.empty()) {
       auto event = std::move(events_.front());
@@ -204,11 +205,11 @@ TEST(PeekMessage, FiltersByWindowAndRangeAndKeepsPostingOrder) {
   };
   const HWND thread_only = reinterpret_cast<HWND>(static_cast<std::intptr_t>(-1));
   const Peek peeks[] = {
-      {b, 0, 0, PM_NOREMOVE, TRUE, 2},                         // only b's
+      {b, 0, 0, PM_NOREMOVE, TRUE, 2},                          // only b's
       {nullptr, WM_USER + 2, WM_USER + 3, PM_REMOVE, TRUE, 2},  // range skips a's
-      {thread_only, 0, 0, PM_REMOVE, TRUE, 3},                 // thread messages only
-      {b, 0, 0, PM_REMOVE, FALSE, 0},                          // b's is gone
-      {nullptr, 0, 0, PM_REMOVE, TRUE, 1},                     // oldest left
+      {thread_only, 0, 0, PM_REMOVE, TRUE, 3},                  // thread messages only
+      {b, 0, 0, PM_REMOVE, FALSE, 0},                           // b's is gone
+      {nullptr, 0, 0, PM_REMOVE, TRUE, 1},                      // oldest left
       {nullptr, 0, 0, PM_REMOVE, TRUE, 4},
       {nullptr, 0, 0, PM_REMOVE, FALSE, 0},
   };
@@ -276,7 +277,9 @@ TEST(GetMessage, WaitsForAMatchingMessageAndEndsOnQuit) {
   EXPECT_TRUE(DestroyWindow(window));
 }
 
-DWORD WaitForEvent(void* event) { return WaitForSingleObject(static_cast<HANDLE>(event), INFINITE); }
+DWORD WaitForEvent(void* event) {
+  return WaitForSingleObject(static_cast<HANDLE>(event), INFINITE);
+}
 DWORD ReturnNine(void*) { return 9; }
 
 TEST(Threads, HandlesAreCheckedAndWaitsTimeOut) {

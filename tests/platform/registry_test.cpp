@@ -40,10 +40,12 @@ TEST(Registry, StringAndDwordValuesRoundTripThroughTheFile) {
     DWORD number;
   };
   const Row rows[] = {
-      {"CLSID\\{7C41E2A1-3B95-4D6E-A1F8-62D0B94C5E17}", "", false, "= Brambleton Varnix Control", 0},
-      {"CLSID\\{7C41E2A1-3B95-4D6E-A1F8-62D0B94C5E17}\\InprocServer32", "ThreadingModel", false, "Apartment", 0},
-      {"Some.Prog.1", "", false, "", 0},                       // empty text
-      {"Unicode", "Name", false, "Zürich \xE2\x82\xAC", 0},    // UTF-8 kept byte for byte
+      {"CLSID\\{7C41E2A1-3B95-4D6E-A1F8-62D0B94C5E17}", "", false, "= Brambleton Varnix Control",
+       0},
+      {"CLSID\\{7C41E2A1-3B95-4D6E-A1F8-62D0B94C5E17}\\InprocServer32", "ThreadingModel", false,
+       "Apartment", 0},
+      {"Some.Prog.1", "", false, "", 0},                     // empty text
+      {"Unicode", "Name", false, "Zürich \xE2\x82\xAC", 0},  // UTF-8 kept byte for byte
       {"Numbers", "Zero", true, nullptr, 0},
       {"Numbers", "Max", true, nullptr, 0xFFFFFFFFu},
   };
@@ -74,7 +76,8 @@ TEST(Registry, StringAndDwordValuesRoundTripThroughTheFile) {
 
 TEST(Registry, NamesAreCaseInsensitiveAndKeepTheirCase) {
   RegistrySandbox sandbox;
-  ASSERT_EQ(RegSetString(HKEY_CLASSES_ROOT, "Korvane.Quantorb\\CurVer", "", "Korvane.Quantorb.1"), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetString(HKEY_CLASSES_ROOT, "Korvane.Quantorb\\CurVer", "", "Korvane.Quantorb.1"),
+            ERROR_SUCCESS);
   std::string got;
   EXPECT_EQ(RegGetString(HKEY_CLASSES_ROOT, "KORVANE.quantorb\\curver", "", &got), ERROR_SUCCESS);
   EXPECT_EQ(got, "Korvane.Quantorb.1");
@@ -89,16 +92,18 @@ TEST(Registry, HandleFunctionsCreateQueryEnumerateAndDelete) {
   RegistrySandbox sandbox;
   HKEY key = nullptr;
   DWORD disposition = 0;
-  ASSERT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "Software\\Kx\\Addins", 0, nullptr, REG_OPTION_NON_VOLATILE,
-                           KEY_ALL_ACCESS, nullptr, &key, &disposition),
+  ASSERT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "Software\\Kx\\Addins", 0, nullptr,
+                           REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, &disposition),
             ERROR_SUCCESS);
   EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
   const char text[] = "Friendly";
-  ASSERT_EQ(RegSetValueEx(key, "FriendlyName", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), sizeof text),
+  ASSERT_EQ(RegSetValueEx(key, "FriendlyName", 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                          sizeof text),
             ERROR_SUCCESS);
   const DWORD three = 3;
-  ASSERT_EQ(RegSetValueEx(key, "LoadBehavior", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&three), 4),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegSetValueEx(key, "LoadBehavior", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&three), 4),
+      ERROR_SUCCESS);
   EXPECT_EQ(RegSetValueEx(key, "Bad", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&three), 2),
             ERROR_INVALID_PARAMETER);
 
@@ -109,12 +114,14 @@ TEST(Registry, HandleFunctionsCreateQueryEnumerateAndDelete) {
   EXPECT_EQ(size, sizeof text);  // counts the terminating zero
   char small[4];
   size = sizeof small;
-  EXPECT_EQ(RegQueryValueEx(key, "FriendlyName", nullptr, &type, reinterpret_cast<BYTE*>(small), &size),
-            ERROR_MORE_DATA);
+  EXPECT_EQ(
+      RegQueryValueEx(key, "FriendlyName", nullptr, &type, reinterpret_cast<BYTE*>(small), &size),
+      ERROR_MORE_DATA);
   EXPECT_EQ(size, sizeof text);
   char exact[sizeof text];
-  ASSERT_EQ(RegQueryValueEx(key, "FriendlyName", nullptr, &type, reinterpret_cast<BYTE*>(exact), &size),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegQueryValueEx(key, "FriendlyName", nullptr, &type, reinterpret_cast<BYTE*>(exact), &size),
+      ERROR_SUCCESS);
   EXPECT_STREQ(exact, "Friendly");
   EXPECT_EQ(RegQueryValueEx(key, "Missing", nullptr, &type, nullptr, &size), ERROR_FILE_NOT_FOUND);
 
@@ -133,7 +140,8 @@ TEST(Registry, HandleFunctionsCreateQueryEnumerateAndDelete) {
 
   // Subkeys enumerate in case-insensitive order; a short name buffer is ERROR_MORE_DATA.
   HKEY parent = nullptr;
-  ASSERT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, "Software\\Kx", 0, KEY_ALL_ACCESS, &parent), ERROR_SUCCESS);
+  ASSERT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, "Software\\Kx", 0, KEY_ALL_ACCESS, &parent),
+            ERROR_SUCCESS);
   ASSERT_EQ(RegSetString(parent, "beta", "", "b"), ERROR_SUCCESS);
   std::vector<std::string> key_names;
   for (DWORD i = 0;; ++i) {
@@ -147,7 +155,8 @@ TEST(Registry, HandleFunctionsCreateQueryEnumerateAndDelete) {
   EXPECT_EQ(key_names, (std::vector<std::string>{"Addins", "beta"}));
   char tiny[3];
   DWORD tiny_size = sizeof tiny;
-  EXPECT_EQ(RegEnumKeyEx(parent, 0, tiny, &tiny_size, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+  EXPECT_EQ(RegEnumKeyEx(parent, 0, tiny, &tiny_size, nullptr, nullptr, nullptr, nullptr),
+            ERROR_MORE_DATA);
 
   // A key with subkeys is not deleted by RegDeleteKey; RegDeleteTree removes it whole.
   EXPECT_EQ(RegDeleteKey(HKEY_CURRENT_USER, "Software\\Kx"), ERROR_ACCESS_DENIED);
@@ -161,9 +170,11 @@ TEST(Registry, HandleFunctionsCreateQueryEnumerateAndDelete) {
   ASSERT_EQ(RegKeyExists(HKEY_CURRENT_USER, "Software", &exists), ERROR_SUCCESS);
   EXPECT_TRUE(exists);
   // Handles to deleted keys report it rather than recreating anything.
-  EXPECT_EQ(RegQueryValueEx(key, "FriendlyName", nullptr, &type, nullptr, &size), ERROR_KEY_DELETED);
+  EXPECT_EQ(RegQueryValueEx(key, "FriendlyName", nullptr, &type, nullptr, &size),
+            ERROR_KEY_DELETED);
   HKEY child = nullptr;
-  EXPECT_EQ(RegCreateKeyEx(key, "Child", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr), ERROR_KEY_DELETED);
+  EXPECT_EQ(RegCreateKeyEx(key, "Child", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr),
+            ERROR_KEY_DELETED);
   EXPECT_EQ(child, nullptr);
 
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
@@ -178,11 +189,13 @@ TEST(Registry, ReadOnlyHandleRefusesWrites) {
   HKEY key = nullptr;
   ASSERT_EQ(RegOpenKeyEx(HKEY_CLASSES_ROOT, "ReadMe", 0, KEY_READ, &key), ERROR_SUCCESS);
   const DWORD one = 1;
-  EXPECT_EQ(RegSetValueEx(key, "x", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegSetValueEx(key, "x", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4),
+            ERROR_ACCESS_DENIED);
   EXPECT_EQ(RegDeleteTree(key, nullptr), ERROR_ACCESS_DENIED);
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
   HKEY missing = reinterpret_cast<HKEY>(1);
-  EXPECT_EQ(RegOpenKeyEx(HKEY_CLASSES_ROOT, "NoSuchKey", 0, KEY_READ, &missing), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegOpenKeyEx(HKEY_CLASSES_ROOT, "NoSuchKey", 0, KEY_READ, &missing),
+            ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(missing, nullptr);
 }
 
@@ -228,7 +241,8 @@ TEST(Registry, CorruptFileIsReportedAndNeverOverwritten) {
       {"empty file", ""},
       {"header only", good.substr(0, good.find('\n') + 1)},
       {"not a registry", "hello world\n"},
-      {"valid header, JSON of the wrong shape", [] {
+      {"valid header, JSON of the wrong shape",
+       [] {
          // Correct length and CRC-32 (zlib.crc32) over a body that is not a registry document.
          std::string body = "[1,2,3]\n";
          return std::string("KXREG 1 8 ") + "ebfc31fc" + "\n" + body;
@@ -268,7 +282,8 @@ TEST(Registry, ConcurrentWriterProcessesLoseNothing) {
   for (const char* prefix : {"c", "d"}) {
     threads.emplace_back([prefix] {
       for (int i = 0; i < kPerWriter; ++i) {
-        EXPECT_EQ(RegSetDword(HKEY_CURRENT_USER, std::string("Software\\KxConcurrency\\") + prefix + std::to_string(i),
+        EXPECT_EQ(RegSetDword(HKEY_CURRENT_USER,
+                              std::string("Software\\KxConcurrency\\") + prefix + std::to_string(i),
                               "Index", static_cast<DWORD>(i)),
                   ERROR_SUCCESS);
       }
@@ -286,7 +301,8 @@ TEST(Registry, ConcurrentWriterProcessesLoseNothing) {
   for (const char* prefix : {"a", "b", "c", "d"}) {
     for (int i = 0; i < kPerWriter; ++i) {
       DWORD index = 0;
-      ASSERT_EQ(RegGetDword(HKEY_CURRENT_USER, std::string("Software\\KxConcurrency\\") + prefix + std::to_string(i),
+      ASSERT_EQ(RegGetDword(HKEY_CURRENT_USER,
+                            std::string("Software\\KxConcurrency\\") + prefix + std::to_string(i),
                             "Index", &index),
                 ERROR_SUCCESS)
           << prefix << i;
@@ -305,8 +321,14 @@ TEST(Registry, LocationFollowsTheEnvironment) {
   EXPECT_EQ(RegistryDirectory(), "/tmp/kx-xdg/kx-platform/registry");
   setenv("KX_REGISTRY_DIR", "/tmp/elsewhere", 1);
   EXPECT_EQ(RegistryFilePath(), "/tmp/elsewhere/registry.kxr");
-  if (old_dir) setenv("KX_REGISTRY_DIR", saved_dir.c_str(), 1); else unsetenv("KX_REGISTRY_DIR");
-  if (old_xdg) setenv("XDG_CONFIG_HOME", saved_xdg.c_str(), 1); else unsetenv("XDG_CONFIG_HOME");
+  if (old_dir)
+    setenv("KX_REGISTRY_DIR", saved_dir.c_str(), 1);
+  else
+    unsetenv("KX_REGISTRY_DIR");
+  if (old_xdg)
+    setenv("XDG_CONFIG_HOME", saved_xdg.c_str(), 1);
+  else
+    unsetenv("XDG_CONFIG_HOME");
 }
 
 }  // namespace

@@ -16,8 +16,9 @@ int main(int argc, char** argv) {
   const std::string prefix = argv[1];
   const int count = std::atoi(argv[2]);
   for (int i = 0; i < count; ++i) {
-    LSTATUS s = RegSetDword(HKEY_CURRENT_USER, "Software\\KxConcurrency\\" + prefix + std::to_string(i), "Index",
-                            static_cast<DWORD>(i));
+    LSTATUS s =
+        RegSetDword(HKEY_CURRENT_USER, "Software\\KxConcurrency\\" + prefix + std::to_string(i),
+                    "Index", static_cast<DWORD>(i));
     if (s != ERROR_SUCCESS) {
       std::fprintf(stderr, "write %d failed: %d\n", i, static_cast<int>(s));
       return 1;

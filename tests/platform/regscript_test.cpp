@@ -77,28 +77,35 @@ bool Exists(HKEY root, const std::string& path) {
 TEST(RegistrationScript, RegisterWritesKeysAndReplacesForceRemoveKeysWhole) {
   RegistrySandbox sandbox;
   // Left over from an earlier build: must not survive registration.
-  ASSERT_EQ(RegSetString(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\Stale", "", "old"), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetString(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\Stale", "", "old"),
+            ERROR_SUCCESS);
   ASSERT_EQ(RegSetString(HKEY_CLASSES_ROOT, kClassKey, "StaleValue", "old"), ERROR_SUCCESS);
 
   const RegScriptVariables vars = {{"MODULE", "/opt/kx/lib/Sample.so"}};
   std::string diagnostic;
-  ASSERT_EQ(RunRegistrationScript(kScript, vars, RegScriptMode::kRegister, &diagnostic), S_OK) << diagnostic;
+  ASSERT_EQ(RunRegistrationScript(kScript, vars, RegScriptMode::kRegister, &diagnostic), S_OK)
+      << diagnostic;
 
   EXPECT_EQ(Get(HKEY_CLASSES_ROOT, "Kx.Sample.1"), "Sample Control");
   EXPECT_EQ(Get(HKEY_CLASSES_ROOT, "Kx.Sample.1\\CLSID"), "{11111111-2222-3333-4444-555555555555}");
   EXPECT_TRUE(Exists(HKEY_CLASSES_ROOT, "Kx.Sample.1\\Insertable"));
-  EXPECT_EQ(Get(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\InprocServer32"), "/opt/kx/lib/Sample.so");
-  EXPECT_EQ(Get(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\InprocServer32", "ThreadingModel"), "Apartment");
-  EXPECT_EQ(Get(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\ToolboxBitmap32"), "/opt/kx/lib/Sample.so, 206");
+  EXPECT_EQ(Get(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\InprocServer32"),
+            "/opt/kx/lib/Sample.so");
+  EXPECT_EQ(Get(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\InprocServer32", "ThreadingModel"),
+            "Apartment");
+  EXPECT_EQ(Get(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\ToolboxBitmap32"),
+            "/opt/kx/lib/Sample.so, 206");
   EXPECT_EQ(Get(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\MiscStatus\\1"), "132497");
   EXPECT_EQ(Get(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\Quote's Key"), "100% sure");
   EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\Stale"));
   EXPECT_EQ(Get(HKEY_CLASSES_ROOT, kClassKey, "StaleValue"), "<2>");
   DWORD load = 0, mask = 0;
-  EXPECT_EQ(RegGetDword(HKEY_CURRENT_USER, "Software\\Vendor\\Addins\\Kx.Sample.1", "LoadBehavior", &load),
+  EXPECT_EQ(RegGetDword(HKEY_CURRENT_USER, "Software\\Vendor\\Addins\\Kx.Sample.1", "LoadBehavior",
+                        &load),
             ERROR_SUCCESS);
   EXPECT_EQ(load, 3u);
-  EXPECT_EQ(RegGetDword(HKEY_CURRENT_USER, "Software\\Vendor\\Addins\\Kx.Sample.1", "Mask", &mask), ERROR_SUCCESS);
+  EXPECT_EQ(RegGetDword(HKEY_CURRENT_USER, "Software\\Vendor\\Addins\\Kx.Sample.1", "Mask", &mask),
+            ERROR_SUCCESS);
   EXPECT_EQ(mask, 0xFFFFFFFFu);
 
   // Registering twice gives the same registry.
@@ -115,9 +122,11 @@ TEST(RegistrationScript, UnregisterKeepsNoRemoveKeysAndForeignSubkeys) {
   RegistrySandbox sandbox;
   const RegScriptVariables vars = {{"MODULE", "/opt/kx/lib/Sample.so"}};
   // Other software's entries under the same parents.
-  ASSERT_EQ(RegSetString(HKEY_CLASSES_ROOT, "CLSID\\{99999999-0000-0000-0000-000000000000}", "", "other"),
+  ASSERT_EQ(
+      RegSetString(HKEY_CLASSES_ROOT, "CLSID\\{99999999-0000-0000-0000-000000000000}", "", "other"),
+      ERROR_SUCCESS);
+  ASSERT_EQ(RegSetDword(HKEY_CURRENT_USER, "Software\\Vendor\\Addins\\Other", "LoadBehavior", 2),
             ERROR_SUCCESS);
-  ASSERT_EQ(RegSetDword(HKEY_CURRENT_USER, "Software\\Vendor\\Addins\\Other", "LoadBehavior", 2), ERROR_SUCCESS);
   ASSERT_EQ(RunRegistrationScript(kScript, vars, RegScriptMode::kRegister), S_OK);
   ASSERT_EQ(RunRegistrationScript(kScript, vars, RegScriptMode::kUnregister), S_OK);
 
@@ -153,23 +162,24 @@ TEST(RegistrationScript, BadScriptsAreRejectedWithTheirLineAndChangeNothing) {
     const char* expected_line;
   };
   const Case cases[] = {
-      {"HKCR\n{\n  A = s 'x'\n", "line 4"},                     // '}' missing
-      {"HKLM\n{\n}\n", "line 1"},                               // root not served
-      {"HKCR\n{\n  A = s '%NOPE%'\n}\n", "line 3"},             // unknown variable
-      {"HKCR\n{\n  A = d '12x'\n}\n", "line 3"},                // not a number
-      {"HKCR\n{\n  A = d '4294967296'\n}\n", "line 3"},         // does not fit 32 bits
-      {"HKCR\n{\n  A = s 'open\n}\n", "line 3"},                // quote not closed
-      {"HKCR\n{\n  NoRemove ForceRemove A\n}\n", "line 3"},     // two flags
-      {"HKCR\n{\n  val X = s 'y'\n}\n", "line 3"},              // value on a root
-      {"HKCR\n{\n  A = q 'y'\n}\n", "line 3"},                  // unknown type
-      {"HKCR\n{\n  'A\\B' = s 'y'\n}\n", "line 3"},             // a path in a name
+      {"HKCR\n{\n  A = s 'x'\n", "line 4"},                        // '}' missing
+      {"HKLM\n{\n}\n", "line 1"},                                  // root not served
+      {"HKCR\n{\n  A = s '%NOPE%'\n}\n", "line 3"},                // unknown variable
+      {"HKCR\n{\n  A = d '12x'\n}\n", "line 3"},                   // not a number
+      {"HKCR\n{\n  A = d '4294967296'\n}\n", "line 3"},            // does not fit 32 bits
+      {"HKCR\n{\n  A = s 'open\n}\n", "line 3"},                   // quote not closed
+      {"HKCR\n{\n  NoRemove ForceRemove A\n}\n", "line 3"},        // two flags
+      {"HKCR\n{\n  val X = s 'y'\n}\n", "line 3"},                 // value on a root
+      {"HKCR\n{\n  A = q 'y'\n}\n", "line 3"},                     // unknown type
+      {"HKCR\n{\n  'A\\B' = s 'y'\n}\n", "line 3"},                // a path in a name
       {"HKCR\n{\n  A\n  {\n    val = s 'y'\n  }\n}\n", "line 5"},  // value without a name
   };
   const RegScriptVariables vars = {{"MODULE", "/m.so"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.script);
     std::string diagnostic;
-    EXPECT_EQ(RunRegistrationScript(c.script, vars, RegScriptMode::kRegister, &diagnostic), E_INVALIDARG);
+    EXPECT_EQ(RunRegistrationScript(c.script, vars, RegScriptMode::kRegister, &diagnostic),
+              E_INVALIDARG);
     EXPECT_NE(diagnostic.find(c.expected_line), std::string::npos) << diagnostic;
   }
   std::vector<std::string> names;
@@ -181,7 +191,8 @@ TEST(RegistrationScript, UnreadableRegistryFailsRegistrationAsAWhole) {
   RegistrySandbox sandbox;
   ASSERT_EQ(RegSetString(HKEY_CLASSES_ROOT, "Before", "", "x"), ERROR_SUCCESS);
   { std::ofstream(sandbox.file(), std::ios::trunc) << "KXREG 1 5 00000000\nxxxxx"; }
-  EXPECT_EQ(RunRegistrationScript(kScript, {{"MODULE", "/m.so"}}, RegScriptMode::kRegister), REGDB_E_READREGDB);
+  EXPECT_EQ(RunRegistrationScript(kScript, {{"MODULE", "/m.so"}}, RegScriptMode::kRegister),
+            REGDB_E_READREGDB);
   std::ifstream in(sandbox.file(), std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "KXREG 1 5 00000000\nxxxxx");
 }
@@ -214,7 +225,8 @@ TEST(TypeLibRegistration, RegisterQueryAndUnregister) {
   };
   // Only 1033 is registered: 2057 finds neither its primary language (9) nor a neutral (0) entry.
   // A neutral registration, below, serves every locale.
-  const Lookup lookups[] = {{1033, S_OK}, {2057, TYPE_E_LIBNOTREGISTERED}, {0, TYPE_E_LIBNOTREGISTERED}};
+  const Lookup lookups[] = {
+      {1033, S_OK}, {2057, TYPE_E_LIBNOTREGISTERED}, {0, TYPE_E_LIBNOTREGISTERED}};
   for (const Lookup& l : lookups) {
     SCOPED_TRACE(l.lcid);
     std::string path;
@@ -234,7 +246,8 @@ TEST(TypeLibRegistration, RegisterQueryAndUnregister) {
   ASSERT_EQ(UnRegisterTypeLib(lib), S_OK);
   EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, base));
   EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, itf));
-  EXPECT_TRUE(Exists(HKEY_CLASSES_ROOT, "TypeLib\\{7C41E2A0-3B95-4D6E-A1F8-62D0B94C5E17}"));  // 2.a stays
+  EXPECT_TRUE(
+      Exists(HKEY_CLASSES_ROOT, "TypeLib\\{7C41E2A0-3B95-4D6E-A1F8-62D0B94C5E17}"));  // 2.a stays
   ASSERT_EQ(UnRegisterTypeLib(neutral), S_OK);
   EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, "TypeLib\\{7C41E2A0-3B95-4D6E-A1F8-62D0B94C5E17}"));
   EXPECT_TRUE(Exists(HKEY_CLASSES_ROOT, "TypeLib"));
@@ -246,8 +259,10 @@ TEST(RegisterServerFromScript, WritesScriptAndTypeLibTogether) {
   lib.libid = *ParseGuid("{7C41E2A0-3B95-4D6E-A1F8-62D0B94C5E17}");
   lib.module_path = "/opt/kx/lib/Sample.so";
   ASSERT_EQ(RegisterServerFromScript(kScript, "/opt/kx/lib/Sample.so", &lib), S_OK);
-  EXPECT_EQ(Get(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\InprocServer32"), "/opt/kx/lib/Sample.so");
-  EXPECT_TRUE(Exists(HKEY_CLASSES_ROOT, "TypeLib\\{7C41E2A0-3B95-4D6E-A1F8-62D0B94C5E17}\\1.0\\0\\linux64"));
+  EXPECT_EQ(Get(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\InprocServer32"),
+            "/opt/kx/lib/Sample.so");
+  EXPECT_TRUE(Exists(HKEY_CLASSES_ROOT,
+                     "TypeLib\\{7C41E2A0-3B95-4D6E-A1F8-62D0B94C5E17}\\1.0\\0\\linux64"));
   EXPECT_EQ(RegisterServerFromScript(kScript, "", &lib), E_INVALIDARG);
   ASSERT_EQ(UnregisterServerFromScript(kScript, "/opt/kx/lib/Sample.so", &lib), S_OK);
   EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, kClassKey));

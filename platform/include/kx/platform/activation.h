@@ -49,8 +49,8 @@ int StringFromGUID2(REFGUID guid, LPOLESTR buffer, int capacity) noexcept;
 // Results: REGDB_E_CLASSNOTREG (no such class or no InprocServer32), REGDB_E_READREGDB,
 // HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND) when the module cannot be loaded, CO_E_ERRORINDLL when
 // it has no DllGetClassObject, else what the module's entry point returns.
-[[nodiscard]] HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* server_info, REFIID riid,
-                                       void** object) noexcept;
+[[nodiscard]] HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* server_info,
+                                       REFIID riid, void** object) noexcept;
 // CoGetClassObject for IClassFactory, then CreateInstance(outer, riid, object).
 [[nodiscard]] HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid,
                                        void** object) noexcept;

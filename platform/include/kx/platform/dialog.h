@@ -42,8 +42,8 @@ struct DialogControl {
   int id = 0;
   DialogControlKind kind = DialogControlKind::kStaticText;
   int x = 0, y = 0, cx = 0, cy = 0;
-  std::string text;           // UTF-8; button caption or static text
-  HBITMAP bitmap = nullptr;   // kPicture; owned by the caller for the dialog's life
+  std::string text;          // UTF-8; button caption or static text
+  HBITMAP bitmap = nullptr;  // kPicture; owned by the caller for the dialog's life
 };
 
 struct DialogTemplate {
@@ -57,7 +57,8 @@ struct DialogTemplate {
 
 // Dialog units to pixels for a font whose average character is base_x pixels wide and base_y
 // pixels high (6 x 13 for an 8-point sans-serif at 96 dpi): x * base_x / 4, y * base_y / 8.
-[[nodiscard]] RECT MapDialogUnits(int x, int y, int cx, int cy, int base_x = 6, int base_y = 13) noexcept;
+[[nodiscard]] RECT MapDialogUnits(int x, int y, int cx, int cy, int base_x = 6,
+                                  int base_y = 13) noexcept;
 
 using DLGPROC = INT_PTR (*)(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 
@@ -66,7 +67,7 @@ using DLGPROC = INT_PTR (*)(HWND dialog, UINT message, WPARAM wparam, LPARAM lpa
 class DialogEvents {
  public:
   virtual void OnTimer(UINT_PTR timer_id) = 0;
-  virtual void OnCommand(int control_id) = 0;  // a push button was pressed
+  virtual void OnCommand(int control_id) = 0;      // a push button was pressed
   virtual void OnLeftButtonDown(POINT where) = 0;  // dialog pixels, on the surface, not a control
   virtual void OnCloseRequest() = 0;               // the user closed the frame (Escape, close box)
 
@@ -114,7 +115,8 @@ INT_PTR DialogBoxIndirectParam(const DialogTemplate& dialog, HWND owner, DLGPROC
 
 // Inside the dialog procedure, with the HWND it received.
 BOOL EndDialog(HWND dialog, INT_PTR result) noexcept;
-UINT_PTR SetTimer(HWND dialog, UINT_PTR timer_id, UINT interval_ms, void* timer_proc) noexcept;  // proc must be null
+UINT_PTR SetTimer(HWND dialog, UINT_PTR timer_id, UINT interval_ms,
+                  void* timer_proc) noexcept;  // proc must be null
 BOOL KillTimer(HWND dialog, UINT_PTR timer_id) noexcept;
 BOOL SetDlgItemText(HWND dialog, int control_id, const char* text) noexcept;
 // No window of this runtime is ever active in the platform's sense: nullptr.

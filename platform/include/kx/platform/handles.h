@@ -23,7 +23,7 @@ struct Window;         // message-only windows and dialogs (messages.h, dialog.h
 using HWND = Window*;
 struct DeviceContext;  // a pixel surface (drawing.h)
 using HDC = DeviceContext*;
-struct Bitmap;         // decoded pixels (drawing.h)
+struct Bitmap;  // decoded pixels (drawing.h)
 using HBITMAP = Bitmap*;
 
 struct POINT {

@@ -65,7 +65,8 @@ LRESULT DispatchMessage(const MSG* msg) noexcept;
 [[nodiscard]] BOOL HasQueuedMessages() noexcept;
 
 // Narrow names, as the component's code calls them (texts here are UTF-8 throughout).
-inline BOOL PeekMessageA(MSG* msg, HWND window, UINT min_filter, UINT max_filter, UINT remove) noexcept {
+inline BOOL PeekMessageA(MSG* msg, HWND window, UINT min_filter, UINT max_filter,
+                         UINT remove) noexcept {
   return PeekMessage(msg, window, min_filter, max_filter, remove);
 }
 inline LRESULT DispatchMessageA(const MSG* msg) noexcept { return DispatchMessage(msg); }

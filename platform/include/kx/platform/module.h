@@ -100,10 +100,12 @@ class ClassFactory final : public IClassFactory {
 // DllRegisterServer / DllUnregisterServer in one call: the script with %MODULE% = module_path
 // (plus extra variables) and, when typelib is given, the type library, all in one registry
 // transaction. Results as RunRegistrationScript.
-[[nodiscard]] HRESULT RegisterServerFromScript(std::string_view script, std::string_view module_path,
+[[nodiscard]] HRESULT RegisterServerFromScript(std::string_view script,
+                                               std::string_view module_path,
                                                const TypeLibRegistration* typelib = nullptr,
                                                const RegScriptVariables& extra = {});
-[[nodiscard]] HRESULT UnregisterServerFromScript(std::string_view script, std::string_view module_path,
+[[nodiscard]] HRESULT UnregisterServerFromScript(std::string_view script,
+                                                 std::string_view module_path,
                                                  const TypeLibRegistration* typelib = nullptr,
                                                  const RegScriptVariables& extra = {});
 

@@ -57,8 +57,9 @@ inline constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
 // written; the old one stays).
 // Access masks are checked only for reading versus writing. Reserved, class, security and
 // last-write arguments are accepted and ignored.
-[[nodiscard]] LSTATUS RegCreateKeyEx(HKEY key, const char* sub_key, DWORD reserved, const char* klass,
-                                     DWORD options, REGSAM sam, const void* security, PHKEY result,
+[[nodiscard]] LSTATUS RegCreateKeyEx(HKEY key, const char* sub_key, DWORD reserved,
+                                     const char* klass, DWORD options, REGSAM sam,
+                                     const void* security, PHKEY result,
                                      DWORD* disposition) noexcept;
 [[nodiscard]] LSTATUS RegOpenKeyEx(HKEY key, const char* sub_key, DWORD options, REGSAM sam,
                                    PHKEY result) noexcept;
@@ -68,13 +69,15 @@ LSTATUS RegCloseKey(HKEY key) noexcept;  // ERROR_INVALID_HANDLE when closed twi
 [[nodiscard]] LSTATUS RegSetValueEx(HKEY key, const char* value_name, DWORD reserved, DWORD type,
                                     const BYTE* data, DWORD size) noexcept;
 // data may be null to ask for type and size only.
-[[nodiscard]] LSTATUS RegQueryValueEx(HKEY key, const char* value_name, DWORD* reserved, DWORD* type,
-                                      BYTE* data, DWORD* size) noexcept;
+[[nodiscard]] LSTATUS RegQueryValueEx(HKEY key, const char* value_name, DWORD* reserved,
+                                      DWORD* type, BYTE* data, DWORD* size) noexcept;
 // name_size is in characters, including the terminating zero on input and excluding it on output.
-[[nodiscard]] LSTATUS RegEnumKeyEx(HKEY key, DWORD index, char* name, DWORD* name_size, DWORD* reserved,
-                                   char* klass, DWORD* klass_size, void* last_write_time) noexcept;
-[[nodiscard]] LSTATUS RegEnumValue(HKEY key, DWORD index, char* name, DWORD* name_size, DWORD* reserved,
-                                   DWORD* type, BYTE* data, DWORD* data_size) noexcept;
+[[nodiscard]] LSTATUS RegEnumKeyEx(HKEY key, DWORD index, char* name, DWORD* name_size,
+                                   DWORD* reserved, char* klass, DWORD* klass_size,
+                                   void* last_write_time) noexcept;
+[[nodiscard]] LSTATUS RegEnumValue(HKEY key, DWORD index, char* name, DWORD* name_size,
+                                   DWORD* reserved, DWORD* type, BYTE* data,
+                                   DWORD* data_size) noexcept;
 // Deletes a key that has no subkeys (ERROR_ACCESS_DENIED when it has some).
 [[nodiscard]] LSTATUS RegDeleteKey(HKEY key, const char* sub_key) noexcept;
 [[nodiscard]] LSTATUS RegDeleteValue(HKEY key, const char* value_name) noexcept;
@@ -103,7 +106,8 @@ LSTATUS RegCloseKey(HKEY key) noexcept;  // ERROR_INVALID_HANDLE when closed twi
 [[nodiscard]] LSTATUS RegSetDword(HKEY root, std::string_view path, std::string_view value_name,
                                   DWORD value);
 [[nodiscard]] LSTATUS RegKeyExists(HKEY root, std::string_view path, bool* exists);
-[[nodiscard]] LSTATUS RegListSubKeys(HKEY root, std::string_view path, std::vector<std::string>* names);
+[[nodiscard]] LSTATUS RegListSubKeys(HKEY root, std::string_view path,
+                                     std::vector<std::string>* names);
 
 // A list of changes applied together in one transaction: either all of them reach the file
 // or none does. Operations run in order on the registry as read under the lock.
@@ -115,7 +119,8 @@ class RegistryEdit {
   RegistryEdit& operator=(RegistryEdit&&) noexcept;
 
   void CreateKey(HKEY root, std::string_view path);
-  void SetString(HKEY root, std::string_view path, std::string_view value_name, std::string_view value);
+  void SetString(HKEY root, std::string_view path, std::string_view value_name,
+                 std::string_view value);
   void SetDword(HKEY root, std::string_view path, std::string_view value_name, DWORD value);
   // Missing keys and values are not an error for the deletions.
   void DeleteValue(HKEY root, std::string_view path, std::string_view value_name);

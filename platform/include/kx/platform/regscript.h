@@ -59,8 +59,9 @@ enum class RegScriptMode { kRegister, kUnregister };
 
 // Parses and applies the script in one transaction. E_INVALIDARG for a bad script,
 // REGDB_E_READREGDB / REGDB_E_WRITEREGDB when the registry could not be read or written.
-[[nodiscard]] HRESULT RunRegistrationScript(std::string_view script, const RegScriptVariables& variables,
-                                            RegScriptMode mode, std::string* diagnostic = nullptr);
+[[nodiscard]] HRESULT RunRegistrationScript(std::string_view script,
+                                            const RegScriptVariables& variables, RegScriptMode mode,
+                                            std::string* diagnostic = nullptr);
 
 // What type-library registration writes, passed as plain values:
 //   HKCR\TypeLib\{libid}\<major>.<minor> = help string

@@ -43,8 +43,9 @@ using LPTHREAD_START_ROUTINE = DWORD (*)(void* parameter);
 // nullptr on failure (GetLastError: ERROR_INVALID_PARAMETER for a null routine or
 // CREATE_SUSPENDED, ERROR_NOT_ENOUGH_MEMORY when no thread can be started). stack_size 0 is the
 // default. thread_id (optional) receives the new thread's GetCurrentThreadId.
-[[nodiscard]] HANDLE CreateThread(void* security, std::size_t stack_size, LPTHREAD_START_ROUTINE start,
-                                  void* parameter, DWORD flags, DWORD* thread_id) noexcept;
+[[nodiscard]] HANDLE CreateThread(void* security, std::size_t stack_size,
+                                  LPTHREAD_START_ROUTINE start, void* parameter, DWORD flags,
+                                  DWORD* thread_id) noexcept;
 // STILL_ACTIVE while it runs, then the start routine's result.
 BOOL GetExitCodeThread(HANDLE thread, DWORD* exit_code) noexcept;
 
@@ -59,7 +60,8 @@ BOOL CloseHandle(HANDLE handle) noexcept;
 
 // WAIT_OBJECT_0, WAIT_TIMEOUT, or WAIT_FAILED (GetLastError says why).
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) noexcept;
-DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD milliseconds) noexcept;
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all,
+                             DWORD milliseconds) noexcept;
 // Also returns WAIT_OBJECT_0 + count when a message that wake_mask selects is queued for the
 // calling thread (posted messages and timers count for any mask with QS_POSTMESSAGE,
 // QS_ALLPOSTMESSAGE or QS_TIMER; windows here receive no input messages). Messages already
@@ -68,8 +70,8 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all, 
 // message queued never sleeps with it unseen.
 // wait_all TRUE (all objects and input together) is not offered: WAIT_FAILED, ERROR_NOT_SUPPORTED.
 // On the thread that installed a MessagePumpHook, the host's event loop runs while waiting.
-DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD milliseconds,
-                                DWORD wake_mask) noexcept;
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all,
+                                DWORD milliseconds, DWORD wake_mask) noexcept;
 
 // Nonzero, unique for the life of the process (never reused).
 [[nodiscard]] DWORD GetCurrentThreadId() noexcept;
