@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <utility>
 
 #include "frame_testing.h"
 

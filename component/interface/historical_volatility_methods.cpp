@@ -1,5 +1,7 @@
 #include "historical_volatility_methods.h"
 
+#include <optional>
+
 #include "array_arguments.h"
 #include "job_record.h"
 #include "method_frame.h"
@@ -48,9 +50,13 @@ DWORD SeriesWorker(void*) {
   }
   SafeArrayLockGuard lock;
   if (!LockPrices(lock, job)) return 0;
+  // Handed over after the unlock: the result VARIANT may be the Prices VARIANT itself.
+  std::optional<ResultArray> result;
+  std::optional<WorkVector> volatilities;
+  bool computed = false;
   GuardedStep([&] {
-    ResultArray result(series, job.base);
-    WorkVector volatilities(series);
+    result.emplace(series, job.base);
+    volatilities.emplace(series);
     const std::span<const double> prices = StoredDoubles(lock.get());
     // Never read past the storage, whatever the dimension counts claim.
     if (prices.size() < series * length) {
@@ -58,11 +64,12 @@ DWORD SeriesWorker(void*) {
       return;
     }
     EstimateHistoricalVolatilities(prices.first(series * length), length, job.trading_days,
-                                   volatilities.span());
-    result.HandOver(job.volatility_array, volatilities.span());
+                                   volatilities->span());
+    computed = true;
   });
   EndComputation();
   UnlockPrices(lock);
+  if (computed) result->HandOver(job.volatility_array, volatilities->span());
   return 0;
 }
 

@@ -43,15 +43,21 @@ void RunSkewWorker(SkewSearch search) noexcept {
     return;  // the guards unlock what was locked
   }
 
+  // Results are handed over only after the inputs are unlocked, so that an output VARIANT that is
+  // also an input (one VARIANT passed twice) can release its old array; and only when the
+  // computation step completed, so that an aborted search leaves the outputs as they were.
+  std::optional<ResultArray> call_array;
+  std::optional<ResultArray> put_array;
+  std::optional<WorkVector> call_results;
+  std::optional<WorkVector> put_results;
+  bool computed = false;
   GuardedStep([&] {
-    ResultArray call_array(n, job.base);
-    std::optional<ResultArray> put_array;
+    call_array.emplace(n, job.base);
     if (puts_wanted) put_array.emplace(n, job.base);
     WorkVector strikes(n);
     WorkVector call_targets(n);
-    WorkVector call_results(n);
+    call_results.emplace(n);
     std::optional<WorkVector> put_targets;
-    std::optional<WorkVector> put_results;
     if (puts_wanted) {
       put_targets.emplace(n);
       put_results.emplace(n);
@@ -61,17 +67,19 @@ void RunSkewWorker(SkewSearch search) noexcept {
     if (puts_wanted) CopyDoubles(puts_lock.get(), put_targets->span());
 
     search(job, strikes.span(), call_targets.span(),
-           puts_wanted ? put_targets->span() : std::span<const double>(), call_results.span(),
+           puts_wanted ? put_targets->span() : std::span<const double>(), call_results->span(),
            puts_wanted ? put_results->span() : std::span<double>());
-
-    call_array.HandOver(job.skew.volatility_call, call_results.span());
-    if (puts_wanted) put_array->HandOver(job.skew.volatility_put, put_results->span());
+    computed = true;
   });
   EndComputation();
 
   for (SafeArrayLockGuard* lock : {&strikes_lock, &calls_lock, &puts_lock}) {
     const HRESULT unlocked = lock->Unlock();
     if (FAILED(unlocked)) RecordFailure(Failure::kUnlockFailed, unlocked);
+  }
+  if (computed) {
+    call_array->HandOver(job.skew.volatility_call, call_results->span());
+    if (puts_wanted) put_array->HandOver(job.skew.volatility_put, put_results->span());
   }
 }
 
