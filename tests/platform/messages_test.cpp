@@ -88,6 +88,23 @@ TEST(MsgWaitForMultipleObjects, DispatchesPostedMessagesWhileTheWorkerRuns) {
   EXPECT_EQ(seen.messages.back(), WM_DESTROY);
 }
 
+TEST(MsgWaitForMultipleObjects, CountsMessagesQueuedBeforeTheCall) {
+  HANDLE never = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_TRUE(PostThreadMessage(GetCurrentThreadId(), WM_USER, 1, 0));
+  // Already queued, never looked at: the wait must not sleep on it (INFINITE would hang).
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &never, FALSE, INFINITE, QS_ALLINPUT), WAIT_OBJECT_0 + 1);
+  EXPECT_EQ(MsgWaitForMultipleObjects(0, nullptr, FALSE, INFINITE, QS_POSTMESSAGE), WAIT_OBJECT_0);
+  // Input-only masks do not wake for posted messages.
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &never, FALSE, 0, QS_KEY | QS_MOUSEBUTTON), WAIT_TIMEOUT);
+  HANDLE two[] = {never, never};
+  EXPECT_EQ(MsgWaitForMultipleObjects(2, two, TRUE, 0, QS_ALLINPUT), WAIT_FAILED);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+  MSG msg;
+  EXPECT_TRUE(PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &never, FALSE, 0, QS_ALLINPUT), WAIT_TIMEOUT);
+  EXPECT_TRUE(CloseHandle(never));
+}
+
 // A host event loop: events the host queued run inside ProcessEvents, as a Qt host's would.
 class FakeHost final : public MessagePumpHook {
  public:
