@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "kx/platform/win32error.h"
+
 namespace kx::platform {
 namespace {
 
@@ -43,13 +45,33 @@ constexpr NamedCode kNames[] = {
     {MakeHresult(0x80030057), "STG_E_INVALIDPARAMETER"},
     {MakeHresult(0x800300FC), "STG_E_INVALIDNAME"},
     {MakeHresult(0x800288BD), "TYPE_E_BADMODULEKIND"},
+    KX_CODE(CO_E_NOTINITIALIZED), KX_CODE(RPC_E_CHANGED_MODE), KX_CODE(RPC_E_WRONG_THREAD),
 };
 #undef KX_CODE
+
+// Wrapped system errors, named as the expression that builds them.
+#define KX_WIN32(e) {HRESULT_FROM_WIN32(e), "HRESULT_FROM_WIN32(" #e ")"}
+constexpr NamedCode kWin32Names[] = {
+    KX_WIN32(ERROR_INVALID_FUNCTION), KX_WIN32(ERROR_FILE_NOT_FOUND), KX_WIN32(ERROR_PATH_NOT_FOUND),
+    KX_WIN32(ERROR_NOT_ENOUGH_MEMORY), KX_WIN32(ERROR_INVALID_DATA), KX_WIN32(ERROR_NOT_SUPPORTED),
+    KX_WIN32(ERROR_CALL_NOT_IMPLEMENTED), KX_WIN32(ERROR_INSUFFICIENT_BUFFER),
+    KX_WIN32(ERROR_MOD_NOT_FOUND), KX_WIN32(ERROR_PROC_NOT_FOUND), KX_WIN32(ERROR_ALREADY_EXISTS),
+    KX_WIN32(ERROR_MORE_DATA), KX_WIN32(ERROR_NO_MORE_ITEMS), KX_WIN32(ERROR_BADDB),
+    KX_WIN32(ERROR_BADKEY), KX_WIN32(ERROR_CANTOPEN), KX_WIN32(ERROR_CANTREAD),
+    KX_WIN32(ERROR_CANTWRITE), KX_WIN32(ERROR_REGISTRY_CORRUPT), KX_WIN32(ERROR_REGISTRY_IO_FAILED),
+    KX_WIN32(ERROR_KEY_DELETED), KX_WIN32(ERROR_INVALID_WINDOW_HANDLE),
+    KX_WIN32(ERROR_CONTROL_ID_NOT_FOUND), KX_WIN32(ERROR_INVALID_THREAD_ID),
+    KX_WIN32(ERROR_NOT_ENOUGH_QUOTA),
+};
+#undef KX_WIN32
 
 }  // namespace
 
 const char* HresultName(HRESULT hr) noexcept {
   for (const auto& n : kNames) {
+    if (n.code == hr) return n.name;
+  }
+  for (const auto& n : kWin32Names) {
     if (n.code == hr) return n.name;
   }
   // One buffer per thread, so a caller on another thread never sees its text change.

@@ -87,6 +87,8 @@ TEST(HresultName, NamesKnownCodesAndFormatsOthers) {
       {E_INVALIDARG, "E_INVALIDARG"}, {DISP_E_BADINDEX, "DISP_E_BADINDEX"},
       {DISP_E_EXCEPTION, "DISP_E_EXCEPTION"}, {DISP_E_ARRAYISLOCKED, "DISP_E_ARRAYISLOCKED"},
       {REGDB_E_CLASSNOTREG, "REGDB_E_CLASSNOTREG"}, {STG_E_ACCESSDENIED, "STG_E_ACCESSDENIED"},
+      {MakeHresult(0x8007007E), "HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND)"},
+      {MakeHresult(0x80070057), "E_INVALIDARG"},  // the wrapped ERROR_INVALID_PARAMETER keeps its own name
       {MakeHresult(0x80001234), "0x80001234"}, {42, "0x0000002A"},
   };
   for (const auto& row : rows) {
