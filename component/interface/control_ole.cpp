@@ -231,7 +231,7 @@ HRESULT KvQuantorb::QuickActivate(QACONTAINER* container, QACONTROL* control) {
   if (container->cbSize < sizeof(QACONTAINER) || control->cbSize < sizeof(QACONTROL)) {
     return E_INVALIDARG;
   }
-  (void)SetClientSite(container->pClientSite);
+  if (container->pClientSite) (void)SetClientSite(container->pClientSite);
   control->dwEventCookie = 0;
   control->dwPropNotifyCookie = 0;
   if (container->pUnkEventSink) {

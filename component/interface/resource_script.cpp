@@ -27,18 +27,19 @@ class Parser {
         ParseStringTable(&script);
         continue;
       }
+      const int line = lex_.line();
       const int id = ExpectNumber("a resource id");
       const std::string type = ExpectName("a resource type");
       if (type == "DIALOG" || type == "DIALOGEX") {
-        if (script.dialogs.count(id)) Fail("dialog " + std::to_string(id) + " defined twice");
+        if (script.dialogs.count(id)) FailAt(line, "dialog " + std::to_string(id) + " defined twice");
         script.dialogs[id] = ParseDialog();
       } else if (type == "TYPELIB" || type == "REGISTRY" || type == "BITMAP" || type == "ICON") {
         for (const FileResource& f : script.files) {
-          if (f.id == id && f.type == type) Fail(type + " " + std::to_string(id) + " listed twice");
+          if (f.id == id && f.type == type) FailAt(line, type + " " + std::to_string(id) + " listed twice");
         }
         script.files.push_back({id, type, ExpectText("a file name")});
       } else {
-        Fail("unknown resource type '" + type + "'");
+        FailAt(line, "unknown resource type '" + type + "'");
       }
     }
     if (!lex_.error().empty()) throw ParseError{lex_.error()};
@@ -46,9 +47,10 @@ class Parser {
   }
 
  private:
-  [[noreturn]] void Fail(const std::string& why) {
+  [[noreturn]] void Fail(const std::string& why) { FailAt(lex_.line(), why); }
+  [[noreturn]] void FailAt(int line, const std::string& why) {
     if (!lex_.error().empty()) throw ParseError{lex_.error()};
-    throw ParseError{"line " + std::to_string(lex_.line()) + ": " + why};
+    throw ParseError{"line " + std::to_string(line) + ": " + why};
   }
 
   int ExpectNumber(std::string_view what) {
@@ -76,7 +78,7 @@ class Parser {
     if (!lex_.Accept(',')) Fail("expected ',', found '" + lex_.Peek().text + "'");
   }
 
-  DWORD StyleBit(const std::string& name) {
+  DWORD StyleBit(const std::string& name, int line) {
     static const std::pair<const char*, DWORD> kStyles[] = {
         {"WS_POPUP", WS_POPUP},           {"WS_CAPTION", WS_CAPTION}, {"WS_SYSMENU", WS_SYSMENU},
         {"DS_MODALFRAME", DS_MODALFRAME}, {"DS_CENTER", DS_CENTER},   {"DS_SETFONT", DS_SETFONT},
@@ -85,14 +87,15 @@ class Parser {
     for (const auto& [n, bit] : kStyles) {
       if (name == n) return bit;
     }
-    Fail("unknown style '" + name + "'");
+    FailAt(line, "unknown style '" + name + "'");
   }
 
   // NAME | NAME | ...
   DWORD ParseStyle() {
     DWORD style = 0;
     do {
-      style |= StyleBit(ExpectName("a style"));
+      const int line = lex_.line();
+      style |= StyleBit(ExpectName("a style"), line);
     } while (lex_.Accept('|'));
     return style;
   }
@@ -131,6 +134,7 @@ class Parser {
 
   DialogControlResource ParseControl(const DialogResource& dialog) {
     DialogControlResource c;
+    const int line = lex_.line();
     const std::string statement = ExpectName("a control statement");
     if (statement == "CONTROL") {
       // CONTROL bitmap-id, id, "Static", SS_BITMAP, x, y, cx, cy
@@ -142,7 +146,7 @@ class Parser {
       ExpectComma();
       const DWORD style = ParseStyle();
       if (klass != "Static" || (style & kSsBitmap) != kSsBitmap) {
-        Fail("only \"Static\" SS_BITMAP pictures are supported as CONTROL");
+        FailAt(line, "only \"Static\" SS_BITMAP pictures are supported as CONTROL");
       }
       c.kind = DialogControlKind::kPicture;
       c.bitmap_id = bitmap;
@@ -150,7 +154,7 @@ class Parser {
       if (statement == "DEFPUSHBUTTON") c.kind = DialogControlKind::kDefPushButton;
       else if (statement == "PUSHBUTTON") c.kind = DialogControlKind::kPushButton;
       else if (statement == "LTEXT") c.kind = DialogControlKind::kStaticText;
-      else Fail("unknown control statement '" + statement + "'");
+      else FailAt(line, "unknown control statement '" + statement + "'");
       c.text = ExpectText("the control's text");
       ExpectComma();
       c.id = ExpectNumber("a control id");
@@ -158,7 +162,7 @@ class Parser {
     ExpectComma();
     ParseRect(&c.x, &c.y, &c.cx, &c.cy);
     for (const DialogControlResource& other : dialog.controls) {
-      if (other.id == c.id) Fail("control id " + std::to_string(c.id) + " used twice");
+      if (other.id == c.id) FailAt(line, "control id " + std::to_string(c.id) + " used twice");
     }
     return c;
   }
@@ -166,10 +170,11 @@ class Parser {
   void ParseStringTable(ResourceScript* script) {
     if (!lex_.AcceptName("BEGIN")) Fail("expected BEGIN");
     while (!lex_.AcceptName("END")) {
+      const int line = lex_.line();
       const int id = ExpectNumber("a string id");
       std::string text = ExpectText("the string");
       if (!script->strings.emplace(id, std::move(text)).second) {
-        Fail("string " + std::to_string(id) + " defined twice");
+        FailAt(line, "string " + std::to_string(id) + " defined twice");
       }
     }
   }

@@ -19,6 +19,7 @@ struct ParseError {
 };
 
 struct Attribute {
+  int line = 0;
   std::string name;
   std::string raw;             // uuid(...) contents, number or text argument
   bool has_argument = false;
@@ -49,7 +50,7 @@ class Parser {
       } else if (a.name == "hidden") {
         lib.lib_flags |= LIBFLAG_FHIDDEN;
       } else {
-        Fail("unknown library attribute '" + a.name + "'");
+        FailAt(a.line, "unknown library attribute '" + a.name + "'");
       }
     }
     if (!have_uuid) Fail("the library has no uuid");
@@ -82,9 +83,10 @@ class Parser {
     int line = 0;
   };
 
-  [[noreturn]] void Fail(const std::string& why) {
+  [[noreturn]] void Fail(const std::string& why) { FailAt(lex_.line(), why); }
+  [[noreturn]] void FailAt(int line, const std::string& why) {
     if (!lex_.error().empty()) throw ParseError{lex_.error()};
-    throw ParseError{"line " + std::to_string(lex_.line()) + ": " + why};
+    throw ParseError{"line " + std::to_string(line) + ": " + why};
   }
 
   static std::u16string Wide(std::string_view narrow) { return Utf8ToUtf16(narrow); }
@@ -110,6 +112,7 @@ class Parser {
     if (!lex_.Accept('[')) return attrs;
     do {
       Attribute a;
+      a.line = lex_.line();
       a.name = ExpectIdentifier("an attribute");
       if (lex_.Accept('(')) {
         a.has_argument = true;
@@ -135,12 +138,12 @@ class Parser {
     while (!text.empty() && text.front() == ' ') text.erase(text.begin());
     while (!text.empty() && text.back() == ' ') text.pop_back();
     const std::optional<GUID> g = ParseGuid("{" + text + "}");
-    if (!g) Fail("bad uuid '" + a.raw + "'");
+    if (!g) FailAt(a.line, "bad uuid '" + a.raw + "'");
     return *g;
   }
 
   long long ToInteger(const Attribute& a) {
-    if (!a.has_argument) Fail("attribute '" + a.name + "' needs a number");
+    if (!a.has_argument) FailAt(a.line, "attribute '" + a.name + "' needs a number");
     long long v = 0;
     const char* first = a.raw.data();
     const char* last = first + a.raw.size();
@@ -155,12 +158,12 @@ class Parser {
       first += 2;
     }
     const auto [end, ec] = std::from_chars(first, last, v, base);
-    if (ec != std::errc() || end != last) Fail("bad number '" + a.raw + "' in " + a.name);
+    if (ec != std::errc() || end != last) FailAt(a.line, "bad number '" + a.raw + "' in " + a.name);
     return negative ? -v : v;
   }
 
   const std::string& TextOf(const Attribute& a) {
-    if (!a.has_argument) Fail("attribute '" + a.name + "' needs a text");
+    if (!a.has_argument) FailAt(a.line, "attribute '" + a.name + "' needs a text");
     return a.raw;
   }
 
@@ -174,7 +177,7 @@ class Parser {
     if (r1.ec != std::errc() || r1.ptr != ma_text.data() + ma_text.size() ||
         r2.ec != std::errc() || r2.ptr != mi_text.data() + mi_text.size() || ma > 0xFFFF ||
         mi > 0xFFFF) {
-      Fail("bad version '" + a.raw + "'");
+      FailAt(a.line, "bad version '" + a.raw + "'");
     }
     *major = static_cast<WORD>(ma);
     *minor = static_cast<WORD>(mi);
@@ -210,7 +213,7 @@ class Parser {
       else if (a.name == "out") flags |= PARAMFLAG_FOUT;
       else if (a.name == "retval") flags |= PARAMFLAG_FRETVAL;
       else if (a.name == "optional") flags |= PARAMFLAG_FOPT;
-      else Fail("unknown parameter attribute '" + a.name + "'");
+      else FailAt(a.line, "unknown parameter attribute '" + a.name + "'");
     }
     if (flags == 0) flags = PARAMFLAG_FIN;
     p.vt = ParseType();
@@ -254,12 +257,13 @@ class Parser {
       } else if (a.name == "restricted") {
         m.func_flags |= FUNCFLAG_FRESTRICTED;
       } else {
-        Fail("unknown member attribute '" + a.name + "'");
+        FailAt(a.line, "unknown member attribute '" + a.name + "'");
       }
     }
-    if (!have_id) Fail("member without id(...)");
-    if (kinds > 1) Fail("a member is either propget or propput");
-    if (dispatch_only && m.kind != INVOKE_FUNC) Fail("event members are methods");
+    const int line = lex_.line();  // the line of the member's declaration
+    if (!have_id) FailAt(line, "member without id(...)");
+    if (kinds > 1) FailAt(line, "a member is either propget or propput");
+    if (dispatch_only && m.kind != INVOKE_FUNC) FailAt(line, "event members are methods");
     const std::string result_type = ExpectIdentifier("HRESULT");
     if (result_type != "HRESULT") Fail("members return HRESULT, not '" + result_type + "'");
     m.name = Wide(ExpectIdentifier("a member name"));
@@ -273,13 +277,13 @@ class Parser {
     Expect(';');
     for (std::size_t i = 0; i < m.params.size(); ++i) {
       const bool retval = (m.params[i].flags & PARAMFLAG_FRETVAL) != 0;
-      if (retval && i + 1 != m.params.size()) Fail("retval must be the last parameter");
+      if (retval && i + 1 != m.params.size()) FailAt(line, "retval must be the last parameter");
     }
     if (m.kind == INVOKE_PROPERTYGET &&
         (m.params.empty() || !(m.params.back().flags & PARAMFLAG_FRETVAL))) {
-      Fail("a propget returns its value through a retval parameter");
+      FailAt(line, "a propget returns its value through a retval parameter");
     }
-    if (m.kind == INVOKE_PROPERTYPUT && m.params.empty()) Fail("a propput takes the new value");
+    if (m.kind == INVOKE_PROPERTYPUT && m.params.empty()) FailAt(line, "a propput takes the new value");
     return m;
   }
 
@@ -310,7 +314,7 @@ class Parser {
       } else if (a.name == "hidden") {
         d->type_flags |= TYPEFLAG_FHIDDEN;
       } else if (a.name != "object") {
-        Fail("unknown interface attribute '" + a.name + "'");
+        FailAt(a.line, "unknown interface attribute '" + a.name + "'");
       }
     }
     if (!have_uuid) Fail(Utf16ToUtf8(d->name) + " has no uuid");
@@ -369,7 +373,7 @@ class Parser {
       } else if (a.name == "noncreatable") {
         p.coclass.type_flags &= static_cast<WORD>(~TYPEFLAG_FCANCREATE);
       } else {
-        Fail("unknown coclass attribute '" + a.name + "'");
+        FailAt(a.line, "unknown coclass attribute '" + a.name + "'");
       }
     }
     if (!have_uuid) Fail("coclass without uuid");
@@ -380,7 +384,7 @@ class Parser {
         if (a.name == "default") flags |= IMPLTYPEFLAG_FDEFAULT;
         else if (a.name == "source") flags |= IMPLTYPEFLAG_FSOURCE;
         else if (a.name == "restricted") flags |= IMPLTYPEFLAG_FRESTRICTED;
-        else Fail("unknown attribute '" + a.name + "' of an implemented interface");
+        else FailAt(a.line, "unknown attribute '" + a.name + "' of an implemented interface");
       }
       if (!lex_.AcceptName("interface") && !lex_.AcceptName("dispinterface")) {
         Fail("expected interface or dispinterface");
