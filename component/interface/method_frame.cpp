@@ -236,21 +236,29 @@ void RaiseDone(const EventSinkList& sinks, std::int32_t last_method, std::int32_
 // Worker thread
 
 void WaitForWorker(HANDLE thread, SHORT blocking_mode) noexcept {
+  bool quit_seen = false;
+  WPARAM quit_code = 0;
   if (blocking_mode == 1) {
     for (;;) {
       const DWORD woken = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT);
-      if (woken == WAIT_OBJECT_0) return;
       if (woken != WAIT_OBJECT_0 + 1) break;
       MSG msg;
       while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+          // Not ours to consume: the host's own loop must still see it.
+          quit_seen = true;
+          quit_code = msg.wParam;
+          continue;
+        }
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
       }
     }
   }
-  // The plain wait, and the fallback when the pumped wait fails: the frame must not go on while
-  // the worker still reads the job record.
+  // The plain wait, and after the pumped one (a no-op then, or the fallback when it failed): the
+  // frame must not go on while the worker still reads the job record.
   (void)WaitForSingleObject(thread, INFINITE);
+  if (quit_seen) PostQuitMessage(static_cast<int>(quit_code));
 }
 
 std::size_t CallGateWaitingThreads() noexcept { return gate.Waiting(); }

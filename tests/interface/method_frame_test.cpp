@@ -310,6 +310,24 @@ TEST_F(MethodFrameTest, OnlyBlockingModeOnePumpsMessages) {
   }
 }
 
+TEST_F(MethodFrameTest, PumpedWaitLeavesTheQuitMessageToTheHost) {
+  Client client;
+  MessageAction marker([] {});
+  WorkerHook hook([&](WorkerPhase phase) {
+    if (phase == WorkerPhase::kStarted) {
+      EXPECT_TRUE(marker.WaitUntilRan());
+    }
+  });
+  marker.Post();
+  PostQuitMessage(3);
+  double price = 0;
+  EXPECT_EQ(TreeCall(client, &price, 20), S_OK);
+  MSG msg;
+  ASSERT_TRUE(PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(msg.message, WM_QUIT);
+  EXPECT_EQ(msg.wParam, 3u);
+}
+
 TEST_F(MethodFrameTest, AbortFromAnotherThreadStopsAnUnpumpedWait) {
   Client client;
   Client other;
