@@ -2,16 +2,17 @@
 //
 // An array VARIANT holds its descriptor directly (VT_ARRAY | VT_R8) or refers to a location that
 // holds it (VT_BYREF | VT_ARRAY | VT_R8). A VARIANT that leads to no descriptor counts as an empty
-// array. Result arrays are one-dimensional arrays of doubles whose lower bound is the object's Base.
+// array. Result arrays are one-dimensional arrays of doubles whose lower bound is the object's
+// Base.
 #pragma once
 
 #include <cstddef>
 #include <memory>
 #include <span>
 
-#include "method_frame.h"
 #include "kx/platform/safearray.h"
 #include "kx/platform/variant.h"
+#include "method_frame.h"
 
 namespace kx::component {
 

@@ -1,12 +1,12 @@
 #include "binomial_methods.h"
 
 #include "job_record.h"
-#include "method_frame.h"
-#include "scalar_outputs.h"
-#include "skew_worker.h"
 #include "kx/models/binomial.h"
 #include "kx/models/common.h"
 #include "kx/models/implied_volatility.h"
+#include "method_frame.h"
+#include "scalar_outputs.h"
+#include "skew_worker.h"
 
 namespace kx::component {
 
@@ -20,8 +20,18 @@ constexpr int kLastCode = static_cast<int>(BinMethodCode::kPriceGreeks);
 
 // The eleven destinations in the dispatcher's fixed order.
 enum Place : std::size_t {
-  kCallPrice, kPutPrice, kCDelta, kPDelta, kCTheta, kPTheta, kGamma, kVega, kCRho, kPRho,
-  kImpliedVolatility, kPlaceCount,
+  kCallPrice,
+  kPutPrice,
+  kCDelta,
+  kPDelta,
+  kCTheta,
+  kPTheta,
+  kGamma,
+  kVega,
+  kCRho,
+  kPRho,
+  kImpliedVolatility,
+  kPlaceCount,
 };
 
 DWORD TreeWorker(void*) {
@@ -85,8 +95,8 @@ HRESULT BinDispatch(ObjectState& object, BinMethodCode code, const char* error_t
     const std::int32_t max_iter = EffectiveMaxIter(args.max_iter);
     // Both validators run; a failure of either writes the sentinel to every destination.
     if (!CheckModelArgs(args.stock_price, args.exercise_price, args.interest_rate,
-                        args.time_to_maturity, args.volatility, args.dividend_rate,
-                        args.model_type, args.foreign_rate)) {
+                        args.time_to_maturity, args.volatility, args.dividend_rate, args.model_type,
+                        args.foreign_rate)) {
       frame.FailInvalidArguments();
       out.FillNotComputable();
     }
@@ -161,8 +171,7 @@ HRESULT BinSkewDispatch(ObjectState& object, const SkewArguments& args,
       job.model_type = args.model_type;
       job.bin_steps = args.bin_steps;
       job.flag_eur_am = args.flag_eur_am;
-      job.max_iter =
-          args.max_iter == 0 ? frame.settings().default_iteration_limit : args.max_iter;
+      job.max_iter = args.max_iter == 0 ? frame.settings().default_iteration_limit : args.max_iter;
       job.puts_wanted = arrays.volatility_put != nullptr;
       job.skew = arrays;
       if (!job.puts_wanted) job.skew.put_value = nullptr;

@@ -59,8 +59,7 @@ struct BinDestinations {
                                                 const BinDestinations& destinations) noexcept;
 
 /// BinImpliedVolatilitySkew. Returns the recorded ResultCode.
-[[nodiscard]] kx::platform::HRESULT BinSkewDispatch(ObjectState& object,
-                                                             const SkewArguments& args,
-                                                             const SkewArrays& arrays) noexcept;
+[[nodiscard]] kx::platform::HRESULT BinSkewDispatch(ObjectState& object, const SkewArguments& args,
+                                                    const SkewArrays& arrays) noexcept;
 
 }  // namespace kx::component

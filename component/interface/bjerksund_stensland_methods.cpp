@@ -1,12 +1,12 @@
 #include "bjerksund_stensland_methods.h"
 
 #include "job_record.h"
-#include "method_frame.h"
-#include "scalar_outputs.h"
-#include "skew_worker.h"
 #include "kx/models/bjerksund_stensland.h"
 #include "kx/models/common.h"
 #include "kx/models/implied_volatility.h"
+#include "method_frame.h"
+#include "scalar_outputs.h"
+#include "skew_worker.h"
 
 namespace kx::component {
 
@@ -104,14 +104,15 @@ HRESULT BjeDispatch(ObjectState& object, BjeMethodCode code, const char* error_t
     }
     const std::int32_t max_iter = EffectiveMaxIter(args.max_iter);
     if (!CheckModelArgs(args.stock_price, args.exercise_price, args.interest_rate,
-                        args.time_to_maturity, args.volatility, args.dividend_rate,
-                        args.model_type, args.foreign_rate)) {
+                        args.time_to_maturity, args.volatility, args.dividend_rate, args.model_type,
+                        args.foreign_rate)) {
       frame.FailInvalidArguments();
       out.FillNotComputable();
     } else {
-      const Market market{args.stock_price, args.exercise_price,
-                          ClampRateAwayFromZero(args.interest_rate), args.time_to_maturity,
-                          args.dividend_rate, args.model_type, args.foreign_rate};
+      const Market market{
+          args.stock_price,      args.exercise_price, ClampRateAwayFromZero(args.interest_rate),
+          args.time_to_maturity, args.dividend_rate,  args.model_type,
+          args.foreign_rate};
       Compute(code, market, args, max_iter, out, frame);
     }
     return frame.Finish(ResultRule::kFailOnError);
@@ -139,8 +140,7 @@ HRESULT BjeSkewDispatch(ObjectState& object, const SkewArguments& args,
       job.dividend_rate = args.dividend_rate;
       job.foreign_rate = args.foreign_rate;
       job.model_type = args.model_type;
-      job.max_iter =
-          args.max_iter == 0 ? frame.settings().default_iteration_limit : args.max_iter;
+      job.max_iter = args.max_iter == 0 ? frame.settings().default_iteration_limit : args.max_iter;
       job.puts_wanted = arrays.volatility_put != nullptr;
       job.skew = arrays;
       if (!job.puts_wanted) job.skew.put_value = nullptr;

@@ -41,8 +41,7 @@ struct BjeScalarArguments {
                                                 OutputPlace second) noexcept;
 
 /// BJEImpliedVolatilitySkew. Returns the recorded ResultCode.
-[[nodiscard]] kx::platform::HRESULT BjeSkewDispatch(ObjectState& object,
-                                                             const SkewArguments& args,
-                                                             const SkewArrays& arrays) noexcept;
+[[nodiscard]] kx::platform::HRESULT BjeSkewDispatch(ObjectState& object, const SkewArguments& args,
+                                                    const SkewArrays& arrays) noexcept;
 
 }  // namespace kx::component

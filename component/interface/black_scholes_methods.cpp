@@ -1,12 +1,12 @@
 #include "black_scholes_methods.h"
 
 #include "job_record.h"
-#include "method_frame.h"
-#include "scalar_outputs.h"
-#include "skew_worker.h"
 #include "kx/models/black_scholes.h"
 #include "kx/models/common.h"
 #include "kx/models/implied_volatility.h"
+#include "method_frame.h"
+#include "scalar_outputs.h"
+#include "skew_worker.h"
 
 namespace kx::component {
 
@@ -56,8 +56,8 @@ void Compute(BsMethodCode code, const BsScalarArguments& a, std::int32_t max_ite
       return;
     case BsMethodCode::kImpliedVolatilityPut:
       out.first() = BisectVolatility(
-          [&](double v) { return GbsPut(kModel, s, k, r, kNoForeignRate, t, q, v); },
-          a.put_target, max_iter, CompareMode::kSigned, AbortPolling::kOff);
+          [&](double v) { return GbsPut(kModel, s, k, r, kNoForeignRate, t, q, v); }, a.put_target,
+          max_iter, CompareMode::kSigned, AbortPolling::kOff);
       return;
   }
   frame.FailInvalidArguments();
@@ -128,8 +128,7 @@ HRESULT BsSkewDispatch(ObjectState& object, const SkewArguments& args,
       job.interest_rate = args.interest_rate;
       job.time_to_maturity = args.time_to_maturity;
       job.dividend_rate = args.dividend_rate;
-      job.max_iter =
-          args.max_iter == 0 ? frame.settings().default_iteration_limit : args.max_iter;
+      job.max_iter = args.max_iter == 0 ? frame.settings().default_iteration_limit : args.max_iter;
       job.puts_wanted = arrays.volatility_put != nullptr;
       job.skew = arrays;
       if (!job.puts_wanted) job.skew.put_value = nullptr;

@@ -39,8 +39,7 @@ struct BsScalarArguments {
                                                OutputPlace second) noexcept;
 
 /// BSImpliedVolatilitySkew. Returns the recorded ResultCode.
-[[nodiscard]] kx::platform::HRESULT BsSkewDispatch(ObjectState& object,
-                                                            const SkewArguments& args,
-                                                            const SkewArrays& arrays) noexcept;
+[[nodiscard]] kx::platform::HRESULT BsSkewDispatch(ObjectState& object, const SkewArguments& args,
+                                                   const SkewArrays& arrays) noexcept;
 
 }  // namespace kx::component

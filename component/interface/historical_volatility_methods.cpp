@@ -4,8 +4,8 @@
 
 #include "array_arguments.h"
 #include "job_record.h"
-#include "method_frame.h"
 #include "kx/models/historical_volatility.h"
+#include "method_frame.h"
 
 namespace kx::component {
 

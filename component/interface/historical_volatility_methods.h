@@ -2,8 +2,8 @@
 // computed on a worker thread.
 #pragma once
 
-#include "object_state.h"
 #include "kx/platform/variant.h"
+#include "object_state.h"
 
 namespace kx::component {
 
@@ -14,8 +14,9 @@ namespace kx::component {
     kx::platform::VARIANT* volatility) noexcept;
 
 /// The volatility of one 1-D series into *volatility. Returns the recorded ResultCode.
-[[nodiscard]] kx::platform::HRESULT HistoricalVolatility1Dispatch(
-    ObjectState& object, kx::platform::VARIANT* prices, kx::platform::LONG trading_days,
-    double* volatility) noexcept;
+[[nodiscard]] kx::platform::HRESULT HistoricalVolatility1Dispatch(ObjectState& object,
+                                                                  kx::platform::VARIANT* prices,
+                                                                  kx::platform::LONG trading_days,
+                                                                  double* volatility) noexcept;
 
 }  // namespace kx::component

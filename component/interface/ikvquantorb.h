@@ -109,8 +109,8 @@ struct IKvQuantorb : kx::platform::IDispatch {
                          double TimeToMaturity, double Volatility, double DividendRate,
                          double* Vega) = 0;
   virtual HRESULT BSRho(double StockPrice, double ExercisePrice, double InterestRate,
-                        double TimeToMaturity, double Volatility, double DividendRate,
-                        double* CRho, double* PRho) = 0;
+                        double TimeToMaturity, double Volatility, double DividendRate, double* CRho,
+                        double* PRho) = 0;
   virtual HRESULT BSImpliedVolatility(double StockPrice, double ExercisePrice, double InterestRate,
                                       double TimeToMaturity, double DividendRate, double CallValue,
                                       LONG MaxIter, double* IVolatility) = 0;
@@ -121,8 +121,8 @@ struct IKvQuantorb : kx::platform::IDispatch {
   virtual HRESULT BSImpliedVolatilitySkew(double StockPrice, VARIANT* ExercisePrice,
                                           double InterestRate, double TimeToMaturity,
                                           double DividendRate, VARIANT* CallValue,
-                                          VARIANT* PutValue, LONG MaxIter,
-                                          VARIANT* IVolatilityCall, VARIANT* IVolatilityPut) = 0;
+                                          VARIANT* PutValue, LONG MaxIter, VARIANT* IVolatilityCall,
+                                          VARIANT* IVolatilityPut) = 0;
 
   // Binomial tree, European and American options.
   virtual HRESULT BinCallPrice(double StockPrice, double ExercisePrice, double InterestRate,
@@ -142,8 +142,8 @@ struct IKvQuantorb : kx::platform::IDispatch {
                                  LONG ModelType, double ForeignInterestRate, LONG BinSteps,
                                  LONG FlagEurAm, double* CallPrice, double* PutPrice,
                                  double* CDelta, double* PDelta, double* CTheta, double* PTheta,
-                                 double* Gamma, LONG DoVega, double* Vega, LONG DoRho,
-                                 double* CRho, double* PRho) = 0;
+                                 double* Gamma, LONG DoVega, double* Vega, LONG DoRho, double* CRho,
+                                 double* PRho) = 0;
   virtual HRESULT BinDelta(double StockPrice, double ExercisePrice, double InterestRate,
                            double TimeToMaturity, double Volatility, double DividendRate,
                            LONG ModelType, double ForeignInterestRate, LONG BinSteps,
@@ -158,23 +158,21 @@ struct IKvQuantorb : kx::platform::IDispatch {
                            LONG FlagEurAm, double* Gamma) = 0;
   virtual HRESULT BinVega(double StockPrice, double ExercisePrice, double InterestRate,
                           double TimeToMaturity, double Volatility, double DividendRate,
-                          LONG ModelType, double ForeignInterestRate, LONG BinSteps,
-                          LONG FlagEurAm, double* Vega) = 0;
+                          LONG ModelType, double ForeignInterestRate, LONG BinSteps, LONG FlagEurAm,
+                          double* Vega) = 0;
   virtual HRESULT BinRho(double StockPrice, double ExercisePrice, double InterestRate,
                          double TimeToMaturity, double Volatility, double DividendRate,
-                         LONG ModelType, double ForeignInterestRate, LONG BinSteps,
-                         LONG FlagEurAm, double* CRho, double* PRho) = 0;
-  virtual HRESULT BinImpliedVolatility(double StockPrice, double ExercisePrice,
-                                       double InterestRate, double TimeToMaturity,
-                                       double DividendRate, LONG ModelType,
+                         LONG ModelType, double ForeignInterestRate, LONG BinSteps, LONG FlagEurAm,
+                         double* CRho, double* PRho) = 0;
+  virtual HRESULT BinImpliedVolatility(double StockPrice, double ExercisePrice, double InterestRate,
+                                       double TimeToMaturity, double DividendRate, LONG ModelType,
                                        double ForeignInterestRate, LONG BinSteps, LONG FlagEurAm,
                                        double CallValue, LONG MaxIter, double* IVolatility) = 0;
   virtual HRESULT BinImpliedVolatilityPut(double StockPrice, double ExercisePrice,
                                           double InterestRate, double TimeToMaturity,
                                           double DividendRate, LONG ModelType,
-                                          double ForeignInterestRate, LONG BinSteps,
-                                          LONG FlagEurAm, double PutValue, LONG MaxIter,
-                                          double* IVolatility) = 0;
+                                          double ForeignInterestRate, LONG BinSteps, LONG FlagEurAm,
+                                          double PutValue, LONG MaxIter, double* IVolatility) = 0;
   virtual HRESULT BinImpliedVolatilitySkew(double StockPrice, VARIANT* ExercisePrice,
                                            double InterestRate, double TimeToMaturity,
                                            double DividendRate, LONG ModelType,
@@ -216,16 +214,15 @@ struct IKvQuantorb : kx::platform::IDispatch {
                          double TimeToMaturity, double Volatility, double DividendRate,
                          LONG ModelType, double ForeignInterestRate, double* CRho,
                          double* PRho) = 0;
-  virtual HRESULT BJEImpliedVolatility(double StockPrice, double ExercisePrice,
-                                       double InterestRate, double TimeToMaturity,
-                                       double DividendRate, LONG ModelType,
+  virtual HRESULT BJEImpliedVolatility(double StockPrice, double ExercisePrice, double InterestRate,
+                                       double TimeToMaturity, double DividendRate, LONG ModelType,
                                        double ForeignInterestRate, double CallValue, LONG MaxIter,
                                        double* IVolatility) = 0;
   virtual HRESULT BJEImpliedVolatilityPut(double StockPrice, double ExercisePrice,
                                           double InterestRate, double TimeToMaturity,
                                           double DividendRate, LONG ModelType,
-                                          double ForeignInterestRate, double PutValue,
-                                          LONG MaxIter, double* IVolatility) = 0;
+                                          double ForeignInterestRate, double PutValue, LONG MaxIter,
+                                          double* IVolatility) = 0;
   virtual HRESULT BJEImpliedVolatilitySkew(double StockPrice, VARIANT* ExercisePrice,
                                            double InterestRate, double TimeToMaturity,
                                            double DividendRate, LONG ModelType,

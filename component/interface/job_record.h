@@ -3,10 +3,10 @@
 // touch it again until the worker has ended; the call gate keeps other calls out meanwhile.
 #pragma once
 
-#include "method_arguments.h"
 #include "kx/models/binomial.h"
 #include "kx/platform/hresult.h"
 #include "kx/platform/variant.h"
+#include "method_arguments.h"
 
 namespace kx::component {
 

@@ -173,7 +173,8 @@ bool CheckTreeArgs(ObjectSettings& settings, LONG bin_steps, LONG flag_eur_am) {
   if (bin_steps < 1) return Reject("BinSteps must be greater than than 0");
   if (bin_steps > 5000) return Reject("BinSteps cannot be greater than 5000");
   settings.stored_step_count = bin_steps;
-  if (flag_eur_am != 0 && flag_eur_am != 1) return Reject("FlagEurAm must be set to either 0 or 1.");
+  if (flag_eur_am != 0 && flag_eur_am != 1)
+    return Reject("FlagEurAm must be set to either 0 or 1.");
   return true;
 }
 
@@ -215,7 +216,8 @@ void RaiseDone(const EventSinkList& sinks, std::int32_t last_method, std::int32_
     // Positional arguments stand in reverse order: ErrorString, ErrorCode, LastMethod.
     VARIANT args[3];
     args[0].vt = VT_BSTR;
-    args[0].bstrVal = SysAllocStringLen(error_string.data(), static_cast<UINT>(error_string.size()));
+    args[0].bstrVal =
+        SysAllocStringLen(error_string.data(), static_cast<UINT>(error_string.size()));
     args[1].vt = VT_I2;
     args[1].iVal = static_cast<SHORT>(error_code);
     args[2].vt = VT_I2;

@@ -14,19 +14,19 @@
 #include <string>
 
 #include "error_table.h"
-#include "object_state.h"
 #include "kx/platform/hresult.h"
 #include "kx/platform/threads.h"
+#include "object_state.h"
 
 namespace kx::component {
 
 /// The outcome of the last method call, shared by every object and the worker thread.
 struct CallStatus {
   std::int32_t error_code = 0;
-  std::u16string error_string;     // what Done reports
-  std::int32_t last_method = 0;    // 2 after a method frame, 1 after Abort
+  std::u16string error_string;   // what Done reports
+  std::int32_t last_method = 0;  // 2 after a method frame, 1 after Abort
   kx::platform::HRESULT result_code = kx::platform::S_OK;
-  std::string error_description;   // posted as error information (UTF-8)
+  std::string error_description;  // posted as error information (UTF-8)
 };
 
 /// A copy of the process-wide status record.

@@ -57,8 +57,8 @@ std::vector<ComPtr<IDispatch>> EventSinkList::Snapshot() const {
 
 std::size_t EventSinkList::ConnectedCount() const noexcept {
   const std::lock_guard lock(mutex_);
-  return static_cast<std::size_t>(std::count_if(slots_.begin(), slots_.end(),
-                                                [](IDispatch* sink) { return sink != nullptr; }));
+  return static_cast<std::size_t>(
+      std::count_if(slots_.begin(), slots_.end(), [](IDispatch* sink) { return sink != nullptr; }));
 }
 
 }  // namespace kx::component

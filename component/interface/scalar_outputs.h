@@ -4,8 +4,8 @@
 #include <array>
 #include <cstddef>
 
-#include "method_arguments.h"
 #include "kx/models/common.h"
+#include "method_arguments.h"
 
 namespace kx::component {
 

@@ -29,8 +29,8 @@ void RunSkewWorker(SkewSearch search) noexcept {
   // Only the strikes fix the element count; the value arrays are clipped or padded with 0.0.
   // Never more than the strike array stores, whatever its dimension counts say.
   SAFEARRAY* const strike_array = ArrayOf(job.skew.exercise_price);
-  const std::size_t n =
-      std::min<std::size_t>(ElementCount(job.skew.exercise_price), SafeArrayTotalCount(strike_array));
+  const std::size_t n = std::min<std::size_t>(ElementCount(job.skew.exercise_price),
+                                              SafeArrayTotalCount(strike_array));
 
   SafeArrayLockGuard strikes_lock;
   SafeArrayLockGuard calls_lock;

@@ -13,8 +13,8 @@ class SkewArraysTest : public InterfaceTest {
  protected:
   static HRESULT Skew(Client& client, VARIANT* strikes, VARIANT* calls, VARIANT* puts,
                       VARIANT* iv_call, VARIANT* iv_put) {
-    return client.object->BSImpliedVolatilitySkew(100, strikes, 0.05, 1, 0, calls, puts, 0,
-                                                  iv_call, iv_put);
+    return client.object->BSImpliedVolatilitySkew(100, strikes, 0.05, 1, 0, calls, puts, 0, iv_call,
+                                                  iv_put);
   }
 };
 

@@ -14,15 +14,15 @@ using namespace kx::platform;
 class BinomialMethodsTest : public InterfaceTest {};
 
 struct Greeks {
-  double call = 0, put = 0, c_delta = 0, p_delta = 0, c_theta = 0, p_theta = 0, gamma = 0,
-         vega = 0, c_rho = 0, p_rho = 0;
+  double call = 0, put = 0, c_delta = 0, p_delta = 0, c_theta = 0, p_theta = 0, gamma = 0, vega = 0,
+         c_rho = 0, p_rho = 0;
 };
 
 HRESULT PriceGreeks(Client& client, double sigma, LONG steps, LONG flag, Greeks& g,
                     LONG do_vega = 1, LONG do_rho = 1, double r = 0.05) {
-  return client.object->BinPriceGreeks(100, 100, r, 1, sigma, 0, 1, 0, steps, flag, &g.call,
-                                       &g.put, &g.c_delta, &g.p_delta, &g.c_theta, &g.p_theta,
-                                       &g.gamma, do_vega, &g.vega, do_rho, &g.c_rho, &g.p_rho);
+  return client.object->BinPriceGreeks(100, 100, r, 1, sigma, 0, 1, 0, steps, flag, &g.call, &g.put,
+                                       &g.c_delta, &g.p_delta, &g.c_theta, &g.p_theta, &g.gamma,
+                                       do_vega, &g.vega, do_rho, &g.c_rho, &g.p_rho);
 }
 
 // S = K = 100, r = 0.05, T = 1, sigma = 0.2, q = 0, ModelType 1, 100 steps; 6 decimals given,
@@ -34,10 +34,12 @@ TEST_F(BinomialMethodsTest, PriceGreeksMatchReferenceTree) {
     Greeks expected;
   };
   const Row rows[] = {
-      {"European", 1,
+      {"European",
+       1,
        {10.430612, 5.553554, 0.636512, -0.363488, -6.445313, -1.686787, 0.018922, 37.439732,
         53.387672, -41.616466}},
-      {"American", 0,
+      {"American",
+       0,
        {10.430612, 6.082354, 0.636512, -0.411636, -6.445313, -2.262600, 0.018922, 37.439732,
         53.387672, -29.957587}},
   };
@@ -103,7 +105,9 @@ TEST_F(BinomialMethodsTest, InvalidArgumentsGiveSentinelInEveryOutputAndInvalidA
     LONG steps, flag;
   };
   const Row rows[] = {
-      {"BinSteps 0", 0.2, 0, 1}, {"BinSteps 5001", 0.2, 5001, 1}, {"FlagEurAm 2", 0.2, 10, 2},
+      {"BinSteps 0", 0.2, 0, 1},
+      {"BinSteps 5001", 0.2, 5001, 1},
+      {"FlagEurAm 2", 0.2, 10, 2},
       {"negative volatility", -0.2, 10, 1},
   };
   Client client;
@@ -160,7 +164,8 @@ TEST_F(BinomialMethodsTest, ImpliedVolatilityIgnoresMaxIterAndRecoversSigma) {
     EXPECT_EQ(iv, by_default);
   }
   double iv = 0;
-  EXPECT_EQ(client.object->BinImpliedVolatility(100, 100, 0.05, 1, 0, 1, 0, 30, 1, 0, 0, &iv), S_OK);
+  EXPECT_EQ(client.object->BinImpliedVolatility(100, 100, 0.05, 1, 0, 1, 0, 30, 1, 0, 0, &iv),
+            S_OK);
   EXPECT_EQ(iv, 0.0);
   EXPECT_EQ(client.object->BinImpliedVolatility(100, 100, 0.05, 1, 0, 1, 0, 30, 1, 1000, 0, &iv),
             S_OK);

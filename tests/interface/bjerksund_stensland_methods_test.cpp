@@ -36,8 +36,7 @@ TEST_F(BjerksundStenslandMethodsTest, ReferenceCaseThroughEveryMethod) {
   // The 8-decimal targets move the result by less than 1e-9 / vega.
   EXPECT_EQ(o->BJEImpliedVolatility(42, 40, 0.04, 0.75, 0.08, 1, 0, 5.27040503, 0, &one), S_OK);
   EXPECT_NEAR(one, 0.35000034, 5e-8);
-  EXPECT_EQ(o->BJEImpliedVolatilityPut(42, 40, 0.04, 0.75, 0.08, 1, 0, 4.36127987, -2, &one),
-            S_OK);
+  EXPECT_EQ(o->BJEImpliedVolatilityPut(42, 40, 0.04, 0.75, 0.08, 1, 0, 4.36127987, -2, &one), S_OK);
   EXPECT_NEAR(one, 0.35000034, 5e-8);
   EXPECT_EQ(client.done->Count(), 9u);
   for (const DoneEvent& e : client.done->Events()) EXPECT_EQ(e.error_string, kNoError);

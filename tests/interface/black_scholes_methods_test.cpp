@@ -61,7 +61,12 @@ TEST_F(BlackScholesMethodsTest, GreeksMatchReferenceValues) {
   EXPECT_EQ(client.object->BSRho(100, 100, 0.05, 1, 0.2, 0.05, &c, &p), S_OK);
   EXPECT_NEAR(c, -7.5770933579, 1e-9);
   EXPECT_NEAR(p, -7.5770933579, 1e-9);
-  // r = 0 is not clamped by this family; the rho itself floors it at 1e-12.
+  // r = 0 is not clamped by this family (the binomial and Bjerksund-Stensland ones move it to
+  // 1e-8); only the rho itself floors it at 1e-12.
+  double at_zero = 0, at_floor = 0;
+  EXPECT_EQ(client.object->BSCallPrice(100, 100, 0, 1, 0.2, 0, &at_zero), S_OK);
+  EXPECT_EQ(client.object->BSCallPrice(100, 100, 1e-8, 1, 0.2, 0, &at_floor), S_OK);
+  EXPECT_NE(at_zero, at_floor);
   EXPECT_EQ(client.object->BSRho(100, 100, 0, 1, 0.2, 0, &c, &p), S_OK);
   EXPECT_NEAR(c, 46.0172103793, 1e-8);
   EXPECT_NEAR(p, -53.9827896206, 1e-8);
@@ -95,7 +100,8 @@ TEST_F(BlackScholesMethodsTest, InvalidArgumentsGiveSentinelInEveryOutput) {
   double iv = 1;
   EXPECT_EQ(client.object->BSImpliedVolatility(100, 0, 0.05, 1, 0, 10, 0, &iv), E_FAIL);
   EXPECT_EQ(iv, kSentinel);
-  EXPECT_EQ(TakeErrorInfo().description, "Error in BSImpliedVolatility: Invalid input parameter(s).");
+  EXPECT_EQ(TakeErrorInfo().description,
+            "Error in BSImpliedVolatility: Invalid input parameter(s).");
 }
 
 TEST_F(BlackScholesMethodsTest, ImpliedVolatilityRecoversSigmaAndAppliesMaxIter) {
@@ -121,11 +127,10 @@ TEST_F(BlackScholesMethodsTest, ImpliedVolatilityRecoversSigmaAndAppliesMaxIter)
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     double iv = -1;
-    const HRESULT hr =
-        row.put ? client.object->BSImpliedVolatilityPut(100, 100, 0.05, 1, 0, row.target,
-                                                        row.max_iter, &iv)
-                : client.object->BSImpliedVolatility(100, 100, 0.05, 1, 0, row.target,
-                                                     row.max_iter, &iv);
+    const HRESULT hr = row.put ? client.object->BSImpliedVolatilityPut(
+                                     100, 100, 0.05, 1, 0, row.target, row.max_iter, &iv)
+                               : client.object->BSImpliedVolatility(100, 100, 0.05, 1, 0,
+                                                                    row.target, row.max_iter, &iv);
     EXPECT_EQ(hr, S_OK);
     EXPECT_NEAR(iv, row.expected, 1e-8);
     EXPECT_EQ(client.done->Last().error_code, 0);

@@ -51,10 +51,11 @@ TEST_F(HistoricalVolatilityTest, EachColumnOfAMatrixIsOneSeries) {
     Client client;
     ASSERT_EQ(client.object->put_Base(base), S_OK);
     // 3 rows (time) by 4 columns (series), first index fastest in storage.
-    Variant prices = DoubleMatrix(3, 4, {100, 110, 121,  //
-                                         100, 110, 100,  //
-                                         7, 7, 7,        //
-                                         100, 110, 100},
+    Variant prices = DoubleMatrix(3, 4,
+                                  {100, 110, 121,  //
+                                   100, 110, 100,  //
+                                   7, 7, 7,        //
+                                   100, 110, 100},
                                   base);
     Variant result;
     EXPECT_EQ(client.object->HistoricalVolatility(&prices, 252, &result), S_OK);
@@ -78,15 +79,31 @@ TEST_F(HistoricalVolatilityTest, InputFaultsAndTheirResults) {
     bool single_too;  // HistoricalVolatility1 reports the same
   };
   const Row rows[] = {
-      {"0 trading days", [] { return DoubleVector({1, 2, 3}); }, 0, 3053, E_POINTER, true},
-      {"368 trading days", [] { return DoubleVector({1, 2, 3}); }, 368, 3053, E_POINTER, true},
-      {"two prices", [] { return DoubleVector({1, 2}); }, 252, 5070, E_INVALIDARG, true},
+      {"0 trading days",
+       [] {
+         return DoubleVector({1, 2, 3});
+       },
+       0, 3053, E_POINTER, true},
+      {"368 trading days",
+       [] {
+         return DoubleVector({1, 2, 3});
+       },
+       368, 3053, E_POINTER, true},
+      {"two prices",
+       [] {
+         return DoubleVector({1, 2});
+       },
+       252, 5070, E_INVALIDARG, true},
       {"2 rows", [] { return DoubleMatrix(2, 5, std::vector<double>(10, 1.0)); }, 252, 5070,
        E_INVALIDARG, false},
-      {"Base 0, indices from 1", [] { return DoubleVector({1, 2, 3}, 1); }, 252, 6004,
-       DISP_E_BADINDEX, true},
-      {"last dimension off Base", [] { return DoubleMatrix(3, 2, std::vector<double>(6, 1.0), 0, 1); },
-       252, 6004, DISP_E_BADINDEX, false},
+      {"Base 0, indices from 1",
+       [] {
+         return DoubleVector({1, 2, 3}, 1);
+       },
+       252, 6004, DISP_E_BADINDEX, true},
+      {"last dimension off Base",
+       [] { return DoubleMatrix(3, 2, std::vector<double>(6, 1.0), 0, 1); }, 252, 6004,
+       DISP_E_BADINDEX, false},
       {"array of VARIANTs",
        [] {
          Variant v;
@@ -103,7 +120,8 @@ TEST_F(HistoricalVolatilityTest, InputFaultsAndTheirResults) {
          return v;
        },
        252, 3047, E_POINTER, true},
-      {"3-D", [] {
+      {"3-D",
+       [] {
          const SAFEARRAYBOUND bounds[3] = {{3, 0}, {2, 0}, {2, 0}};
          Variant v;
          v.vt = VT_ARRAY | VT_R8;
@@ -167,7 +185,8 @@ TEST_F(HistoricalVolatilityTest, ResultVariantRules) {
   EXPECT_EQ(TakeErrorInfo().description.rfind("Invalid output data type: Do not use", 0), 0u);
   EXPECT_EQ(client.object->HistoricalVolatility(&prices, 252, nullptr), E_POINTER);
   EXPECT_EQ(client.done->Last().error_code, 3002);
-  EXPECT_EQ(client.done->Last().error_string, u"Argument error: Array in parameter 2 is not defined.");
+  EXPECT_EQ(client.done->Last().error_string,
+            u"Argument error: Array in parameter 2 is not defined.");
   // Every check runs: the output fault (6007) is overwritten by the repeated presence test.
   EXPECT_EQ(client.object->HistoricalVolatility(nullptr, 252, &by_ref_double), E_POINTER);
   EXPECT_EQ(client.done->Last().error_code, 3001);

@@ -6,12 +6,12 @@
 #include <filesystem>
 #include <thread>
 
-#include "method_frame.h"
 #include "kx/platform/bstr.h"
 #include "kx/platform/errorinfo.h"
 #include "kx/platform/guid.h"
 #include "kx/platform/registry.h"
 #include "kx/platform/safearray.h"
+#include "method_frame.h"
 
 namespace kx::component::test_support {
 
@@ -98,8 +98,8 @@ HRESULT DoneRecorder::GetTypeInfoCount(UINT* count) {
 HRESULT DoneRecorder::GetTypeInfo(UINT, LCID, ITypeInfo**) { return E_NOTIMPL; }
 HRESULT DoneRecorder::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
 
-HRESULT DoneRecorder::Invoke(DISPID member, REFIID riid, LCID lcid, WORD flags,
-                             DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) {
+HRESULT DoneRecorder::Invoke(DISPID member, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                             VARIANT*, EXCEPINFO*, UINT*) {
   const bool shaped = member == kDispidDone && riid == IID_NULL && lcid == LOCALE_USER_DEFAULT &&
                       flags == DISPATCH_METHOD && params && params->cArgs == 3 &&
                       params->cNamedArgs == 0 && params->rgvarg[0].vt == VT_BSTR &&

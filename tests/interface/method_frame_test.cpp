@@ -1,11 +1,12 @@
 // The method frame as a client sees it: Done, error information, validators, the shared status
 // record, abort, the call gate and the failures the frame reports on its own.
+#include "method_frame.h"
+
 #include <cmath>
 #include <limits>
 #include <thread>
 
 #include "interface_test_support.h"
-#include "method_frame.h"
 #include "kx/platform/win32error.h"
 
 namespace kx::component {
@@ -97,8 +98,8 @@ TEST_F(MethodFrameTest, CheckOptionArgsBoundaries) {
     SCOPED_TRACE(row.what);
     const std::size_t before = client.done->Count();
     double price = 0;
-    const HRESULT hr = client.object->BSCallPrice(row.s, row.k, row.r, row.t, row.sigma, row.q,
-                                                  &price);
+    const HRESULT hr =
+        client.object->BSCallPrice(row.s, row.k, row.r, row.t, row.sigma, row.q, &price);
     ASSERT_EQ(client.done->Count(), before + 1);
     EXPECT_EQ(hr, row.passes ? S_OK : E_FAIL);
     EXPECT_EQ(client.done->Last().error_code, row.passes ? 0 : 6010);
@@ -116,19 +117,18 @@ TEST_F(MethodFrameTest, CheckModelArgsBoundaries) {
     bool passes;
   };
   const Row rows[] = {
-      {"valid", 42, 1, 0, true},          {"option args first", 0, 1, 0, false},
-      {"ModelType -1", 42, -1, 0, false}, {"ModelType 0", 42, 0, 0, true},
-      {"ModelType 3", 42, 3, 0, true},    {"ModelType 4", 42, 4, 0, false},
-      {"rf < 0", 42, 3, -0.01, false},    {"rf = 1 accepted", 42, 3, 1, true},
+      {"valid", 42, 1, 0, true},           {"option args first", 0, 1, 0, false},
+      {"ModelType -1", 42, -1, 0, false},  {"ModelType 0", 42, 0, 0, true},
+      {"ModelType 3", 42, 3, 0, true},     {"ModelType 4", 42, 4, 0, false},
+      {"rf < 0", 42, 3, -0.01, false},     {"rf = 1 accepted", 42, 3, 1, true},
       {"rf > 1", 42, 3, 1.0000001, false}, {"rf NaN", 42, 3, kNaN, false},
   };
   Client client;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     double price = 0;
-    const HRESULT hr =
-        client.object->BJECallPrice(row.s, 40, 0.04, 0.75, 0.35, 0.08, row.model_type, row.rf,
-                                    &price);
+    const HRESULT hr = client.object->BJECallPrice(row.s, 40, 0.04, 0.75, 0.35, 0.08,
+                                                   row.model_type, row.rf, &price);
     EXPECT_EQ(hr, row.passes ? S_OK : E_FAIL);
     EXPECT_EQ(client.done->Last().error_code, row.passes ? 0 : 6010);
     EXPECT_EQ(price == kSentinel, !row.passes);
@@ -146,9 +146,13 @@ TEST_F(MethodFrameTest, CheckTreeArgsBoundariesAndResultCode) {
     bool passes;
   };
   const Row rows[] = {
-      {"valid", 10, 1, true},          {"BinSteps 0", 0, 1, false},  {"BinSteps -5", -5, 1, false},
-      {"BinSteps 1", 1, 1, true},      {"BinSteps 5001", 5001, 1, false},
-      {"FlagEurAm 0", 10, 0, true},    {"FlagEurAm 2", 10, 2, false},
+      {"valid", 10, 1, true},
+      {"BinSteps 0", 0, 1, false},
+      {"BinSteps -5", -5, 1, false},
+      {"BinSteps 1", 1, 1, true},
+      {"BinSteps 5001", 5001, 1, false},
+      {"FlagEurAm 0", 10, 0, true},
+      {"FlagEurAm 2", 10, 2, false},
       {"FlagEurAm -1", 10, -1, false},
   };
   Client client;
