@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          nlohmann-json3-dev qt6-base-dev fonts-dejavu-core xvfb xauth)
+          nlohmann-json3-dev qt6-base-dev fonts-dejavu-core xvfb xauth zlib1g-dev)
 if [[ "${1:-}" == "peer" ]]; then packages+=(libquantlib0-dev); fi
 
 missing=()

@@ -12,10 +12,3 @@ add_dependencies(platform_test kx_test_probe kxregsvr)
 target_compile_definitions(platform_test PRIVATE KX_TEST_PROBE_MODULE="$<TARGET_FILE:kx_test_probe>"
                                                  KX_REGSVR="$<TARGET_FILE:kxregsvr>"
                                                  KX_PLATFORM_LIBRARY="$<TARGET_FILE:kx_platform>")
-
-# gtest_discover_tests flattens a list in PROPERTIES, so the discovered tests got only the label
-# "sanitize" and the ThreadSanitizer run (ctest -L threads) found none of them. Set both labels
-# after discovery, from the list of discovered names.
-file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/platform_test_labels.cmake
-     "set_tests_properties(\${platform_test_TESTS} PROPERTIES LABELS \"sanitize;threads\")\n")
-set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_CURRENT_BINARY_DIR}/platform_test_labels.cmake)
