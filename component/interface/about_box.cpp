@@ -80,7 +80,8 @@ INT_PTR AboutProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
 const DialogResource* AboutDialogResource(std::string* diagnostic) {
   static const std::pair<std::optional<DialogResource>, std::string> loaded = [] {
     const auto text = FindEmbeddedText("RC", 0);
-    if (!text) return std::make_pair(std::optional<DialogResource>(), std::string("no resource script"));
+    if (!text)
+      return std::make_pair(std::optional<DialogResource>(), std::string("no resource script"));
     ResourceScript script;
     std::string why;
     if (FAILED(ParseResourceScript(*text, &script, &why))) {
@@ -130,8 +131,7 @@ HRESULT Fail(HRESULT hr, const std::string& description) {
 HRESULT ShowAboutBox(HWND owner) noexcept {
   try {
     if (!GetDialogBackend()) {
-      return Fail(DIALOG_E_NOHOST,
-                  "The About box needs a graphical host; this process has none.");
+      return Fail(DIALOG_E_NOHOST, "The About box needs a graphical host; this process has none.");
     }
     std::string why;
     const DialogResource* resource = AboutDialogResource(&why);
@@ -149,13 +149,13 @@ HRESULT ShowAboutBox(HWND owner) noexcept {
       dialog.font_points = resource->font_points;
     }
     for (const DialogControlResource& c : resource->controls) {
-      DialogControl control{.id = c.id, .kind = c.kind, .x = c.x, .y = c.y, .cx = c.cx,
-                            .cy = c.cy, .text = c.text};
+      DialogControl control{
+          .id = c.id, .kind = c.kind, .x = c.x, .y = c.y, .cx = c.cx, .cy = c.cy, .text = c.text};
       if (c.kind == DialogControlKind::kPicture) {
         control.bitmap = bitmaps.Load(c.bitmap_id);
         if (!control.bitmap) {
-          return Fail(E_UNEXPECTED, "The About box bitmap " + std::to_string(c.bitmap_id) +
-                                        " cannot be read.");
+          return Fail(E_UNEXPECTED,
+                      "The About box bitmap " + std::to_string(c.bitmap_id) + " cannot be read.");
         }
       } else if (c.kind == DialogControlKind::kStaticText) {
         state.texts.emplace_back(c.id, c.text);

@@ -29,11 +29,26 @@ constexpr ULONG kStreamSize = 4 + (2 + 4) + (2 + 2);
 // Bytes a value of this type takes in the stream; 0 for types the format does not carry.
 ULONG StreamSizeOf(VARTYPE vt) {
   switch (vt) {
-    case VT_I1: case VT_UI1: return 1;
-    case VT_I2: case VT_UI2: case VT_BOOL: return 2;
-    case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_R4: case VT_ERROR: return 4;
-    case VT_R8: case VT_I8: case VT_UI8: return 8;
-    default: return 0;
+    case VT_I1:
+    case VT_UI1:
+      return 1;
+    case VT_I2:
+    case VT_UI2:
+    case VT_BOOL:
+      return 2;
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_R4:
+    case VT_ERROR:
+      return 4;
+    case VT_R8:
+    case VT_I8:
+    case VT_UI8:
+      return 8;
+    default:
+      return 0;
   }
 }
 
@@ -194,9 +209,8 @@ HRESULT KvQuantorb::InitNew(IStorage* storage) {
 HRESULT KvQuantorb::Load(IStorage* storage) {
   if (!storage) return E_POINTER;
   ComPtr<IStream> stream;
-  const HRESULT hr = storage->OpenStream(kContentsStream, nullptr,
-                                         STGM_DIRECT | STGM_SHARE_EXCLUSIVE | STGM_READ, 0,
-                                         stream.put());
+  const HRESULT hr = storage->OpenStream(
+      kContentsStream, nullptr, STGM_DIRECT | STGM_SHARE_EXCLUSIVE | STGM_READ, 0, stream.put());
   if (FAILED(hr)) return hr;
   return Load(stream.get());
 }

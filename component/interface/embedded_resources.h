@@ -24,6 +24,7 @@ struct EmbeddedResource {
     std::string_view type, int id) noexcept;
 
 /// A text resource (type library, registration script, resource script) as characters.
-[[nodiscard]] std::optional<std::string_view> FindEmbeddedText(std::string_view type, int id) noexcept;
+[[nodiscard]] std::optional<std::string_view> FindEmbeddedText(std::string_view type,
+                                                               int id) noexcept;
 
 }  // namespace kx::component

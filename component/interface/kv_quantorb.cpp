@@ -2,12 +2,12 @@
 
 #include <new>
 
+#include "about_box.h"
 #include "binomial_methods.h"
 #include "bjerksund_stensland_methods.h"
 #include "black_scholes_methods.h"
-#include "historical_volatility_methods.h"
-#include "about_box.h"
 #include "class_factory.h"
+#include "historical_volatility_methods.h"
 #include "kx/platform/dialog.h"
 #include "kx/platform/messages.h"
 #include "kx/platform/typeinfo.h"
@@ -37,27 +37,43 @@ class CallHold {
 constexpr double kImpliedSearchVolatility = 0.1;
 
 BsScalarArguments BsArgs(double s, double k, double r, double t, double sigma, double q) {
-  return {.stock_price = s, .exercise_price = k, .interest_rate = r, .time_to_maturity = t,
-          .volatility = sigma, .dividend_rate = q};
+  return {.stock_price = s,
+          .exercise_price = k,
+          .interest_rate = r,
+          .time_to_maturity = t,
+          .volatility = sigma,
+          .dividend_rate = q};
 }
 
 BinScalarArguments BinArgs(double s, double k, double r, double t, double sigma, double q,
                            LONG model_type, double rf, LONG bin_steps, LONG flag_eur_am) {
-  return {.stock_price = s, .exercise_price = k, .interest_rate = r, .time_to_maturity = t,
-          .volatility = sigma, .dividend_rate = q, .model_type = model_type, .foreign_rate = rf,
-          .bin_steps = bin_steps, .flag_eur_am = flag_eur_am};
+  return {.stock_price = s,
+          .exercise_price = k,
+          .interest_rate = r,
+          .time_to_maturity = t,
+          .volatility = sigma,
+          .dividend_rate = q,
+          .model_type = model_type,
+          .foreign_rate = rf,
+          .bin_steps = bin_steps,
+          .flag_eur_am = flag_eur_am};
 }
 
 BjeScalarArguments BjeArgs(double s, double x, double r, double t, double sigma, double q,
                            LONG model_type, double rf) {
-  return {.stock_price = s, .exercise_price = x, .interest_rate = r, .time_to_maturity = t,
-          .volatility = sigma, .dividend_rate = q, .model_type = model_type, .foreign_rate = rf};
+  return {.stock_price = s,
+          .exercise_price = x,
+          .interest_rate = r,
+          .time_to_maturity = t,
+          .volatility = sigma,
+          .dividend_rate = q,
+          .model_type = model_type,
+          .foreign_rate = rf};
 }
 
 }  // namespace
 
-KvQuantorb::KvQuantorb() noexcept
-    : events_point_(this, state_.event_sinks), property_sinks_(this) {
+KvQuantorb::KvQuantorb() noexcept : events_point_(this, state_.event_sinks), property_sinks_(this) {
   ComponentModuleLocks().Lock();
 }
 
@@ -214,70 +230,70 @@ HRESULT KvQuantorb::BSCallPrice(double StockPrice, double ExercisePrice, double 
                                 double TimeToMaturity, double Volatility, double DividendRate,
                                 double* CPrice) {
   const CallHold hold(this);
-  return BsDispatch(state_, BsMethodCode::kCallPrice, "Error in BSCallPrice",
-                    BsArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
-                           DividendRate),
-                    Bind(CPrice), {});
+  return BsDispatch(
+      state_, BsMethodCode::kCallPrice, "Error in BSCallPrice",
+      BsArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility, DividendRate),
+      Bind(CPrice), {});
 }
 
 HRESULT KvQuantorb::BSPutPrice(double StockPrice, double ExercisePrice, double InterestRate,
                                double TimeToMaturity, double Volatility, double DividendRate,
                                double* PPrice) {
   const CallHold hold(this);
-  return BsDispatch(state_, BsMethodCode::kPutPrice, "Error in BSPutPrice",
-                    BsArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
-                           DividendRate),
-                    Bind(PPrice), {});
+  return BsDispatch(
+      state_, BsMethodCode::kPutPrice, "Error in BSPutPrice",
+      BsArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility, DividendRate),
+      Bind(PPrice), {});
 }
 
 HRESULT KvQuantorb::BSDelta(double StockPrice, double ExercisePrice, double InterestRate,
                             double TimeToMaturity, double Volatility, double DividendRate,
                             double* CDelta, double* PDelta) {
   const CallHold hold(this);
-  return BsDispatch(state_, BsMethodCode::kDelta, "Error in BSDelta",
-                    BsArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
-                           DividendRate),
-                    Bind(CDelta), Bind(PDelta));
+  return BsDispatch(
+      state_, BsMethodCode::kDelta, "Error in BSDelta",
+      BsArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility, DividendRate),
+      Bind(CDelta), Bind(PDelta));
 }
 
 HRESULT KvQuantorb::BSTheta(double StockPrice, double ExercisePrice, double InterestRate,
                             double TimeToMaturity, double Volatility, double DividendRate,
                             double* CTheta, double* PTheta) {
   const CallHold hold(this);
-  return BsDispatch(state_, BsMethodCode::kTheta, "Error in BSTheta",
-                    BsArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
-                           DividendRate),
-                    Bind(CTheta), Bind(PTheta));
+  return BsDispatch(
+      state_, BsMethodCode::kTheta, "Error in BSTheta",
+      BsArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility, DividendRate),
+      Bind(CTheta), Bind(PTheta));
 }
 
 HRESULT KvQuantorb::BSGamma(double StockPrice, double ExercisePrice, double InterestRate,
                             double TimeToMaturity, double Volatility, double DividendRate,
                             double* Gamma) {
   const CallHold hold(this);
-  return BsDispatch(state_, BsMethodCode::kGamma, "Error in BSGamma",
-                    BsArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
-                           DividendRate),
-                    Bind(Gamma), {});
+  return BsDispatch(
+      state_, BsMethodCode::kGamma, "Error in BSGamma",
+      BsArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility, DividendRate),
+      Bind(Gamma), {});
 }
 
 HRESULT KvQuantorb::BSVega(double StockPrice, double ExercisePrice, double InterestRate,
                            double TimeToMaturity, double Volatility, double DividendRate,
                            double* Vega) {
   const CallHold hold(this);
-  return BsDispatch(state_, BsMethodCode::kVega, "Error in BSVega",
-                    BsArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
-                           DividendRate),
-                    Bind(Vega), {});
+  return BsDispatch(
+      state_, BsMethodCode::kVega, "Error in BSVega",
+      BsArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility, DividendRate),
+      Bind(Vega), {});
 }
 
 HRESULT KvQuantorb::BSRho(double StockPrice, double ExercisePrice, double InterestRate,
                           double TimeToMaturity, double Volatility, double DividendRate,
                           double* CRho, double* PRho) {
   const CallHold hold(this);
-  return BsDispatch(state_, BsMethodCode::kRho, "Error in BSRho",
-                    BsArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
-                           DividendRate),
-                    Bind(CRho), Bind(PRho));
+  return BsDispatch(
+      state_, BsMethodCode::kRho, "Error in BSRho",
+      BsArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility, DividendRate),
+      Bind(CRho), Bind(PRho));
 }
 
 HRESULT KvQuantorb::BSImpliedVolatility(double StockPrice, double ExercisePrice,
@@ -312,12 +328,17 @@ HRESULT KvQuantorb::BSImpliedVolatilitySkew(double StockPrice, VARIANT* Exercise
                                             VARIANT* PutValue, LONG MaxIter,
                                             VARIANT* IVolatilityCall, VARIANT* IVolatilityPut) {
   const CallHold hold(this);
-  return BsSkewDispatch(
-      state_,
-      {.stock_price = StockPrice, .interest_rate = InterestRate,
-       .time_to_maturity = TimeToMaturity, .dividend_rate = DividendRate, .max_iter = MaxIter},
-      {.exercise_price = ExercisePrice, .call_value = CallValue, .put_value = PutValue,
-       .volatility_call = IVolatilityCall, .volatility_put = IVolatilityPut});
+  return BsSkewDispatch(state_,
+                        {.stock_price = StockPrice,
+                         .interest_rate = InterestRate,
+                         .time_to_maturity = TimeToMaturity,
+                         .dividend_rate = DividendRate,
+                         .max_iter = MaxIter},
+                        {.exercise_price = ExercisePrice,
+                         .call_value = CallValue,
+                         .put_value = PutValue,
+                         .volatility_call = IVolatilityCall,
+                         .volatility_put = IVolatilityPut});
 }
 
 // Binomial
@@ -459,9 +480,8 @@ HRESULT KvQuantorb::BinRho(double StockPrice, double ExercisePrice, double Inter
 HRESULT KvQuantorb::BinImpliedVolatility(double StockPrice, double ExercisePrice,
                                          double InterestRate, double TimeToMaturity,
                                          double DividendRate, LONG ModelType,
-                                         double ForeignInterestRate, LONG BinSteps,
-                                         LONG FlagEurAm, double CallValue, LONG MaxIter,
-                                         double* IVolatility) {
+                                         double ForeignInterestRate, LONG BinSteps, LONG FlagEurAm,
+                                         double CallValue, LONG MaxIter, double* IVolatility) {
   const CallHold hold(this);
   BinScalarArguments args =
       BinArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, kImpliedSearchVolatility,
@@ -496,18 +516,25 @@ HRESULT KvQuantorb::BinImpliedVolatilitySkew(double StockPrice, VARIANT* Exercis
                                              double InterestRate, double TimeToMaturity,
                                              double DividendRate, LONG ModelType,
                                              double ForeignInterestRate, LONG BinSteps,
-                                             LONG FlagEurAm, VARIANT* CallValue,
-                                             VARIANT* PutValue, LONG MaxIter,
-                                             VARIANT* IVolatilityCall, VARIANT* IVolatilityPut) {
+                                             LONG FlagEurAm, VARIANT* CallValue, VARIANT* PutValue,
+                                             LONG MaxIter, VARIANT* IVolatilityCall,
+                                             VARIANT* IVolatilityPut) {
   const CallHold hold(this);
-  return BinSkewDispatch(
-      state_,
-      {.stock_price = StockPrice, .interest_rate = InterestRate,
-       .time_to_maturity = TimeToMaturity, .dividend_rate = DividendRate,
-       .model_type = ModelType, .foreign_rate = ForeignInterestRate, .bin_steps = BinSteps,
-       .flag_eur_am = FlagEurAm, .max_iter = MaxIter},
-      {.exercise_price = ExercisePrice, .call_value = CallValue, .put_value = PutValue,
-       .volatility_call = IVolatilityCall, .volatility_put = IVolatilityPut});
+  return BinSkewDispatch(state_,
+                         {.stock_price = StockPrice,
+                          .interest_rate = InterestRate,
+                          .time_to_maturity = TimeToMaturity,
+                          .dividend_rate = DividendRate,
+                          .model_type = ModelType,
+                          .foreign_rate = ForeignInterestRate,
+                          .bin_steps = BinSteps,
+                          .flag_eur_am = FlagEurAm,
+                          .max_iter = MaxIter},
+                         {.exercise_price = ExercisePrice,
+                          .call_value = CallValue,
+                          .put_value = PutValue,
+                          .volatility_call = IVolatilityCall,
+                          .volatility_put = IVolatilityPut});
 }
 
 HRESULT KvQuantorb::BinCallDelta(double StockPrice, double ExercisePrice, double InterestRate,
@@ -602,8 +629,7 @@ HRESULT KvQuantorb::BJEVega(double StockPrice, double ExercisePrice, double Inte
 
 HRESULT KvQuantorb::BJERho(double StockPrice, double ExercisePrice, double InterestRate,
                            double TimeToMaturity, double Volatility, double DividendRate,
-                           LONG ModelType, double ForeignInterestRate, double* CRho,
-                           double* PRho) {
+                           LONG ModelType, double ForeignInterestRate, double* CRho, double* PRho) {
   const CallHold hold(this);
   return BjeDispatch(state_, BjeMethodCode::kRho, "Error in BJERho",
                      BjeArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
@@ -614,12 +640,12 @@ HRESULT KvQuantorb::BJERho(double StockPrice, double ExercisePrice, double Inter
 HRESULT KvQuantorb::BJEImpliedVolatility(double StockPrice, double ExercisePrice,
                                          double InterestRate, double TimeToMaturity,
                                          double DividendRate, LONG ModelType,
-                                         double ForeignInterestRate, double CallValue,
-                                         LONG MaxIter, double* IVolatility) {
+                                         double ForeignInterestRate, double CallValue, LONG MaxIter,
+                                         double* IVolatility) {
   const CallHold hold(this);
-  BjeScalarArguments args = BjeArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity,
-                                    kImpliedSearchVolatility, DividendRate, ModelType,
-                                    ForeignInterestRate);
+  BjeScalarArguments args =
+      BjeArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, kImpliedSearchVolatility,
+              DividendRate, ModelType, ForeignInterestRate);
   args.call_target = CallValue;
   args.max_iter = MaxIter;
   return BjeDispatch(state_, BjeMethodCode::kImpliedVolatility, "Error in BJEImpliedVolatility",
@@ -632,9 +658,9 @@ HRESULT KvQuantorb::BJEImpliedVolatilityPut(double StockPrice, double ExercisePr
                                             double ForeignInterestRate, double PutValue,
                                             LONG MaxIter, double* IVolatility) {
   const CallHold hold(this);
-  BjeScalarArguments args = BjeArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity,
-                                    kImpliedSearchVolatility, DividendRate, ModelType,
-                                    ForeignInterestRate);
+  BjeScalarArguments args =
+      BjeArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, kImpliedSearchVolatility,
+              DividendRate, ModelType, ForeignInterestRate);
   args.put_target = PutValue;
   args.max_iter = MaxIter;
   return BjeDispatch(state_, BjeMethodCode::kImpliedVolatilityPut,
@@ -648,13 +674,19 @@ HRESULT KvQuantorb::BJEImpliedVolatilitySkew(double StockPrice, VARIANT* Exercis
                                              VARIANT* PutValue, LONG MaxIter,
                                              VARIANT* IVolatilityCall, VARIANT* IVolatilityPut) {
   const CallHold hold(this);
-  return BjeSkewDispatch(
-      state_,
-      {.stock_price = StockPrice, .interest_rate = InterestRate,
-       .time_to_maturity = TimeToMaturity, .dividend_rate = DividendRate,
-       .model_type = ModelType, .foreign_rate = ForeignInterestRate, .max_iter = MaxIter},
-      {.exercise_price = ExercisePrice, .call_value = CallValue, .put_value = PutValue,
-       .volatility_call = IVolatilityCall, .volatility_put = IVolatilityPut});
+  return BjeSkewDispatch(state_,
+                         {.stock_price = StockPrice,
+                          .interest_rate = InterestRate,
+                          .time_to_maturity = TimeToMaturity,
+                          .dividend_rate = DividendRate,
+                          .model_type = ModelType,
+                          .foreign_rate = ForeignInterestRate,
+                          .max_iter = MaxIter},
+                         {.exercise_price = ExercisePrice,
+                          .call_value = CallValue,
+                          .put_value = PutValue,
+                          .volatility_call = IVolatilityCall,
+                          .volatility_put = IVolatilityPut});
 }
 
 // Historical volatility

@@ -119,8 +119,8 @@ class KvQuantorb final : public IKvQuantorb,
                     kx::platform::SIZEL* size) override;
   HRESULT GetRect(DWORD aspect, kx::platform::RECTL* rect) override;
   HRESULT GetViewStatus(DWORD* status) override;
-  HRESULT QueryHitPoint(DWORD aspect, const kx::platform::RECT* bounds, kx::platform::POINT location,
-                        LONG close_hint, DWORD* hit_result) override;
+  HRESULT QueryHitPoint(DWORD aspect, const kx::platform::RECT* bounds,
+                        kx::platform::POINT location, LONG close_hint, DWORD* hit_result) override;
   HRESULT QueryHitRect(DWORD aspect, const kx::platform::RECT* bounds,
                        const kx::platform::RECT* location, LONG close_hint,
                        DWORD* hit_result) override;
@@ -153,7 +153,8 @@ class KvQuantorb final : public IKvQuantorb,
   HRESULT InitFromData(kx::platform::IDataObject* data, BOOL creation, DWORD reserved) override;
   HRESULT GetClipboardData(DWORD reserved, kx::platform::IDataObject** data) override;
   HRESULT DoVerb(LONG verb, kx::platform::MSG* message, kx::platform::IOleClientSite* active_site,
-                 LONG index, kx::platform::HWND parent, const kx::platform::RECT* position) override;
+                 LONG index, kx::platform::HWND parent,
+                 const kx::platform::RECT* position) override;
   HRESULT EnumVerbs(kx::platform::IEnumOLEVERB** verbs) override;
   HRESULT Update() override;
   HRESULT IsUpToDate() override;
@@ -178,7 +179,8 @@ class KvQuantorb final : public IKvQuantorb,
   HRESULT ContextSensitiveHelp(BOOL enter_mode) override;
   HRESULT InPlaceDeactivate() override;
   HRESULT UIDeactivate() override;
-  HRESULT SetObjectRects(const kx::platform::RECT* position, const kx::platform::RECT* clip) override;
+  HRESULT SetObjectRects(const kx::platform::RECT* position,
+                         const kx::platform::RECT* clip) override;
   HRESULT ReactivateAndUndo() override;
   HRESULT OnWindowMessage(kx::platform::UINT message, kx::platform::WPARAM wparam,
                           kx::platform::LPARAM lparam, kx::platform::LRESULT* result) override;
@@ -220,9 +222,8 @@ class KvQuantorb final : public IKvQuantorb,
   HRESULT BSVega(double StockPrice, double ExercisePrice, double InterestRate,
                  double TimeToMaturity, double Volatility, double DividendRate,
                  double* Vega) override;
-  HRESULT BSRho(double StockPrice, double ExercisePrice, double InterestRate,
-                double TimeToMaturity, double Volatility, double DividendRate, double* CRho,
-                double* PRho) override;
+  HRESULT BSRho(double StockPrice, double ExercisePrice, double InterestRate, double TimeToMaturity,
+                double Volatility, double DividendRate, double* CRho, double* PRho) override;
   HRESULT BSImpliedVolatility(double StockPrice, double ExercisePrice, double InterestRate,
                               double TimeToMaturity, double DividendRate, double CallValue,
                               LONG MaxIter, double* IVolatility) override;
@@ -239,8 +240,8 @@ class KvQuantorb final : public IKvQuantorb,
                        LONG ModelType, double ForeignInterestRate, LONG BinSteps, LONG FlagEurAm,
                        double* CPrice) override;
   HRESULT BinPutPrice(double StockPrice, double ExercisePrice, double InterestRate,
-                      double TimeToMaturity, double Volatility, double DividendRate,
-                      LONG ModelType, double ForeignInterestRate, LONG BinSteps, LONG FlagEurAm,
+                      double TimeToMaturity, double Volatility, double DividendRate, LONG ModelType,
+                      double ForeignInterestRate, LONG BinSteps, LONG FlagEurAm,
                       double* PPrice) override;
   HRESULT BinPrice(double StockPrice, double ExercisePrice, double InterestRate,
                    double TimeToMaturity, double Volatility, double DividendRate, LONG ModelType,
@@ -248,11 +249,10 @@ class KvQuantorb final : public IKvQuantorb,
                    double* PPrice) override;
   HRESULT BinPriceGreeks(double StockPrice, double ExercisePrice, double InterestRate,
                          double TimeToMaturity, double Volatility, double DividendRate,
-                         LONG ModelType, double ForeignInterestRate, LONG BinSteps,
-                         LONG FlagEurAm, double* CallPrice, double* PutPrice, double* CDelta,
-                         double* PDelta, double* CTheta, double* PTheta, double* Gamma,
-                         LONG DoVega, double* Vega, LONG DoRho, double* CRho,
-                         double* PRho) override;
+                         LONG ModelType, double ForeignInterestRate, LONG BinSteps, LONG FlagEurAm,
+                         double* CallPrice, double* PutPrice, double* CDelta, double* PDelta,
+                         double* CTheta, double* PTheta, double* Gamma, LONG DoVega, double* Vega,
+                         LONG DoRho, double* CRho, double* PRho) override;
   HRESULT BinDelta(double StockPrice, double ExercisePrice, double InterestRate,
                    double TimeToMaturity, double Volatility, double DividendRate, LONG ModelType,
                    double ForeignInterestRate, LONG BinSteps, LONG FlagEurAm, double* CDelta,
@@ -267,8 +267,7 @@ class KvQuantorb final : public IKvQuantorb,
                    double* Gamma) override;
   HRESULT BinVega(double StockPrice, double ExercisePrice, double InterestRate,
                   double TimeToMaturity, double Volatility, double DividendRate, LONG ModelType,
-                  double ForeignInterestRate, LONG BinSteps, LONG FlagEurAm,
-                  double* Vega) override;
+                  double ForeignInterestRate, LONG BinSteps, LONG FlagEurAm, double* Vega) override;
   HRESULT BinRho(double StockPrice, double ExercisePrice, double InterestRate,
                  double TimeToMaturity, double Volatility, double DividendRate, LONG ModelType,
                  double ForeignInterestRate, LONG BinSteps, LONG FlagEurAm, double* CRho,
@@ -291,16 +290,16 @@ class KvQuantorb final : public IKvQuantorb,
                        LONG ModelType, double ForeignInterestRate, LONG BinSteps, LONG FlagEurAm,
                        double* CDelta) override;
   HRESULT BinPutDelta(double StockPrice, double ExercisePrice, double InterestRate,
-                      double TimeToMaturity, double Volatility, double DividendRate,
-                      LONG ModelType, double ForeignInterestRate, LONG BinSteps, LONG FlagEurAm,
+                      double TimeToMaturity, double Volatility, double DividendRate, LONG ModelType,
+                      double ForeignInterestRate, LONG BinSteps, LONG FlagEurAm,
                       double* PDelta) override;
 
   HRESULT BJECallPrice(double StockPrice, double ExercisePrice, double InterestRate,
                        double TimeToMaturity, double Volatility, double DividendRate,
                        LONG ModelType, double ForeignInterestRate, double* CPrice) override;
   HRESULT BJEPutPrice(double StockPrice, double ExercisePrice, double InterestRate,
-                      double TimeToMaturity, double Volatility, double DividendRate,
-                      LONG ModelType, double ForeignInterestRate, double* PPrice) override;
+                      double TimeToMaturity, double Volatility, double DividendRate, LONG ModelType,
+                      double ForeignInterestRate, double* PPrice) override;
   HRESULT BJEDelta(double StockPrice, double ExercisePrice, double InterestRate,
                    double TimeToMaturity, double Volatility, double DividendRate, LONG ModelType,
                    double ForeignInterestRate, double* CDelta, double* PDelta) override;

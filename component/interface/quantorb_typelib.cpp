@@ -82,9 +82,12 @@ std::vector<MemberBinding> QuantorbBindings() {
 
 const char* KindName(INVOKEKIND kind) {
   switch (kind) {
-    case INVOKE_PROPERTYGET: return "propget ";
-    case INVOKE_PROPERTYPUT: return "propput ";
-    default: return "";
+    case INVOKE_PROPERTYGET:
+      return "propget ";
+    case INVOKE_PROPERTYPUT:
+      return "propput ";
+    default:
+      return "";
   }
 }
 
@@ -110,7 +113,8 @@ HRESULT BindMembers(InterfaceDescription* d, std::string* diagnostic) {
     }
     if (m.params.size() != b.types.size()) {
       return Mismatch(diagnostic, Describe(m.kind, m.name) + " is described with " +
-                                      std::to_string(m.params.size()) + " parameters, the code takes " +
+                                      std::to_string(m.params.size()) +
+                                      " parameters, the code takes " +
                                       std::to_string(b.types.size()));
     }
     for (std::size_t p = 0; p < b.types.size(); ++p) {
@@ -128,8 +132,9 @@ HRESULT BindMembers(InterfaceDescription* d, std::string* diagnostic) {
                                     " is described but the vtable has no such member");
   }
   if (bindings.size() > d->members.size()) {
-    return Mismatch(diagnostic, "the vtable member " + Describe(bindings[n].kind, bindings[n].name) +
-                                    " is not described");
+    return Mismatch(
+        diagnostic,
+        "the vtable member " + Describe(bindings[n].kind, bindings[n].name) + " is not described");
   }
   return S_OK;
 }
@@ -143,11 +148,13 @@ HRESULT BuildKorvaneTypeLibrary(std::string_view text, KorvaneTypeLibrary* out,
     KorvaneTypeLibrary lib;
     HRESULT hr = ParseTypeLibraryText(text, &lib.library, diagnostic);
     if (FAILED(hr)) return hr;
-    if (lib.library.libid != LIBID_KORVANELib) return Mismatch(diagnostic, "the library's uuid is not LIBID_KORVANELib");
+    if (lib.library.libid != LIBID_KORVANELib)
+      return Mismatch(diagnostic, "the library's uuid is not LIBID_KORVANELib");
     for (InterfaceDescription& d : lib.library.interfaces) {
       if (d.iid == IID_IKvQuantorb) {
         if (d.name != u"IKvQuantorb" || !(d.type_flags & TYPEFLAG_FDUAL)) {
-          return Mismatch(diagnostic, "IID_IKvQuantorb must describe the dual interface IKvQuantorb");
+          return Mismatch(diagnostic,
+                          "IID_IKvQuantorb must describe the dual interface IKvQuantorb");
         }
         hr = BindMembers(&d, diagnostic);
         if (FAILED(hr)) return hr;
@@ -172,8 +179,9 @@ HRESULT BuildKorvaneTypeLibrary(std::string_view text, KorvaneTypeLibrary* out,
       default_source |= is_default && is_source && i.iid == DIID__IKvQuantorbEvents;
     }
     if (!default_interface || !default_source) {
-      return Mismatch(diagnostic, "KvQuantorb must name IKvQuantorb as default interface and "
-                                  "_IKvQuantorbEvents as default source");
+      return Mismatch(diagnostic,
+                      "KvQuantorb must name IKvQuantorb as default interface and "
+                      "_IKvQuantorbEvents as default source");
     }
     *out = std::move(lib);
     // The pointers into the vectors moved with them (a moved vector keeps its buffer).

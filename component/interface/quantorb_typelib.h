@@ -23,7 +23,8 @@ struct KorvaneTypeLibrary {
 /// The library, loaded on first use and kept for the life of the module. Null when the embedded
 /// text cannot be read or does not match the code (then `diagnostic`, if given, says why; the
 /// failure is remembered, so every later call answers the same).
-[[nodiscard]] const KorvaneTypeLibrary* LoadKorvaneTypeLibrary(std::string* diagnostic = nullptr) noexcept;
+[[nodiscard]] const KorvaneTypeLibrary* LoadKorvaneTypeLibrary(
+    std::string* diagnostic = nullptr) noexcept;
 
 /// Builds the library from a description text: parses it, checks the identities of the library,
 /// class, interface and event interface against the code's constants, and binds each member of

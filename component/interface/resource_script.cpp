@@ -31,11 +31,13 @@ class Parser {
       const int id = ExpectNumber("a resource id");
       const std::string type = ExpectName("a resource type");
       if (type == "DIALOG" || type == "DIALOGEX") {
-        if (script.dialogs.count(id)) FailAt(line, "dialog " + std::to_string(id) + " defined twice");
+        if (script.dialogs.count(id))
+          FailAt(line, "dialog " + std::to_string(id) + " defined twice");
         script.dialogs[id] = ParseDialog();
       } else if (type == "TYPELIB" || type == "REGISTRY" || type == "BITMAP" || type == "ICON") {
         for (const FileResource& f : script.files) {
-          if (f.id == id && f.type == type) FailAt(line, type + " " + std::to_string(id) + " listed twice");
+          if (f.id == id && f.type == type)
+            FailAt(line, type + " " + std::to_string(id) + " listed twice");
         }
         script.files.push_back({id, type, ExpectText("a file name")});
       } else {
@@ -55,11 +57,13 @@ class Parser {
 
   int ExpectNumber(std::string_view what) {
     const Token& t = lex_.Peek();
-    if (t.kind != TokenKind::kNumber) Fail("expected " + std::string(what) + ", found '" + t.text + "'");
+    if (t.kind != TokenKind::kNumber)
+      Fail("expected " + std::string(what) + ", found '" + t.text + "'");
     const Token n = lex_.Next();
     int v = 0;
     const auto [end, ec] = std::from_chars(n.text.data(), n.text.data() + n.text.size(), v);
-    if (ec != std::errc() || end != n.text.data() + n.text.size()) Fail("bad number '" + n.text + "'");
+    if (ec != std::errc() || end != n.text.data() + n.text.size())
+      Fail("bad number '" + n.text + "'");
     return v;
   }
   std::string ExpectName(std::string_view what) {
@@ -151,10 +155,14 @@ class Parser {
       c.kind = DialogControlKind::kPicture;
       c.bitmap_id = bitmap;
     } else {
-      if (statement == "DEFPUSHBUTTON") c.kind = DialogControlKind::kDefPushButton;
-      else if (statement == "PUSHBUTTON") c.kind = DialogControlKind::kPushButton;
-      else if (statement == "LTEXT") c.kind = DialogControlKind::kStaticText;
-      else FailAt(line, "unknown control statement '" + statement + "'");
+      if (statement == "DEFPUSHBUTTON")
+        c.kind = DialogControlKind::kDefPushButton;
+      else if (statement == "PUSHBUTTON")
+        c.kind = DialogControlKind::kPushButton;
+      else if (statement == "LTEXT")
+        c.kind = DialogControlKind::kStaticText;
+      else
+        FailAt(line, "unknown control statement '" + statement + "'");
       c.text = ExpectText("the control's text");
       ExpectComma();
       c.id = ExpectNumber("a control id");
@@ -184,7 +192,8 @@ class Parser {
 
 }  // namespace
 
-HRESULT ParseResourceScript(std::string_view text, ResourceScript* script, std::string* diagnostic) {
+HRESULT ParseResourceScript(std::string_view text, ResourceScript* script,
+                            std::string* diagnostic) {
   if (!script) return E_POINTER;
   try {
     Parser parser(text);

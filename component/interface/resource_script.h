@@ -43,7 +43,8 @@ struct ResourceScript {
 
 /// E_INVALIDARG for text outside the subset (unknown statements, styles or control kinds, a
 /// duplicate id); `diagnostic` then names the line.
-[[nodiscard]] kx::platform::HRESULT ParseResourceScript(std::string_view text, ResourceScript* script,
+[[nodiscard]] kx::platform::HRESULT ParseResourceScript(std::string_view text,
+                                                        ResourceScript* script,
                                                         std::string* diagnostic = nullptr);
 
 }  // namespace kx::component

@@ -21,7 +21,7 @@ struct ParseError {
 struct Attribute {
   int line = 0;
   std::string name;
-  std::string raw;             // uuid(...) contents, number or text argument
+  std::string raw;  // uuid(...) contents, number or text argument
   bool has_argument = false;
 };
 
@@ -174,9 +174,8 @@ class Parser {
     const std::string mi_text = dot == std::string::npos ? "0" : a.raw.substr(dot + 1);
     const auto r1 = std::from_chars(ma_text.data(), ma_text.data() + ma_text.size(), ma);
     const auto r2 = std::from_chars(mi_text.data(), mi_text.data() + mi_text.size(), mi);
-    if (r1.ec != std::errc() || r1.ptr != ma_text.data() + ma_text.size() ||
-        r2.ec != std::errc() || r2.ptr != mi_text.data() + mi_text.size() || ma > 0xFFFF ||
-        mi > 0xFFFF) {
+    if (r1.ec != std::errc() || r1.ptr != ma_text.data() + ma_text.size() || r2.ec != std::errc() ||
+        r2.ptr != mi_text.data() + mi_text.size() || ma > 0xFFFF || mi > 0xFFFF) {
       FailAt(a.line, "bad version '" + a.raw + "'");
     }
     *major = static_cast<WORD>(ma);
@@ -187,9 +186,9 @@ class Parser {
   VARTYPE ParseType() {
     const std::string name = ExpectIdentifier("a parameter type");
     static const std::pair<const char*, VARTYPE> kTypes[] = {
-        {"double", VT_R8}, {"float", VT_R4},     {"long", VT_I4},         {"short", VT_I2},
-        {"BSTR", VT_BSTR}, {"VARIANT", VT_VARIANT}, {"IDispatch", VT_DISPATCH},
-        {"IUnknown", VT_UNKNOWN},
+        {"double", VT_R8},          {"float", VT_R4},         {"long", VT_I4},
+        {"short", VT_I2},           {"BSTR", VT_BSTR},        {"VARIANT", VT_VARIANT},
+        {"IDispatch", VT_DISPATCH}, {"IUnknown", VT_UNKNOWN},
     };
     VARTYPE vt = VT_EMPTY;
     for (const auto& [n, t] : kTypes) {
@@ -209,11 +208,16 @@ class Parser {
     ParamDescription p;
     USHORT flags = 0;
     for (const Attribute& a : ParseAttributes()) {
-      if (a.name == "in") flags |= PARAMFLAG_FIN;
-      else if (a.name == "out") flags |= PARAMFLAG_FOUT;
-      else if (a.name == "retval") flags |= PARAMFLAG_FRETVAL;
-      else if (a.name == "optional") flags |= PARAMFLAG_FOPT;
-      else FailAt(a.line, "unknown parameter attribute '" + a.name + "'");
+      if (a.name == "in")
+        flags |= PARAMFLAG_FIN;
+      else if (a.name == "out")
+        flags |= PARAMFLAG_FOUT;
+      else if (a.name == "retval")
+        flags |= PARAMFLAG_FRETVAL;
+      else if (a.name == "optional")
+        flags |= PARAMFLAG_FOPT;
+      else
+        FailAt(a.line, "unknown parameter attribute '" + a.name + "'");
     }
     if (flags == 0) flags = PARAMFLAG_FIN;
     p.vt = ParseType();
@@ -283,7 +287,8 @@ class Parser {
         (m.params.empty() || !(m.params.back().flags & PARAMFLAG_FRETVAL))) {
       FailAt(line, "a propget returns its value through a retval parameter");
     }
-    if (m.kind == INVOKE_PROPERTYPUT && m.params.empty()) FailAt(line, "a propput takes the new value");
+    if (m.kind == INVOKE_PROPERTYPUT && m.params.empty())
+      FailAt(line, "a propput takes the new value");
     return m;
   }
 
@@ -381,10 +386,14 @@ class Parser {
     while (!lex_.Accept('}')) {
       INT flags = 0;
       for (const Attribute& a : ParseAttributes()) {
-        if (a.name == "default") flags |= IMPLTYPEFLAG_FDEFAULT;
-        else if (a.name == "source") flags |= IMPLTYPEFLAG_FSOURCE;
-        else if (a.name == "restricted") flags |= IMPLTYPEFLAG_FRESTRICTED;
-        else FailAt(a.line, "unknown attribute '" + a.name + "' of an implemented interface");
+        if (a.name == "default")
+          flags |= IMPLTYPEFLAG_FDEFAULT;
+        else if (a.name == "source")
+          flags |= IMPLTYPEFLAG_FSOURCE;
+        else if (a.name == "restricted")
+          flags |= IMPLTYPEFLAG_FRESTRICTED;
+        else
+          FailAt(a.line, "unknown attribute '" + a.name + "' of an implemented interface");
       }
       if (!lex_.AcceptName("interface") && !lex_.AcceptName("dispinterface")) {
         Fail("expected interface or dispinterface");

@@ -78,7 +78,7 @@ TEST_F(Appearance, KeepsItsNaturalSizeOf32Pixels) {
   DVEXTENTINFO info;
   info.dwExtentMode = DVEXTENT_CONTENT;
   ASSERT_EQ(object.As<IViewObjectEx>()->GetNaturalExtent(DVASPECT_CONTENT, -1, nullptr, nullptr,
-                                                          &info, &size),
+                                                         &info, &size),
             S_OK);
   EXPECT_EQ(size.cx, kHimetric);
 }
@@ -89,8 +89,8 @@ TEST_F(Appearance, StatusAndPagesAreAsRegistered) {
   ASSERT_EQ(object.As<IOleObject>()->GetMiscStatus(DVASPECT_CONTENT, &status), S_OK);
   EXPECT_EQ(status, 132497u);
   EXPECT_EQ(status, OLEMISC_SETCLIENTSITEFIRST | OLEMISC_INVISIBLEATRUNTIME |
-                        OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_INSIDEOUT |
-                        OLEMISC_CANTLINKINSIDE | OLEMISC_RECOMPOSEONRESIZE);
+                        OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_INSIDEOUT | OLEMISC_CANTLINKINSIDE |
+                        OLEMISC_RECOMPOSEONRESIZE);
   ASSERT_EQ(object.As<IOleObject>()->GetMiscStatus(DVASPECT_ICON, &status), S_OK);
   EXPECT_EQ(status, 0u);
   CAUUID pages;
@@ -117,22 +117,45 @@ class Site final : public IOleClientSite, public IOleInPlaceSite {
   }
   ULONG AddRef() override { return ++references; }
   ULONG Release() override { return --references; }
-  HRESULT SaveObject() override { log.push_back("SaveObject"); return S_OK; }
+  HRESULT SaveObject() override {
+    log.push_back("SaveObject");
+    return S_OK;
+  }
   HRESULT GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
   HRESULT GetContainer(IOleContainer**) override { return E_NOINTERFACE; }
   HRESULT ShowObject() override { return S_OK; }
   HRESULT OnShowWindow(BOOL) override { return S_OK; }
   HRESULT RequestNewObjectLayout() override { return E_NOTIMPL; }
-  HRESULT GetWindow(HWND* window) override { *window = nullptr; return E_FAIL; }
+  HRESULT GetWindow(HWND* window) override {
+    *window = nullptr;
+    return E_FAIL;
+  }
   HRESULT ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
-  HRESULT CanInPlaceActivate() override { log.push_back("CanInPlaceActivate"); return allow ? S_OK : S_FALSE; }
-  HRESULT OnInPlaceActivate() override { log.push_back("OnInPlaceActivate"); return S_OK; }
-  HRESULT OnUIActivate() override { log.push_back("OnUIActivate"); return S_OK; }
+  HRESULT CanInPlaceActivate() override {
+    log.push_back("CanInPlaceActivate");
+    return allow ? S_OK : S_FALSE;
+  }
+  HRESULT OnInPlaceActivate() override {
+    log.push_back("OnInPlaceActivate");
+    return S_OK;
+  }
+  HRESULT OnUIActivate() override {
+    log.push_back("OnUIActivate");
+    return S_OK;
+  }
   HRESULT GetWindowContext(IOleInPlaceFrame**, IOleInPlaceUIWindow**, RECT*, RECT*,
-                           OLEINPLACEFRAMEINFO*) override { return E_NOTIMPL; }
+                           OLEINPLACEFRAMEINFO*) override {
+    return E_NOTIMPL;
+  }
   HRESULT Scroll(SIZE) override { return E_NOTIMPL; }
-  HRESULT OnUIDeactivate(BOOL) override { log.push_back("OnUIDeactivate"); return S_OK; }
-  HRESULT OnInPlaceDeactivate() override { log.push_back("OnInPlaceDeactivate"); return S_OK; }
+  HRESULT OnUIDeactivate(BOOL) override {
+    log.push_back("OnUIDeactivate");
+    return S_OK;
+  }
+  HRESULT OnInPlaceDeactivate() override {
+    log.push_back("OnInPlaceDeactivate");
+    return S_OK;
+  }
   HRESULT DiscardUndoState() override { return S_OK; }
   HRESULT DeactivateAndUndo() override { return S_OK; }
   HRESULT OnPosRectChange(const RECT*) override { return S_OK; }
@@ -250,9 +273,15 @@ class ScriptedDialogHost final : public DialogBackend {
               events_.OnTimer(1);
             }
             break;
-          case Step::kClick: events_.OnLeftButtonDown(POINT{10, 10}); break;
-          case Step::kOk: events_.OnCommand(1); break;
-          case Step::kCloseBox: events_.OnCloseRequest(); break;
+          case Step::kClick:
+            events_.OnLeftButtonDown(POINT{10, 10});
+            break;
+          case Step::kOk:
+            events_.OnCommand(1);
+            break;
+          case Step::kCloseBox:
+            events_.OnCloseRequest();
+            break;
         }
       }
       r.closed_by_dialog = ended_;
@@ -306,7 +335,8 @@ TEST_F(AboutBox, ShowsDialog103CentredWithItsTexts) {
   const DialogControl& picture = r.dialog.controls[1];
   EXPECT_EQ(picture.id, 201);
   EXPECT_EQ(picture.kind, DialogControlKind::kPicture);
-  EXPECT_EQ((std::array{picture.x, picture.y, picture.cx, picture.cy}), (std::array{7, 18, 21, 20}));
+  EXPECT_EQ((std::array{picture.x, picture.y, picture.cx, picture.cy}),
+            (std::array{7, 18, 21, 20}));
   EXPECT_EQ(r.picture_width, 32);
   EXPECT_EQ(r.picture_height, 32);
   EXPECT_EQ(r.texts.at(202), "Varnix Control");
@@ -330,8 +360,10 @@ TEST_F(AboutBox, ClosesByTimerClickOrButton) {
       {"the frame's close box", {Step::kCloseBox}, 1, 0},
       {"after 16 ticks", many_ticks, 16, 16},
       {"a click before the third tick is ignored",
-       {Step::kClick, Step::kTick, Step::kClick, Step::kTick, Step::kClick, Step::kTick, Step::kClick},
-       7, 3},
+       {Step::kClick, Step::kTick, Step::kClick, Step::kTick, Step::kClick, Step::kTick,
+        Step::kClick},
+       7,
+       3},
       {"OK between ticks", {Step::kTick, Step::kOk, Step::kTick}, 2, 1},
   };
   for (const Row& row : rows) {

@@ -17,20 +17,47 @@ using Dispatch = RegisteredModuleTest;
 
 TEST_F(Dispatch, NamesMapToTheirDispids) {
   ComPtr<IDispatch> object = Create();
-  const std::pair<const char16_t*, DISPID> kNames[] = {
-      {u"Base", 1}, {u"BlockingMode", 2}, {u"BSCallPrice", 10}, {u"BSPutPrice", 11},
-      {u"BSDelta", 12}, {u"BSTheta", 13}, {u"BSGamma", 14}, {u"BSVega", 15}, {u"BSRho", 16},
-      {u"BSImpliedVolatility", 17}, {u"BSImpliedVolatilityPut", 18},
-      {u"BSImpliedVolatilitySkew", 19}, {u"BinCallPrice", 40}, {u"BinPutPrice", 41},
-      {u"BinPrice", 42}, {u"BinPriceGreeks", 43}, {u"BinDelta", 44}, {u"BinTheta", 45},
-      {u"BinGamma", 46}, {u"BinVega", 47}, {u"BinRho", 48}, {u"BinImpliedVolatility", 49},
-      {u"BinImpliedVolatilityPut", 50}, {u"BinImpliedVolatilitySkew", 51},
-      {u"BinCallDelta", 52}, {u"BinPutDelta", 53}, {u"BJECallPrice", 120},
-      {u"BJEPutPrice", 121}, {u"BJEDelta", 122}, {u"BJETheta", 123}, {u"BJEGamma", 124},
-      {u"BJEVega", 125}, {u"BJERho", 126}, {u"BJEImpliedVolatility", 127},
-      {u"BJEImpliedVolatilityPut", 128}, {u"BJEImpliedVolatilitySkew", 129},
-      {u"HistoricalVolatility", 330}, {u"HistoricalVolatility1", 331}, {u"Abort", 500},
-      {u"About", -552}, {u"bscallprice", 10}};
+  const std::pair<const char16_t*, DISPID> kNames[] = {{u"Base", 1},
+                                                       {u"BlockingMode", 2},
+                                                       {u"BSCallPrice", 10},
+                                                       {u"BSPutPrice", 11},
+                                                       {u"BSDelta", 12},
+                                                       {u"BSTheta", 13},
+                                                       {u"BSGamma", 14},
+                                                       {u"BSVega", 15},
+                                                       {u"BSRho", 16},
+                                                       {u"BSImpliedVolatility", 17},
+                                                       {u"BSImpliedVolatilityPut", 18},
+                                                       {u"BSImpliedVolatilitySkew", 19},
+                                                       {u"BinCallPrice", 40},
+                                                       {u"BinPutPrice", 41},
+                                                       {u"BinPrice", 42},
+                                                       {u"BinPriceGreeks", 43},
+                                                       {u"BinDelta", 44},
+                                                       {u"BinTheta", 45},
+                                                       {u"BinGamma", 46},
+                                                       {u"BinVega", 47},
+                                                       {u"BinRho", 48},
+                                                       {u"BinImpliedVolatility", 49},
+                                                       {u"BinImpliedVolatilityPut", 50},
+                                                       {u"BinImpliedVolatilitySkew", 51},
+                                                       {u"BinCallDelta", 52},
+                                                       {u"BinPutDelta", 53},
+                                                       {u"BJECallPrice", 120},
+                                                       {u"BJEPutPrice", 121},
+                                                       {u"BJEDelta", 122},
+                                                       {u"BJETheta", 123},
+                                                       {u"BJEGamma", 124},
+                                                       {u"BJEVega", 125},
+                                                       {u"BJERho", 126},
+                                                       {u"BJEImpliedVolatility", 127},
+                                                       {u"BJEImpliedVolatilityPut", 128},
+                                                       {u"BJEImpliedVolatilitySkew", 129},
+                                                       {u"HistoricalVolatility", 330},
+                                                       {u"HistoricalVolatility1", 331},
+                                                       {u"Abort", 500},
+                                                       {u"About", -552},
+                                                       {u"bscallprice", 10}};
   for (const auto& [name, dispid] : kNames) {
     SCOPED_TRACE(Utf16ToUtf8(name));
     EXPECT_EQ(IdOf(object.get(), name), dispid);
@@ -38,7 +65,8 @@ TEST_F(Dispatch, NamesMapToTheirDispids) {
   std::u16string unknown = u"BSCallPrices";
   LPOLESTR names[1] = {unknown.data()};
   DISPID id = 0;
-  EXPECT_EQ(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id),
+            DISP_E_UNKNOWNNAME);
   EXPECT_EQ(object->GetIDsOfNames(IID_IKvQuantorb, names, 1, LOCALE_USER_DEFAULT, &id),
             DISP_E_UNKNOWNINTERFACE);
 }
@@ -88,9 +116,12 @@ TEST_F(Dispatch, TypeInformationDescribesEveryMember) {
       EXPECT_FALSE(flags & PARAMFLAG_FHASDEFAULT);
       if (!(flags & PARAMFLAG_FOPT)) continue;
       const std::string name = p + 1 < static_cast<SHORT>(got) ? BstrToUtf8(names[p + 1]) : "";
-      if (name == "MaxIter") ++max_iter;
-      else if (name == "ForeignInterestRate") ++foreign_rate;
-      else ++others;
+      if (name == "MaxIter")
+        ++max_iter;
+      else if (name == "ForeignInterestRate")
+        ++foreign_rate;
+      else
+        ++others;
     }
     for (UINT n = 0; n < got; ++n) SysFreeString(names[n]);
     info->ReleaseFuncDesc(f);
@@ -100,12 +131,17 @@ TEST_F(Dispatch, TypeInformationDescribesEveryMember) {
   EXPECT_EQ(others, 2);
 
   const std::pair<DISPID, const char*> kDocs[] = {
-      {10, "Computes the Black-Scholes call price for a European stock option using the values supplied to the method."},
+      {10,
+       "Computes the Black-Scholes call price for a European stock option using the values "
+       "supplied to the method."},
       {41, "Computes the Binomial put prices for an option ."},
       {12, "Computes Delta for a European stockoption using the Black-Scholes method."},
       {500, "Abort the current operation."},
       {-552, "Displays an About Box for the control."},
-      {331, "Computes the historical volatility using the supplied raw price data. The input TradingDays, is the number of trading days to use (eg calendar days = 355, trading days = 252)."},
+      {331,
+       "Computes the historical volatility using the supplied raw price data. The input "
+       "TradingDays, is the number of trading days to use (eg calendar days = 355, trading days = "
+       "252)."},
   };
   for (const auto& [dispid, text] : kDocs) {
     SCOPED_TRACE(dispid);
@@ -181,9 +217,9 @@ TEST_F(Dispatch, OmittedMaxIterTakesTheDefault) {
 TEST_F(Dispatch, FailureReachesTheCallerAsException) {
   ComPtr<IDispatch> object = Create();
   double c_delta = 0, p_delta = 0;
-  CallResult r = CallByName(object.get(), u"BSDelta",
-                            {R8(0), R8(100), R8(0.05), R8(1), R8(0.2), R8(0), RefR8(&c_delta),
-                             RefR8(&p_delta)});
+  CallResult r = CallByName(
+      object.get(), u"BSDelta",
+      {R8(0), R8(100), R8(0.05), R8(1), R8(0.2), R8(0), RefR8(&c_delta), RefR8(&p_delta)});
   EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
   EXPECT_EQ(r.scode, E_FAIL);
   EXPECT_EQ(r.source, "Korvane.Quantorb.1");
@@ -197,8 +233,8 @@ TEST_F(Dispatch, ArgumentFaultsNameTheirPosition) {
   VARIANT text;
   text.vt = VT_BSTR;
   text.bstrVal = SysAllocString(u"abc");
-  CallResult mismatch = CallByName(object.get(), u"BSCallPrice",
-                                   {R8(100), text, R8(0.05), R8(1), R8(0.2), R8(0)});
+  CallResult mismatch =
+      CallByName(object.get(), u"BSCallPrice", {R8(100), text, R8(0.05), R8(1), R8(0.2), R8(0)});
   SysFreeString(text.bstrVal);
   EXPECT_EQ(mismatch.hr, DISP_E_TYPEMISMATCH);
   EXPECT_EQ(mismatch.arg_err, 4u) << "rgvarg index of ExercisePrice";
@@ -215,13 +251,19 @@ TEST_F(Dispatch, DoneArrivesOncePerCallThroughTheConnectionPoint) {
     ASSERT_EQ(a.hr(), S_OK);
     ASSERT_EQ(b.hr(), S_OK);
     EXPECT_EQ(CallByName(object.get(), u"BSCallPrice",
-                         {R8(100), R8(100), R8(0.05), R8(1), R8(0.2), R8(0)}).hr, S_OK);
-    EXPECT_EQ(CallByName(object.get(), u"BSCallPrice",
-                         {R8(0), R8(100), R8(0.05), R8(1), R8(0.2), R8(0)}).hr, DISP_E_EXCEPTION);
+                         {R8(100), R8(100), R8(0.05), R8(1), R8(0.2), R8(0)})
+                  .hr,
+              S_OK);
+    EXPECT_EQ(
+        CallByName(object.get(), u"BSCallPrice", {R8(0), R8(100), R8(0.05), R8(1), R8(0.2), R8(0)})
+            .hr,
+        DISP_E_EXCEPTION);
   }
   // Disconnected: no further events.
-  EXPECT_EQ(CallByName(object.get(), u"BSPutPrice",
-                       {R8(100), R8(100), R8(0.05), R8(1), R8(0.2), R8(0)}).hr, S_OK);
+  EXPECT_EQ(
+      CallByName(object.get(), u"BSPutPrice", {R8(100), R8(100), R8(0.05), R8(1), R8(0.2), R8(0)})
+          .hr,
+      S_OK);
   for (DoneRecorder* sink : {&first, &second}) {
     EXPECT_TRUE(sink->faults.empty()) << sink->faults.front();
     ASSERT_EQ(sink->events.size(), 2u);
@@ -253,7 +295,8 @@ TEST_F(Dispatch, ContainerOffersOneConnectionPoint) {
   got[0]->Release();
 
   ComPtr<IConnectionPoint> none;
-  EXPECT_EQ(container->FindConnectionPoint(IID_IPropertyNotifySink, none.put()), CONNECT_E_NOCONNECTION);
+  EXPECT_EQ(container->FindConnectionPoint(IID_IPropertyNotifySink, none.put()),
+            CONNECT_E_NOCONNECTION);
 
   // A sink that does not implement the event interface cannot connect.
   DoneRecorder stranger(/*answers_events_iid=*/false);

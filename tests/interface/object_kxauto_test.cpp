@@ -1,7 +1,7 @@
 // The command-line automation client in batch mode, run as a separate program on the registered
 // module: one JSON call per line in, one JSON result per line out, all on one object.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -26,13 +26,15 @@ struct ClientRun {
 };
 
 // Runs kxauto with `args`, feeding `input` on standard input.
-ClientRun RunClient(const std::string& dir, const std::vector<std::string>& args, const std::string& input) {
+ClientRun RunClient(const std::string& dir, const std::vector<std::string>& args,
+                    const std::string& input) {
   const std::string in_path = dir + "/in.txt", out_path = dir + "/out.txt";
   std::ofstream(in_path) << input;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, in_path.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
   std::vector<std::string> words = {KX_KXAUTO_PATH};
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -64,16 +66,25 @@ using Kxauto = RegisteredModuleTest;
 
 TEST_F(Kxauto, BatchAnswersEachLineOnOneObject) {
   const std::string input =
-      R"({"member": "BSCallPrice", "args": [100, 100, 0.05, 1, 0.2, 0]})" "\n"
-      R"({"member": "BSDelta", "args": {"StockPrice": 100, "ExercisePrice": 100, "InterestRate": 0.05, "TimeToMaturity": 1, "Volatility": 0.2, "DividendRate": 0}})" "\n"
+      R"({"member": "BSCallPrice", "args": [100, 100, 0.05, 1, 0.2, 0]})"
+      "\n"
+      R"({"member": "BSDelta", "args": {"StockPrice": 100, "ExercisePrice": 100, "InterestRate": 0.05, "TimeToMaturity": 1, "Volatility": 0.2, "DividendRate": 0}})"
+      "\n"
       "this is not json\n"
-      R"({"member": "Base", "put": 1})" "\n"
-      R"({"member": "Base"})" "\n"
-      R"({"member": "HistoricalVolatility", "args": {"Prices": [100, 101, 102, 101, 103], "TradingDays": 252}})" "\n"
-      R"({"member": "HistoricalVolatility", "args": {"Prices": {"lower_bound": 1, "values": [[100, 50], [101, 51], [102, 49], [101, 50]]}, "TradingDays": 252}})" "\n"
-      R"({"member": "BSCallPrice", "args": [0, 100, 0.05, 1, 0.2, 0]})" "\n"
-      R"({"member": "NoSuchMember"})" "\n"
-      R"({"member": "BSCallPrice", "args": {"Strike": 100}})" "\n";
+      R"({"member": "Base", "put": 1})"
+      "\n"
+      R"({"member": "Base"})"
+      "\n"
+      R"({"member": "HistoricalVolatility", "args": {"Prices": [100, 101, 102, 101, 103], "TradingDays": 252}})"
+      "\n"
+      R"({"member": "HistoricalVolatility", "args": {"Prices": {"lower_bound": 1, "values": [[100, 50], [101, 51], [102, 49], [101, 50]]}, "TradingDays": 252}})"
+      "\n"
+      R"({"member": "BSCallPrice", "args": [0, 100, 0.05, 1, 0.2, 0]})"
+      "\n"
+      R"({"member": "NoSuchMember"})"
+      "\n"
+      R"({"member": "BSCallPrice", "args": {"Strike": 100}})"
+      "\n";
   const ClientRun run = RunClient(registry_.dir(), {"--batch", "Korvane.Quantorb"}, input);
   EXPECT_EQ(run.status, 0);
   ASSERT_EQ(run.lines.size(), 10u);
@@ -83,8 +94,10 @@ TEST_F(Kxauto, BatchAnswersEachLineOnOneObject) {
   EXPECT_EQ(call["hresult_name"], "S_OK");
   EXPECT_NEAR(call["retval"].get<double>(), 10.4505756193, 1e-9);
   EXPECT_EQ(call["outputs"]["CPrice"], call["retval"]);
-  EXPECT_EQ(call["events"],
-            json::parse(R"([{"event": "Done", "LastMethod": 2, "ErrorCode": 0, "ErrorString": "No Error"}])"));
+  EXPECT_EQ(
+      call["events"],
+      json::parse(
+          R"([{"event": "Done", "LastMethod": 2, "ErrorCode": 0, "ErrorString": "No Error"}])"));
   EXPECT_TRUE(call["error"].is_null());
 
   const json delta = Parse(run.lines[1]);
@@ -96,7 +109,8 @@ TEST_F(Kxauto, BatchAnswersEachLineOnOneObject) {
   EXPECT_TRUE(malformed.contains("request_error"));
 
   EXPECT_EQ(Parse(run.lines[3])["hresult"], 0);
-  EXPECT_EQ(Parse(run.lines[4])["retval"], 1) << "the put of the line before held on the same object";
+  EXPECT_EQ(Parse(run.lines[4])["retval"], 1)
+      << "the put of the line before held on the same object";
 
   // Base is 1 now, so an array starting at 0 is refused and one starting at 1 accepted.
   const json bad_bound = Parse(run.lines[5]);
@@ -119,8 +133,10 @@ TEST_F(Kxauto, BatchAnswersEachLineOnOneObject) {
 
 TEST_F(Kxauto, NonFiniteDoublesTravelAsTexts) {
   // An infinite stock price passes validation (inf > 0) and prices to a non-finite value.
-  const ClientRun run = RunClient(registry_.dir(), {"--batch", "Korvane.Quantorb.1"},
-                            R"({"member": "BSCallPrice", "args": ["inf", 100, 0.05, 1, 0.2, 0]})" "\n");
+  const ClientRun run =
+      RunClient(registry_.dir(), {"--batch", "Korvane.Quantorb.1"},
+                R"({"member": "BSCallPrice", "args": ["inf", 100, 0.05, 1, 0.2, 0]})"
+                "\n");
   ASSERT_EQ(run.lines.size(), 1u);
   const json result = Parse(run.lines[0]);
   ASSERT_TRUE(result["retval"].is_string()) << run.lines[0];
@@ -130,10 +146,10 @@ TEST_F(Kxauto, NonFiniteDoublesTravelAsTexts) {
 
 TEST_F(Kxauto, OneCallFromTheCommandLine) {
   const ClientRun run = RunClient(registry_.dir(),
-                            {"--json", "{7C41E2A1-3B95-4D6E-A1F8-62D0B94C5E17}", "BSPutPrice",
-                             "StockPrice=100", "ExercisePrice=100", "InterestRate=0.05",
-                             "TimeToMaturity=1", "Volatility=0.2", "DividendRate=0"},
-                            "");
+                                  {"--json", "{7C41E2A1-3B95-4D6E-A1F8-62D0B94C5E17}", "BSPutPrice",
+                                   "StockPrice=100", "ExercisePrice=100", "InterestRate=0.05",
+                                   "TimeToMaturity=1", "Volatility=0.2", "DividendRate=0"},
+                                  "");
   EXPECT_EQ(run.status, 0);
   ASSERT_EQ(run.lines.size(), 1u);
   EXPECT_NEAR(Parse(run.lines[0])["retval"].get<double>(), 5.5735180694, 1e-9);

@@ -66,7 +66,8 @@ TEST_F(ModuleRegistration, WritesEveryStringValue) {
   EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "Korvane.Quantorb.1\\Insertable"));
   EXPECT_EQ(StringAt(HKEY_CURRENT_USER, kAddinKey, "FriendlyName"), kName);
   DWORD load_behavior = 0;
-  EXPECT_EQ(RegGetDword(HKEY_CURRENT_USER, kAddinKey, "LoadBehavior", &load_behavior), ERROR_SUCCESS);
+  EXPECT_EQ(RegGetDword(HKEY_CURRENT_USER, kAddinKey, "LoadBehavior", &load_behavior),
+            ERROR_SUCCESS);
   EXPECT_EQ(load_behavior, 3u);
 }
 
@@ -74,7 +75,8 @@ TEST_F(ModuleRegistration, RegistersTheTypeLibraryFromTheModule) {
   std::string path;
   ASSERT_EQ(QueryPathOfRegTypeLib(LIBID_KORVANELib, 1, 0, 1033, &path), S_OK);
   EXPECT_EQ(path, ModuleHandle::Path());
-  EXPECT_EQ(StringAt(HKEY_CLASSES_ROOT, "TypeLib\\{7C41E2A0-3B95-4D6E-A1F8-62D0B94C5E17}\\1.0"), kName);
+  EXPECT_EQ(StringAt(HKEY_CLASSES_ROOT, "TypeLib\\{7C41E2A0-3B95-4D6E-A1F8-62D0B94C5E17}\\1.0"),
+            kName);
   EXPECT_EQ(StringAt(HKEY_CLASSES_ROOT, "Interface\\{7C41E2A2-3B95-4D6E-A1F8-62D0B94C5E17}"),
             "IKvQuantorb");
   EXPECT_EQ(StringAt(HKEY_CLASSES_ROOT, "Interface\\{7C41E2A3-3B95-4D6E-A1F8-62D0B94C5E17}"),
@@ -82,7 +84,8 @@ TEST_F(ModuleRegistration, RegistersTheTypeLibraryFromTheModule) {
 }
 
 TEST_F(ModuleRegistration, ReplacesTheClassAndAddinKeysWhole) {
-  ASSERT_EQ(RegSetString(HKEY_CLASSES_ROOT, std::string(kClsidKey) + "\\Stale", "", "old"), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetString(HKEY_CLASSES_ROOT, std::string(kClsidKey) + "\\Stale", "", "old"),
+            ERROR_SUCCESS);
   ASSERT_EQ(RegSetString(HKEY_CURRENT_USER, kAddinKey, "Stale", "old"), ERROR_SUCCESS);
   ASSERT_EQ(module_.Register(), S_OK);
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::string(kClsidKey) + "\\Stale"));
@@ -93,8 +96,9 @@ TEST_F(ModuleRegistration, ReplacesTheClassAndAddinKeysWhole) {
 
 TEST_F(ModuleRegistration, UnregisterRemovesOnlyWhatItOwns) {
   // Keys of other classes and add-ins share the parents that must stay.
-  ASSERT_EQ(RegSetString(HKEY_CLASSES_ROOT, "CLSID\\{00000000-1111-2222-3333-444444444444}", "", "other"),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegSetString(HKEY_CLASSES_ROOT, "CLSID\\{00000000-1111-2222-3333-444444444444}", "", "other"),
+      ERROR_SUCCESS);
   ASSERT_EQ(module_.Unregister(), S_OK);
   for (const char* gone : {"Korvane.Quantorb.1", "Korvane.Quantorb", kClsidKey,
                            "TypeLib\\{7C41E2A0-3B95-4D6E-A1F8-62D0B94C5E17}",
@@ -144,13 +148,29 @@ using ObjectInterfaces = RegisteredModuleTest;
 TEST_F(ObjectInterfaces, AnswersExactlyTheListedInterfaces) {
   ComPtr<IDispatch> object = Create();
   ASSERT_TRUE(object);
-  const IID answered[] = {
-      IID_IUnknown, IID_IKvQuantorb, IID_IDispatch, IID_IViewObjectEx, IID_IViewObject2,
-      IID_IViewObject, IID_IOleInPlaceObjectWindowless, IID_IOleInPlaceObject, IID_IOleWindow,
-      IID_IOleInPlaceActiveObject, IID_IOleControl, IID_IOleObject, IID_IPersistStreamInit,
-      IID_IPersist, IID_ISupportErrorInfo, IID_IConnectionPointContainer,
-      IID_ISpecifyPropertyPages, IID_IQuickActivate, IID_IPersistStorage, IID_IDataObject,
-      IID_IProvideClassInfo, IID_IProvideClassInfo2, IID_IPersistPropertyBag};
+  const IID answered[] = {IID_IUnknown,
+                          IID_IKvQuantorb,
+                          IID_IDispatch,
+                          IID_IViewObjectEx,
+                          IID_IViewObject2,
+                          IID_IViewObject,
+                          IID_IOleInPlaceObjectWindowless,
+                          IID_IOleInPlaceObject,
+                          IID_IOleWindow,
+                          IID_IOleInPlaceActiveObject,
+                          IID_IOleControl,
+                          IID_IOleObject,
+                          IID_IPersistStreamInit,
+                          IID_IPersist,
+                          IID_ISupportErrorInfo,
+                          IID_IConnectionPointContainer,
+                          IID_ISpecifyPropertyPages,
+                          IID_IQuickActivate,
+                          IID_IPersistStorage,
+                          IID_IDataObject,
+                          IID_IProvideClassInfo,
+                          IID_IProvideClassInfo2,
+                          IID_IPersistPropertyBag};
   ComPtr<IUnknown> identity;
   ASSERT_EQ(object->QueryInterface(IID_IUnknown, identity.put_void()), S_OK);
   for (const IID& iid : answered) {
@@ -163,9 +183,10 @@ TEST_F(ObjectInterfaces, AnswersExactlyTheListedInterfaces) {
     ASSERT_EQ(p->QueryInterface(IID_IUnknown, back.put_void()), S_OK);
     EXPECT_EQ(back.get(), identity.get());
   }
-  const IID refused[] = {IID_IClassFactory, IID_IPersistStream, IID_IPropertyNotifySink,
-                         IID_IConnectionPoint, IID_IStream, IID_IPropertyBag, IID_IAdviseSink,
-                         IID_IOleClientSite, IID_ITypeInfo, DIID__IKvQuantorbEvents};
+  const IID refused[] = {IID_IClassFactory,      IID_IPersistStream, IID_IPropertyNotifySink,
+                         IID_IConnectionPoint,   IID_IStream,        IID_IPropertyBag,
+                         IID_IAdviseSink,        IID_IOleClientSite, IID_ITypeInfo,
+                         DIID__IKvQuantorbEvents};
   for (const IID& iid : refused) {
     SCOPED_TRACE(FormatGuid(iid));
     void* p = reinterpret_cast<void*>(1);

@@ -34,7 +34,8 @@ class PropertySink final : public IPropertyNotifySink {
     log.push_back(name + ".request(" + std::to_string(property) + ")");
     return refuse ? S_FALSE : S_OK;
   }
-  explicit PropertySink(std::string n, std::vector<std::string>& shared) : name(std::move(n)), log(shared) {}
+  explicit PropertySink(std::string n, std::vector<std::string>& shared)
+      : name(std::move(n)), log(shared) {}
 
   std::string name;
   std::vector<std::string>& log;
@@ -231,7 +232,7 @@ TEST_F(Persistence, StreamValuesOfOtherWidthsAreCoerced) {
   ComPtr<IDispatch> object = Create();
   auto persist = object.As<IPersistStreamInit>();
   const std::vector<BYTE> bytes = Bytes({0x00, 0x03, 0x00, 0x00, 0x02, 0x00, 0x02, 0x00,  // I2 2
-                                         0x05, 0x00, 0, 0, 0, 0, 0, 0, 0, 0});              // R8 0.0
+                                         0x05, 0x00, 0, 0, 0, 0, 0, 0, 0, 0});            // R8 0.0
   ComPtr<IStream> stream;
   ASSERT_EQ(CreateMemoryStream(bytes, stream.put()), S_OK);
   ASSERT_EQ(persist->Load(stream.get()), S_OK);

@@ -78,13 +78,24 @@ TEST(TypeLibraryText, ReportsTheLineOfAFault) {
   };
   const std::string good = ReadText("korvanex.idl");
   const Row rows[] = {
-      {"unknown type", Replace(good, "[in] double StockPrice", "[in] decimal StockPrice"), "line 41: unknown type"},
-      {"out by value", Replace(good, "[out] double* CDelta", "[out] double CDelta"), "line 51: out parameter"},
-      {"retval not last", Replace(good, "[out, retval] double* CPrice);", "[out, retval] double* CPrice, [in] long X);"), "line 41: retval"},
+      {"unknown type", Replace(good, "[in] double StockPrice", "[in] decimal StockPrice"),
+       "line 41: unknown type"},
+      {"out by value", Replace(good, "[out] double* CDelta", "[out] double CDelta"),
+       "line 51: out parameter"},
+      {"retval not last",
+       Replace(good, "[out, retval] double* CPrice);",
+               "[out, retval] double* CPrice, [in] long X);"),
+       "line 41: retval"},
       {"duplicate dispid", Replace(good, "[id(11)", "[id(10)"), "line"},
-      {"unknown attribute", Replace(good, "bindable, requestedit,", "bindable, requestedit, shiny,"), "line 26: unknown member"},
-      {"undescribed interface in coclass", Replace(good, "[default] interface IKvQuantorb;", "[default] interface IMissing;"), "line"},
-      {"unterminated text", Replace(good, "helpstring(\"IKvQuantorb Interface\")", "helpstring(\"IKvQuantorb Interface)"), "line 21: unterminated"},
+      {"unknown attribute",
+       Replace(good, "bindable, requestedit,", "bindable, requestedit, shiny,"),
+       "line 26: unknown member"},
+      {"undescribed interface in coclass",
+       Replace(good, "[default] interface IKvQuantorb;", "[default] interface IMissing;"), "line"},
+      {"unterminated text",
+       Replace(good, "helpstring(\"IKvQuantorb Interface\")",
+               "helpstring(\"IKvQuantorb Interface)"),
+       "line 21: unterminated"},
       {"bad uuid", Replace(good, "uuid(7C41E2A0-3B95", "uuid(7C41E2A0-ZB95"), "line"},
   };
   for (const Row& r : rows) {
@@ -114,7 +125,8 @@ TEST(TypeLibraryBinding, BindsEveryMemberOfTheShippedDescription) {
 
 TEST(TypeLibraryBinding, RefusesADescriptionThatDoesNotMatchTheVtable) {
   const std::string good = ReadText("korvanex.idl");
-  const std::string abort_member = "    [id(500), helpstring(\"Abort the current operation.\")]\n    HRESULT Abort();\n";
+  const std::string abort_member =
+      "    [id(500), helpstring(\"Abort the current operation.\")]\n    HRESULT Abort();\n";
   struct Row {
     const char* what;
     std::string text;
@@ -122,9 +134,15 @@ TEST(TypeLibraryBinding, RefusesADescriptionThatDoesNotMatchTheVtable) {
   };
   const Row rows[] = {
       {"a member missing", Replace(good, abort_member, ""), "About"},
-      {"an extra member", Replace(good, abort_member, abort_member + "    [id(501)] HRESULT Reset();\n"), "Reset"},
-      {"a parameter of another type", Replace(good, "[in] long TradingDays,\n                                 [out, retval] VARIANT*", "[in] short TradingDays,\n                                 [out, retval] VARIANT*"), "TradingDays"},
-      {"a parameter too many", Replace(good, "HRESULT About();", "HRESULT About([in] long Owner);"), "About"},
+      {"an extra member",
+       Replace(good, abort_member, abort_member + "    [id(501)] HRESULT Reset();\n"), "Reset"},
+      {"a parameter of another type",
+       Replace(good,
+               "[in] long TradingDays,\n                                 [out, retval] VARIANT*",
+               "[in] short TradingDays,\n                                 [out, retval] VARIANT*"),
+       "TradingDays"},
+      {"a parameter too many", Replace(good, "HRESULT About();", "HRESULT About([in] long Owner);"),
+       "About"},
       {"a renamed member", Replace(good, "HRESULT BSRho(", "HRESULT BSRhoo("), "BSRhoo"},
       {"another class id", Replace(good, "uuid(7C41E2A1-3B95", "uuid(7C41E2A9-3B95"), "KvQuantorb"},
   };
@@ -172,7 +190,9 @@ TEST(ResourceScript, RefusesWhatItDoesNotKnow) {
       {"1 TYPELIB korvanex.idl\n", "line 1: expected a file name"},
       {"7 CURSOR \"a.cur\"\n", "line 1: unknown resource type"},
       {"9 DIALOG 0, 0, 10, 10\nSTYLE WS_SHINY\nBEGIN\nEND\n", "line 2: unknown style"},
-      {"9 DIALOG 0, 0, 10, 10\nBEGIN\n LTEXT \"a\", 5, 0, 0, 1, 1\n LTEXT \"b\", 5, 0, 0, 1, 1\nEND\n", "line 4: control id 5"},
+      {"9 DIALOG 0, 0, 10, 10\nBEGIN\n LTEXT \"a\", 5, 0, 0, 1, 1\n LTEXT \"b\", 5, 0, 0, 1, "
+       "1\nEND\n",
+       "line 4: control id 5"},
       {"STRINGTABLE\nBEGIN\n 1 \"a\"\n 1 \"b\"\nEND\n", "line 4: string 1"},
       {"9 DIALOG 0, 0, 10, 10\nBEGIN\n LTEXT \"open, 5, 0, 0, 1, 1\nEND\n", "line 3: unterminated"},
   };

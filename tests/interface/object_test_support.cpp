@@ -67,8 +67,9 @@ ComPtr<IDispatch> RegisteredModuleTest::Create(const char* progid) const {
   CLSID clsid;
   EXPECT_EQ(CLSIDFromProgID(progid, &clsid), S_OK) << progid;
   ComPtr<IDispatch> object;
-  EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, object.put_void()),
-            S_OK);
+  EXPECT_EQ(
+      CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, object.put_void()),
+      S_OK);
   return object;
 }
 
@@ -87,8 +88,10 @@ CallResult Run(IDispatch* object, const char16_t* name, std::vector<VARIANT> arg
   CallResult r;
   std::vector<VARIANT> reversed(args.rbegin(), args.rend());
   DISPID named = DISPID_PROPERTYPUT;
-  DISPPARAMS params{.rgvarg = reversed.data(), .rgdispidNamedArgs = put ? &named : nullptr,
-                    .cArgs = static_cast<UINT>(reversed.size()), .cNamedArgs = put ? 1u : 0u};
+  DISPPARAMS params{.rgvarg = reversed.data(),
+                    .rgdispidNamedArgs = put ? &named : nullptr,
+                    .cArgs = static_cast<UINT>(reversed.size()),
+                    .cNamedArgs = put ? 1u : 0u};
   EXCEPINFO excep;
   r.hr = object->Invoke(IdOf(object, name), IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
                         put ? nullptr : &r.value, &excep, &r.arg_err);
@@ -102,7 +105,8 @@ CallResult Run(IDispatch* object, const char16_t* name, std::vector<VARIANT> arg
 }
 }  // namespace
 
-CallResult CallByName(IDispatch* object, const char16_t* name, std::vector<VARIANT> args, WORD flags) {
+CallResult CallByName(IDispatch* object, const char16_t* name, std::vector<VARIANT> args,
+                      WORD flags) {
   return Run(object, name, std::move(args), flags, false);
 }
 
@@ -163,7 +167,8 @@ SHORT BlockingOf(IDispatch* object) {
 
 HRESULT DoneRecorder::QueryInterface(REFIID riid, void** object) {
   if (!object) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IDispatch || (answers_ && riid == DIID__IKvQuantorbEvents)) {
+  if (riid == IID_IUnknown || riid == IID_IDispatch ||
+      (answers_ && riid == DIID__IKvQuantorbEvents)) {
     return ReturnInterface(static_cast<IDispatch*>(this), object);
   }
   *object = nullptr;

@@ -43,7 +43,8 @@ class ModuleHandle {
   [[nodiscard]] kx::platform::HRESULT Unregister() const;
   [[nodiscard]] kx::platform::HRESULT CanUnloadNow() const;
   [[nodiscard]] kx::platform::HRESULT GetClassObject(kx::platform::REFCLSID clsid,
-                                                     kx::platform::REFIID riid, void** object) const;
+                                                     kx::platform::REFIID riid,
+                                                     void** object) const;
   /// Closes this handle (the platform may still hold its own).
   void Close();
   /// The module's full path as registration writes it.

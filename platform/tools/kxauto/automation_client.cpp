@@ -20,8 +20,7 @@ namespace {
 [[noreturn]] void Refuse(const std::string& why) { throw RequestError{why}; }
 
 bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) ==
                   std::tolower(static_cast<unsigned char>(y));
          });
@@ -75,8 +74,8 @@ class EventSink final : public IDispatch {
     return E_NOTIMPL;
   }
   HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
-                 EXCEPINFO*, UINT*) override {
+  HRESULT Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                 UINT*) override {
     if (result) VariantInit(result);
     const UINT count = params ? params->cArgs : 0;
     const std::vector<std::string> names = NamesOf(info_.get(), member, count + 1);
@@ -252,7 +251,8 @@ AutomationClient::Member AutomationClient::FindMember(const std::string& name, b
 
 json AutomationClient::Call(const json& request) {
   if (!object_) Refuse("no object");
-  if (!request.is_object()) Refuse("a call is a JSON object such as {\"member\": \"Name\", \"args\": [...]}");
+  if (!request.is_object())
+    Refuse("a call is a JSON object such as {\"member\": \"Name\", \"args\": [...]}");
   if (!request.contains("member") || !request["member"].is_string()) {
     Refuse("the call has no \"member\" text");
   }
@@ -276,7 +276,8 @@ json AutomationClient::Call(const json& request) {
     result["error"] = {{"source", nullptr}, {"description", "no member named " + name}};
     return result;
   }
-  if (put && m.described && m.kind != INVOKE_PROPERTYPUT) Refuse(name + " is not a settable property");
+  if (put && m.described && m.kind != INVOKE_PROPERTYPUT)
+    Refuse(name + " is not a settable property");
 
   // Values the call passes, declared order; nullopt = omitted.
   const std::size_t n = m.params.size();
@@ -291,8 +292,10 @@ json AutomationClient::Call(const json& request) {
   };
   std::vector<json> untyped;  // positional values of a member without type information
   if (put) {
-    if (m.described && n >= 1) given[0] = request["put"];
-    else untyped.push_back(request["put"]);
+    if (m.described && n >= 1)
+      given[0] = request["put"];
+    else
+      untyped.push_back(request["put"]);
   } else if (args.is_array()) {
     if (!m.described) {
       for (const json& a : args) untyped.push_back(a);
@@ -342,8 +345,8 @@ json AutomationClient::Call(const json& request) {
       for (std::size_t i = 0; i < n; ++i) {
         if (retval == i) continue;
         // Required outputs get storage; an optional one left out stays omitted.
-        const bool output = (m.params[i].flags & PARAMFLAG_FOUT) != 0 &&
-                            !(m.params[i].flags & PARAMFLAG_FOPT);
+        const bool output =
+            (m.params[i].flags & PARAMFLAG_FOUT) != 0 && !(m.params[i].flags & PARAMFLAG_FOPT);
         if ((given[i] && !given[i]->is_null()) || (output && !given[i])) count = i + 1;
       }
       for (std::size_t i = 0; i < count; ++i) {
@@ -365,14 +368,16 @@ json AutomationClient::Call(const json& request) {
           JsonToVariant(*given[i], base, &s);
           if (by_ref && base != VT_VARIANT) {
             const HRESULT hr = VariantChangeType(&s, &s, 0, base);
-            if (FAILED(hr)) Refuse("argument " + p.name + " cannot be a value of its declared type");
+            if (FAILED(hr))
+              Refuse("argument " + p.name + " cannot be a value of its declared type");
           }
         } else if (base == VT_BSTR) {
           s.vt = VT_BSTR;
           s.bstrVal = nullptr;
         } else if (base != VT_VARIANT) {
           Variant zero(0.0);
-          if (FAILED(VariantChangeType(&s, &zero, 0, base))) Refuse("cannot hold an output of " + p.name);
+          if (FAILED(VariantChangeType(&s, &zero, 0, base)))
+            Refuse("cannot hold an output of " + p.name);
         }
         if (!by_ref) {
           declared_order.push_back(s);
@@ -391,12 +396,17 @@ json AutomationClient::Call(const json& request) {
 
   std::vector<VARIANT> reversed(declared_order.rbegin(), declared_order.rend());
   DISPID named_put = DISPID_PROPERTYPUT;
-  DISPPARAMS params{.rgvarg = reversed.data(), .rgdispidNamedArgs = put ? &named_put : nullptr,
-                    .cArgs = static_cast<UINT>(reversed.size()), .cNamedArgs = put ? 1u : 0u};
+  DISPPARAMS params{.rgvarg = reversed.data(),
+                    .rgdispidNamedArgs = put ? &named_put : nullptr,
+                    .cArgs = static_cast<UINT>(reversed.size()),
+                    .cNamedArgs = put ? 1u : 0u};
   WORD flags = DISPATCH_METHOD;
-  if (put) flags = DISPATCH_PROPERTYPUT;
-  else if (!m.described) flags = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
-  else if (m.kind == INVOKE_PROPERTYGET) flags = DISPATCH_PROPERTYGET;
+  if (put)
+    flags = DISPATCH_PROPERTYPUT;
+  else if (!m.described)
+    flags = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
+  else if (m.kind == INVOKE_PROPERTYGET)
+    flags = DISPATCH_PROPERTYGET;
 
   Variant returned;
   EXCEPINFO excep;

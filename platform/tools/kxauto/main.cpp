@@ -7,8 +7,8 @@
 // Each arg is JSON (100, 0.05, "text", [1,2,3], [[1,2],[3,4]], null) or, when it is not valid
 // JSON, a plain text. The batch mode reads one call per line on standard input and writes one
 // result per line, all on one object; see automation_client.h for both shapes.
-#include <cstdio>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -30,16 +30,17 @@ constexpr int kExitUsage = 2;
 constexpr int kExitNoObject = 3;
 
 void Usage() {
-  std::fprintf(stderr,
-               "usage: kxauto [--json] <ProgID|{CLSID}> <Member> [arg | Name=arg ...] [--put VALUE]\n"
-               "       kxauto --batch <ProgID|{CLSID}>\n"
-               "Arguments are JSON values (100, 0.05, \"text\", [1,2], [[1,2],[3,4]], null for an\n"
-               "omitted one); anything that is not JSON is passed as text. In batch mode each line\n"
-               "of standard input is a call such as\n"
-               "  {\"member\": \"BSCallPrice\", \"args\": [100, 100, 0.05, 1, 0.2, 0]}\n"
-               "  {\"member\": \"BSCallPrice\", \"args\": {\"StockPrice\": 100, ...}}\n"
-               "  {\"member\": \"Base\"}    {\"member\": \"Base\", \"put\": 1}\n"
-               "and each result one line of JSON.\n");
+  std::fprintf(
+      stderr,
+      "usage: kxauto [--json] <ProgID|{CLSID}> <Member> [arg | Name=arg ...] [--put VALUE]\n"
+      "       kxauto --batch <ProgID|{CLSID}>\n"
+      "Arguments are JSON values (100, 0.05, \"text\", [1,2], [[1,2],[3,4]], null for an\n"
+      "omitted one); anything that is not JSON is passed as text. In batch mode each line\n"
+      "of standard input is a call such as\n"
+      "  {\"member\": \"BSCallPrice\", \"args\": [100, 100, 0.05, 1, 0.2, 0]}\n"
+      "  {\"member\": \"BSCallPrice\", \"args\": {\"StockPrice\": 100, ...}}\n"
+      "  {\"member\": \"Base\"}    {\"member\": \"Base\", \"put\": 1}\n"
+      "and each result one line of JSON.\n");
 }
 
 json ParseArgument(const std::string& text) {

@@ -18,10 +18,14 @@ namespace {
 bool IsSpecialDouble(const json& v, double* out) {
   if (!v.is_string()) return false;
   const std::string& s = v.get_ref<const std::string&>();
-  if (s == "nan") *out = std::numeric_limits<double>::quiet_NaN();
-  else if (s == "inf") *out = std::numeric_limits<double>::infinity();
-  else if (s == "-inf") *out = -std::numeric_limits<double>::infinity();
-  else return false;
+  if (s == "nan")
+    *out = std::numeric_limits<double>::quiet_NaN();
+  else if (s == "inf")
+    *out = std::numeric_limits<double>::infinity();
+  else if (s == "-inf")
+    *out = -std::numeric_limits<double>::infinity();
+  else
+    return false;
   return true;
 }
 
@@ -79,7 +83,8 @@ SAFEARRAY* MakeArray(const json& spec) {
   if (two_d) {
     cols = static_cast<ULONG>((*values)[0].size());
     for (const json& row : *values) {
-      if (!row.is_array() || row.size() != cols) Fail("the rows of a 2-D array must be lists of one length");
+      if (!row.is_array() || row.size() != cols)
+        Fail("the rows of a 2-D array must be lists of one length");
       for (const json& x : row) numbers = numbers && IsNumberLike(x);
     }
   } else {
@@ -197,8 +202,7 @@ json DoubleToJson(double value) {
 
 void JsonToVariant(const json& value, VARTYPE declared, VARIANT* out) {
   VariantInit(out);
-  const bool is_array_spec =
-      value.is_array() || (value.is_object() && value.contains("values"));
+  const bool is_array_spec = value.is_array() || (value.is_object() && value.contains("values"));
   if (is_array_spec) {
     out->parray = MakeArray(value);
     VARTYPE element = VT_EMPTY;
@@ -237,33 +241,56 @@ json VariantToJson(const VARIANT& value) {
     if (base == VT_VARIANT) return VariantToJson(*value.pvarVal);
     if (base & VT_ARRAY) return ArrayToJson(*value.pparray);
     switch (base) {
-      case VT_R8: return DoubleToJson(*value.pdblVal);
-      case VT_R4: return DoubleToJson(*value.pfltVal);
-      case VT_I4: return *value.plVal;
-      case VT_I2: return *value.piVal;
-      case VT_BOOL: return *value.pboolVal != VARIANT_FALSE;
-      case VT_BSTR: return BstrToUtf8(*value.pbstrVal);
-      default: return "<by-reference value of type " + std::to_string(base) + ">";
+      case VT_R8:
+        return DoubleToJson(*value.pdblVal);
+      case VT_R4:
+        return DoubleToJson(*value.pfltVal);
+      case VT_I4:
+        return *value.plVal;
+      case VT_I2:
+        return *value.piVal;
+      case VT_BOOL:
+        return *value.pboolVal != VARIANT_FALSE;
+      case VT_BSTR:
+        return BstrToUtf8(*value.pbstrVal);
+      default:
+        return "<by-reference value of type " + std::to_string(base) + ">";
     }
   }
   if (vt & VT_ARRAY) return ArrayToJson(value.parray);
   switch (vt) {
     case VT_EMPTY:
-    case VT_NULL: return nullptr;
-    case VT_R8: return DoubleToJson(value.dblVal);
-    case VT_R4: return DoubleToJson(value.fltVal);
-    case VT_I4: case VT_INT: return value.lVal;
-    case VT_I2: return value.iVal;
-    case VT_UI1: return value.bVal;
-    case VT_UI2: return value.uiVal;
-    case VT_UI4: case VT_UINT: return value.ulVal;
-    case VT_I8: return value.llVal;
-    case VT_BOOL: return value.boolVal != VARIANT_FALSE;
-    case VT_BSTR: return BstrToUtf8(value.bstrVal);
-    case VT_ERROR: return json{{"scode", value.scode}, {"scode_name", HresultName(value.scode)}};
+    case VT_NULL:
+      return nullptr;
+    case VT_R8:
+      return DoubleToJson(value.dblVal);
+    case VT_R4:
+      return DoubleToJson(value.fltVal);
+    case VT_I4:
+    case VT_INT:
+      return value.lVal;
+    case VT_I2:
+      return value.iVal;
+    case VT_UI1:
+      return value.bVal;
+    case VT_UI2:
+      return value.uiVal;
+    case VT_UI4:
+    case VT_UINT:
+      return value.ulVal;
+    case VT_I8:
+      return value.llVal;
+    case VT_BOOL:
+      return value.boolVal != VARIANT_FALSE;
+    case VT_BSTR:
+      return BstrToUtf8(value.bstrVal);
+    case VT_ERROR:
+      return json{{"scode", value.scode}, {"scode_name", HresultName(value.scode)}};
     case VT_DISPATCH:
-    case VT_UNKNOWN: return "<object>";
-    default: return "<value of type " + std::to_string(vt) + ">";
+    case VT_UNKNOWN:
+      return "<object>";
+    default:
+      return "<value of type " + std::to_string(vt) + ">";
   }
 }
 
