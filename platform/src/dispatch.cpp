@@ -313,11 +313,11 @@ namespace dispatch_detail {
 
 MemberDescription Describe(DISPID dispid, INVOKEKIND kind, std::u16string_view name,
                            std::u16string_view help, WORD func_flags,
-                           std::initializer_list<ParamSpec> specs, const std::vector<VARTYPE>& types,
+                           std::initializer_list<ParamSpec> param_list, const std::vector<VARTYPE>& types,
                            MemberCall call) {
   const std::string who = Utf16ToUtf8(name);
-  if (specs.size() != types.size()) {
-    throw std::invalid_argument(who + ": " + std::to_string(specs.size()) + " parameter names for " +
+  if (param_list.size() != types.size()) {
+    throw std::invalid_argument(who + ": " + std::to_string(param_list.size()) + " parameter names for " +
                                 std::to_string(types.size()) + " parameters");
   }
   MemberDescription m;
@@ -328,17 +328,17 @@ MemberDescription Describe(DISPID dispid, INVOKEKIND kind, std::u16string_view n
   m.func_flags = func_flags;
   m.call = call;
   std::size_t i = 0;
-  for (const ParamSpec& spec : specs) {
+  for (const ParamSpec& param : param_list) {
     ParamDescription p;
-    p.name = spec.name;
+    p.name = param.name;
     p.vt = types[i];
-    p.flags = spec.flags ? spec.flags : PARAMFLAG_FIN;
+    p.flags = param.flags ? param.flags : PARAMFLAG_FIN;
     const bool pointer = (p.vt & VT_BYREF) != 0;
     if ((p.flags & (PARAMFLAG_FOUT | PARAMFLAG_FRETVAL)) && !pointer) {
-      throw std::invalid_argument(who + ": [out] parameter " + Utf16ToUtf8(spec.name) + " is not a pointer");
+      throw std::invalid_argument(who + ": [out] parameter " + Utf16ToUtf8(param.name) + " is not a pointer");
     }
-    if ((p.flags & PARAMFLAG_FRETVAL) && i + 1 != specs.size()) {
-      throw std::invalid_argument(who + ": retval parameter " + Utf16ToUtf8(spec.name) + " is not the last");
+    if ((p.flags & PARAMFLAG_FRETVAL) && i + 1 != param_list.size()) {
+      throw std::invalid_argument(who + ": retval parameter " + Utf16ToUtf8(param.name) + " is not the last");
     }
     m.params.push_back(std::move(p));
     ++i;

@@ -63,17 +63,17 @@ void NaturalScalar(const json& v, VARIANT* out) {
   }
 }
 
-SAFEARRAY* MakeArray(const json& spec) {
-  const json* values = &spec;
+SAFEARRAY* MakeArray(const json& shape) {
+  const json* values = &shape;
   LONG lower = 0;
-  if (spec.is_object()) {
-    if (!spec.contains("values") || !spec["values"].is_array()) {
+  if (shape.is_object()) {
+    if (!shape.contains("values") || !shape["values"].is_array()) {
       Fail("an array object needs \"values\": [...]");
     }
-    values = &spec["values"];
-    if (spec.contains("lower_bound")) {
-      if (!spec["lower_bound"].is_number_integer()) Fail("\"lower_bound\" must be an integer");
-      lower = static_cast<LONG>(spec["lower_bound"].get<std::int64_t>());
+    values = &shape["values"];
+    if (shape.contains("lower_bound")) {
+      if (!shape["lower_bound"].is_number_integer()) Fail("\"lower_bound\" must be an integer");
+      lower = static_cast<LONG>(shape["lower_bound"].get<std::int64_t>());
     }
   }
   const bool two_d = !values->empty() && (*values)[0].is_array();

@@ -388,7 +388,7 @@ std::vector<VARTYPE> DeclaredTypes() {
 // served (count mismatch, an out or retval parameter that is not a pointer, retval not last).
 MemberDescription Describe(DISPID dispid, INVOKEKIND kind, std::u16string_view name,
                            std::u16string_view help, WORD func_flags,
-                           std::initializer_list<ParamSpec> specs, const std::vector<VARTYPE>& types,
+                           std::initializer_list<ParamSpec> param_list, const std::vector<VARTYPE>& types,
                            MemberCall call);
 
 }  // namespace dispatch_detail
