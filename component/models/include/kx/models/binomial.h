@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "kx/models/common.h"
+#include "kx/models/parallelism.h"
 
 namespace kx::models {
 
@@ -26,10 +27,15 @@ struct TreeNodes {
   double put[3][3];
 };
 
-/// The memory of tree pricings: one row of values per option and a narrowed store of stock prices
-/// (every m-th column kept, the columns between recomputed by the same multiplications), about
-/// 1.5 N^1.5 doubles: some 4 MB at N = 5000 instead of three (N + 1)^2 matrices (600 MB).
-/// Allocate it once and reuse it for every pricing of a computation.
+namespace detail {
+struct TreeWorkspaceAccess;
+}
+
+/// The memory of tree pricings: one row of values per option, a few rows of stock prices and a
+/// narrowed store of stock prices (every m-th row kept, the rows between rebuilt by the same
+/// multiplications when the American rollback needs them): under 8 MB at N = 5000 instead of
+/// three (N + 1)^2 matrices (600 MB). Allocate it once and reuse it for every pricing of a
+/// computation.
 class TreeWorkspace {
  public:
   TreeWorkspace() = default;
@@ -45,9 +51,9 @@ class TreeWorkspace {
   [[nodiscard]] static std::size_t BytesFor(std::int32_t steps) noexcept;
 
  private:
-  friend TreeNodes PriceTree(TreeWorkspace&, double, double, double, double, double, double,
-                             std::int32_t, double, std::int32_t, std::int32_t);
+  friend struct detail::TreeWorkspaceAccess;
   [[nodiscard]] static std::int32_t StrideFor(std::int32_t steps) noexcept;
+  [[nodiscard]] static std::size_t RowLength(std::int32_t steps) noexcept;
   [[nodiscard]] static std::size_t CheckpointOffset(std::int32_t index,
                                                     std::int32_t stride) noexcept;
 
@@ -56,17 +62,27 @@ class TreeWorkspace {
   std::vector<double> put_;
   std::vector<double> column_;  // stock prices of the current step (two buffers)
   std::vector<double> column_next_;
+  std::vector<double> down_;         // node 0 of every step: S, d S, d (d S), ...
   std::vector<double> checkpoints_;  // stock prices of steps 0, m, 2m, ... (step j*m has j*m+1)
-  std::vector<double> segment_;      // the m stock columns of one block, recomputed on demand
+  std::vector<double> segment_;      // the m stock rows of one block, for the plain pricer
+  std::vector<double> tile_;         // the stock prices of one tile of the rollback
 };
 
 /// Prices the call and the put on one tree of `steps` steps (1 or more; fewer gives all-NaN nodes).
 /// The root prices are call[0][0] and put[0][0] of the result. Same doubles as the full-matrix
 /// algorithm: stock prices by repeated multiplication, put before call, cont = (p V[k+1] +
-/// (1-p) V[k]) disc. Grows the workspace if needed. Throws std::bad_alloc, AbortSignal.
+/// (1-p) V[k]) disc. Several nodes of a row are computed at once (see instruction_set.h), and nodes
+/// whose children are both exactly 0 are not recomputed (they stay 0). Grows the workspace if
+/// needed. Throws std::bad_alloc, AbortSignal.
 TreeNodes PriceTree(TreeWorkspace& workspace, double s, double k, double r, double t, double sigma,
                     double q, std::int32_t model_type, double rf, std::int32_t steps,
                     std::int32_t flag_eur_am);
+
+/// The plain algorithm, one node at a time: the reference PriceTree reproduces, and what it falls
+/// back to for inputs outside its fast path (a p outside (0, 1), zero or NaN volatility, ...).
+TreeNodes PriceTreePlain(TreeWorkspace& workspace, double s, double k, double r, double t,
+                         double sigma, double q, std::int32_t model_type, double rf,
+                         std::int32_t steps, std::int32_t flag_eur_am);
 
 /// Deltas from the nodes of step 1: (V[1][1] - V[0][1]) / (S (u - d)).
 [[nodiscard]] CallPut TreeDelta(double s, double u, double d, const TreeNodes& nodes) noexcept;
@@ -86,15 +102,20 @@ struct TreeGreeksDestinations {
 };
 
 /// Prices, deltas, thetas and gamma from one tree; vega (sigma * 1.01, call prices only) and the
-/// rhos (r raised to 1e-12, then * 1.05) by re-pricing when wanted, else exactly 0.0. Each value is
-/// written as soon as it is known. Deltas are kNotComputable for |sigma| < 1e-12 or NaN sigma,
-/// gamma and a wanted vega for |sigma| < 1e-12. With N = 1 the tree has no step 2, so both thetas
-/// and gamma are kNotComputable. Theta per year, vega and rho per 1.0. Throws std::bad_alloc,
-/// AbortSignal.
+/// rhos (r raised to 1e-12, then * 1.05) by re-pricing when wanted, else exactly 0.0. Deltas are
+/// kNotComputable for |sigma| < 1e-12 or NaN sigma, gamma and a wanted vega for |sigma| < 1e-12.
+/// With N = 1 the tree has no step 2, so both thetas and gamma are kNotComputable. Theta per year,
+/// vega and rho per 1.0.
+/// With kTwoThreads the rho re-pricing runs on a helper thread while this thread prices the tree
+/// and then the vega tree. The destinations are written in the order of TreeGreeksDestinations,
+/// each as soon as it and all before it are known, so after an abort the written ones are a prefix
+/// of that order. Throws std::bad_alloc, AbortSignal (from whichever thread met it, after both
+/// have stopped).
 void TreeGreeksWorker(double s, double k, double r, double t, double sigma, double q,
                       std::int32_t model_type, double rf, std::int32_t steps,
                       std::int32_t flag_eur_am, bool vega_wanted, bool rho_wanted,
-                      const TreeGreeksDestinations& out);
+                      const TreeGreeksDestinations& out,
+                      Parallelism parallelism = Parallelism::kTwoThreads);
 
 enum class OptionSide { kCall, kPut };
 
@@ -107,17 +128,20 @@ void TreeImpliedVolatility(double s, double k, double r, double t, double q,
                            std::int32_t flag_eur_am, OptionSide side, double target,
                            double* destination);
 
-/// For every strike i in order: the call search against call_targets[i] into call_results[i], then,
-/// when puts_wanted, the put search against put_targets[i] into put_results[i]; each is
+/// For every strike i: the call search against call_targets[i] into call_results[i] and, when
+/// puts_wanted, the put search against put_targets[i] into put_results[i]; each is
 /// BisectVolatility (absolute mode, abort polling, limit EffectiveMaxIter(max_iter)) over the root
-/// price of an N-step tree. Every result is written as soon as it is known. The other spans must
-/// hold at least strikes.size() elements (the put ones only when puts_wanted). Throws
-/// std::bad_alloc (only if the workspace must grow), AbortSignal.
+/// price of an N-step tree. The other spans must hold at least strikes.size() elements (the put
+/// ones only when puts_wanted). With kTwoThreads the searches are shared out between this thread
+/// (which uses `workspace`) and a helper thread with a workspace of its own, so they finish out of
+/// order: every result is written as soon as it is known, and after an abort each result holds
+/// either its final value or what it held before. Throws std::bad_alloc, AbortSignal (after both
+/// threads have stopped).
 void TreeSkewSearch(TreeWorkspace& workspace, double s, std::span<const double> strikes, double r,
                     double t, double q, std::int32_t model_type, double rf, std::int32_t steps,
                     std::int32_t flag_eur_am, std::span<const double> call_targets,
                     std::span<const double> put_targets, std::int32_t max_iter,
                     std::span<double> call_results, std::span<double> put_results,
-                    bool puts_wanted);
+                    bool puts_wanted, Parallelism parallelism = Parallelism::kTwoThreads);
 
 }  // namespace kx::models
