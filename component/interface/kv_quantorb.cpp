@@ -1,7 +1,5 @@
 #include "kv_quantorb.h"
 
-#include <new>
-
 #include "about_box.h"
 #include "binomial_methods.h"
 #include "bjerksund_stensland_methods.h"
@@ -85,15 +83,7 @@ KvQuantorb::~KvQuantorb() {
 }
 
 HRESULT KvQuantorb::CreateInstance(IUnknown* outer, REFIID riid, void** object) noexcept {
-  if (!object) return E_POINTER;
-  *object = nullptr;
-  if (outer) return CLASS_E_NOAGGREGATION;
-  auto* created = new (std::nothrow) KvQuantorb();
-  if (!created) return E_OUTOFMEMORY;
-  created->AddRef();
-  const HRESULT hr = created->QueryInterface(riid, object);
-  created->Release();
-  return hr;
+  return ComponentClassFactory().CreateInstance(outer, riid, object);
 }
 
 HRESULT KvQuantorb::AdviseEvents(IDispatch* sink, DWORD* cookie) noexcept {

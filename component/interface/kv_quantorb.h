@@ -10,6 +10,7 @@
 #include "kx/platform/comptr.h"
 #include "kx/platform/connection.h"
 #include "kx/platform/interfaces.h"
+#include "kx/platform/module.h"
 #include "object_state.h"
 
 namespace kx::component {
@@ -336,6 +337,7 @@ class KvQuantorb final : public IKvQuantorb,
   HRESULT About() override;
 
  private:
+  friend class kx::platform::ClassFactory<KvQuantorb>;  // creates through the private constructor
   KvQuantorb() noexcept;
   ~KvQuantorb();
 

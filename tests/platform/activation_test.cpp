@@ -113,6 +113,8 @@ TEST_F(Activation, CreatesByProgIdAndUnloadsOnlyAfterTheLastRelease) {
   CoFreeUnusedLibraries();
   EXPECT_TRUE(IsModuleLoaded(KX_TEST_PROBE_MODULE)) << "the server lock is still held";
   EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+  // Refused, so the module's count stays at zero and it can unload below.
+  EXPECT_EQ(factory->LockServer(FALSE), E_UNEXPECTED) << "an unlock without a lock";
 
   CoFreeUnusedLibraries();
   EXPECT_FALSE(IsModuleLoaded(KX_TEST_PROBE_MODULE));

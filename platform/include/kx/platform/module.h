@@ -44,7 +44,8 @@ class ModuleLockCount {
 // The class factory of one class, kept as a static object of the module (no reference count of
 // its own). T is default-constructible and starts with a reference count of 0; its constructor
 // locks the module's ModuleLockCount and its destructor unlocks it. LockServer counts on the
-// same lock, so DllCanUnloadNow sees both.
+// same lock, so DllCanUnloadNow sees both. A T whose constructor is private befriends
+// ClassFactory<T>.
 template <typename T>
 class ClassFactory final : public IClassFactory {
  public:
@@ -80,17 +81,25 @@ class ClassFactory final : public IClassFactory {
     return hr;
   }
 
+  // E_UNEXPECTED for an unlock without a lock of this factory: it would let the module unload
+  // under live objects.
   HRESULT LockServer(BOOL lock) override {
     if (lock) {
+      server_locks_.fetch_add(1, std::memory_order_relaxed);
       lock_.Lock();
-    } else {
-      lock_.Unlock();
+      return S_OK;
     }
+    LONG held = server_locks_.load(std::memory_order_relaxed);
+    do {
+      if (held <= 0) return E_UNEXPECTED;
+    } while (!server_locks_.compare_exchange_weak(held, held - 1, std::memory_order_relaxed));
+    lock_.Unlock();
     return S_OK;
   }
 
  private:
   ModuleLockCount& lock_;
+  std::atomic<LONG> server_locks_{0};
 };
 
 // Full path of the loaded file (module or program) that contains address; empty when unknown.
