@@ -16,6 +16,7 @@
 namespace {
 
 using namespace kx::platform;
+using kx::component::DIID__IKvQuantorbEvents;
 using kx::component::IKvQuantorb;
 using kx::component::KvQuantorb;
 
@@ -23,7 +24,9 @@ using kx::component::KvQuantorb;
 class CountingSink final : public IDispatch {
  public:
   HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (riid == IID_IUnknown || riid == IID_IDispatch) return ReturnInterface(this, object);
+    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID__IKvQuantorbEvents) {
+      return ReturnInterface(this, object);
+    }
     *object = nullptr;
     return E_NOINTERFACE;
   }

@@ -15,16 +15,13 @@ HRESULT KvQuantorb::InterfaceSupportsErrorInfo(REFIID riid) {
 
 HRESULT KvQuantorb::EnumConnectionPoints(IEnumConnectionPoints** points) {
   if (!points) return E_POINTER;
-  IConnectionPoint* const only[] = {&events_point_};
+  IConnectionPoint* const only[] = {&state_.events};
   return CreateConnectionPointEnumerator(only, points);
 }
 
 HRESULT KvQuantorb::FindConnectionPoint(REFIID riid, IConnectionPoint** point) {
-  if (!point) return E_POINTER;
-  *point = nullptr;
-  if (riid != DIID__IKvQuantorbEvents) return CONNECT_E_NOCONNECTION;
-  return ReturnInterface(static_cast<IConnectionPoint*>(&events_point_),
-                         reinterpret_cast<void**>(point));
+  ConnectionPoint* const only[] = {&state_.events};
+  return FindConnectionPointIn(only, riid, point);
 }
 
 HRESULT KvQuantorb::GetClassInfo(ITypeInfo** info) {

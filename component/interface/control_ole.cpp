@@ -235,7 +235,7 @@ HRESULT KvQuantorb::QuickActivate(QACONTAINER* container, QACONTROL* control) {
   control->dwEventCookie = 0;
   control->dwPropNotifyCookie = 0;
   if (container->pUnkEventSink) {
-    const HRESULT hr = events_point_.Advise(container->pUnkEventSink, &control->dwEventCookie);
+    const HRESULT hr = state_.events.Advise(container->pUnkEventSink, &control->dwEventCookie);
     if (FAILED(hr)) return hr;
   }
   if (container->pPropertyNotifySink) {

@@ -71,7 +71,7 @@ BjeScalarArguments BjeArgs(double s, double x, double r, double t, double sigma,
 
 }  // namespace
 
-KvQuantorb::KvQuantorb() noexcept : events_point_(this, state_.event_sinks), property_sinks_(this) {
+KvQuantorb::KvQuantorb() noexcept : state_(this), property_sinks_(this) {
   ComponentModuleLocks().Lock();
 }
 
@@ -87,12 +87,10 @@ HRESULT KvQuantorb::CreateInstance(IUnknown* outer, REFIID riid, void** object) 
 }
 
 HRESULT KvQuantorb::AdviseEvents(IDispatch* sink, DWORD* cookie) noexcept {
-  return state_.event_sinks.Advise(sink, cookie);
+  return state_.events.Advise(sink, cookie);
 }
 
-HRESULT KvQuantorb::UnadviseEvents(DWORD cookie) noexcept {
-  return state_.event_sinks.Unadvise(cookie);
-}
+HRESULT KvQuantorb::UnadviseEvents(DWORD cookie) noexcept { return state_.events.Unadvise(cookie); }
 
 // IUnknown
 

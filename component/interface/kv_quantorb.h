@@ -5,7 +5,6 @@
 
 #include <atomic>
 
-#include "event_connection_point.h"
 #include "ikvquantorb.h"
 #include "kx/platform/comptr.h"
 #include "kx/platform/connection.h"
@@ -50,7 +49,8 @@ class KvQuantorb final : public IKvQuantorb,
   KvQuantorb(const KvQuantorb&) = delete;
   KvQuantorb& operator=(const KvQuantorb&) = delete;
 
-  // Event connections for the connection point of _IKvQuantorbEvents.
+  // Event connections for the connection point of _IKvQuantorbEvents; the sink must answer
+  // DIID__IKvQuantorbEvents, as it must for the point itself.
   [[nodiscard]] HRESULT AdviseEvents(kx::platform::IDispatch* sink, DWORD* cookie) noexcept;
   [[nodiscard]] HRESULT UnadviseEvents(DWORD cookie) noexcept;
 
@@ -353,7 +353,6 @@ class KvQuantorb final : public IKvQuantorb,
   std::atomic<ULONG> references_{0};
   ObjectState state_;
   std::atomic<bool> dirty_{false};
-  EventConnectionPoint events_point_;
   // Property-change sinks arrive through IQuickActivate; the container lists only the event point.
   kx::platform::PropertyNotifyConnectionPoint property_sinks_;
   kx::platform::ComPtr<kx::platform::IOleClientSite> client_site_;

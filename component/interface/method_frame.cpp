@@ -204,11 +204,11 @@ HRESULT ReportErrorInfo(const std::string& description) noexcept {
   return DISP_E_EXCEPTION;
 }
 
-void RaiseDone(const EventSinkList& sinks, std::int32_t last_method, std::int32_t error_code,
+void RaiseDone(const ConnectionPoint& events, std::int32_t last_method, std::int32_t error_code,
                const std::u16string& error_string) noexcept {
   std::vector<ComPtr<IDispatch>> connected;
   try {
-    connected = sinks.Snapshot();
+    connected = events.SinksAs<IDispatch>();
   } catch (...) {
     return;  // no memory for the list: no sink can be told
   }
@@ -316,7 +316,7 @@ HRESULT MethodFrame::Refuse() noexcept {
   const FailureText& text = TextOf(Failure::kCallRefused);
   try {
     (void)ReportErrorInfo(std::string(text.description));
-    RaiseDone(object_.event_sinks, kLastMethodFrame, text.code, std::u16string(text.error_string));
+    RaiseDone(object_.events, kLastMethodFrame, text.code, std::u16string(text.error_string));
   } catch (...) {
   }
   return text.result;
@@ -375,7 +375,7 @@ HRESULT MethodFrame::Finish(ResultRule rule) noexcept {
   // reports this call's outcome from the copy taken above.
   finished_ = true;
   gate.Leave();
-  RaiseDone(object_.event_sinks, outcome.last_method, outcome.error_code, outcome.error_string);
+  RaiseDone(object_.events, outcome.last_method, outcome.error_code, outcome.error_string);
   {
     const std::lock_guard lock(status_mutex);
     if (status_generation == generation_) status.error_string.clear();

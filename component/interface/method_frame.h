@@ -68,8 +68,8 @@ kx::platform::HRESULT AbortComputation() noexcept;
 kx::platform::HRESULT ReportErrorInfo(const std::string& description) noexcept;
 
 /// Raises Done(LastMethod, ErrorCode, ErrorString) on every connected sink, in connection order.
-void RaiseDone(const EventSinkList& sinks, std::int32_t last_method, std::int32_t error_code,
-               const std::u16string& error_string) noexcept;
+void RaiseDone(const kx::platform::ConnectionPoint& events, std::int32_t last_method,
+               std::int32_t error_code, const std::u16string& error_string) noexcept;
 
 /// Returns when the thread has ended. BlockingMode 1 dispatches the thread's messages meanwhile;
 /// any other value waits plainly.

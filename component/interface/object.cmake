@@ -29,7 +29,6 @@ target_sources(kx_component_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/control_persistence.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control_view.cpp
   ${CMAKE_CURRENT_LIST_DIR}/embedded_resources.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/event_connection_point.cpp
   ${CMAKE_CURRENT_LIST_DIR}/quantorb_typelib.cpp
   ${CMAKE_CURRENT_LIST_DIR}/resource_lexer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/resource_script.cpp

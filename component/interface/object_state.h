@@ -2,13 +2,10 @@
 #pragma once
 
 #include <atomic>
-#include <cstddef>
-#include <mutex>
-#include <vector>
 
-#include "kx/platform/comptr.h"
+#include "ikvquantorb.h"
+#include "kx/platform/connection.h"
 #include "kx/platform/hresult.h"
-#include "kx/platform/unknown.h"
 
 namespace kx::component {
 
@@ -23,34 +20,17 @@ struct ObjectSettings {
   kx::platform::LONG binomial_option_word = 0;        // copied into every binomial job
 };
 
-/// The connected _IKvQuantorbEvents sinks, in connection order. A slot emptied by Unadvise is
-/// reused by the next Advise; cookies are slot index + 1.
-class EventSinkList {
- public:
-  EventSinkList() = default;
-  EventSinkList(const EventSinkList&) = delete;
-  EventSinkList& operator=(const EventSinkList&) = delete;
-  ~EventSinkList();
-
-  /// Holds a reference on `sink`. E_POINTER for a null sink or cookie.
-  [[nodiscard]] kx::platform::HRESULT Advise(kx::platform::IDispatch* sink,
-                                             kx::platform::DWORD* cookie) noexcept;
-  /// CONNECT_E_NOCONNECTION for a cookie that names no connection.
-  [[nodiscard]] kx::platform::HRESULT Unadvise(kx::platform::DWORD cookie) noexcept;
-  /// The connected sinks, each held, skipping empty slots. Events are raised on this copy, so a
-  /// sink may disconnect from within its own event.
-  [[nodiscard]] std::vector<kx::platform::ComPtr<kx::platform::IDispatch>> Snapshot() const;
-  [[nodiscard]] std::size_t ConnectedCount() const noexcept;
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<kx::platform::IDispatch*> slots_;
-};
-
 /// Everything a family dispatcher needs of the object a method was called on.
 struct ObjectState {
+  /// `container` is the object that owns this state; the event point counts references on it.
+  explicit ObjectState(kx::platform::IConnectionPointContainer* container) noexcept
+      : events(container, DIID__IKvQuantorbEvents) {}
+
   ObjectSettings settings;
-  EventSinkList event_sinks;
+  /// The connection point of _IKvQuantorbEvents. Done goes to its sinks in connection order,
+  /// skipping empty slots, from a locked snapshot, so another thread may connect meanwhile and a
+  /// sink may disconnect from within its own event.
+  kx::platform::ConnectionPoint events;
 };
 
 }  // namespace kx::component

@@ -2,6 +2,7 @@
 // record, abort, the call gate and the failures the frame reports on its own.
 #include "method_frame.h"
 
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <thread>
@@ -205,6 +206,31 @@ TEST_F(MethodFrameTest, DoneReachesEverySinkInConnectionOrderSkippingEmptySlots)
   EXPECT_EQ(sinks[1]->Count(), 0u);
   EXPECT_EQ(client.done->Count(), 1u);
   EXPECT_EQ(object->UnadviseEvents(cookies[2]), S_OK);
+}
+
+TEST_F(MethodFrameTest, DoneIsRaisedWhileAnotherThreadConnectsAndDisconnects) {
+  Client client;
+  auto* object = static_cast<KvQuantorb*>(client.object.get());
+  ComPtr<DoneRecorder> churned = DoneRecorder::Create();
+  std::atomic<bool> churn_done{false};
+  std::thread churn([&] {
+    for (int i = 0; i < 200; ++i) {
+      DWORD cookie = 0;
+      EXPECT_EQ(object->AdviseEvents(churned.get(), &cookie), S_OK);
+      EXPECT_EQ(object->UnadviseEvents(cookie), S_OK);
+    }
+    churn_done = true;
+  });
+  // Calls go on for as long as the other thread connects, and a few more.
+  std::size_t calls = 0;
+  do {
+    double price = 0;
+    EXPECT_EQ(client.object->BSCallPrice(100, 100, 0.05, 1, 0.2, 0, &price), S_OK);
+    ++calls;
+  } while (!churn_done.load() || calls < 10);
+  churn.join();
+  EXPECT_EQ(client.done->Count(), calls) << "the steady sink heard every call";
+  EXPECT_LE(churned->Count(), calls);
 }
 
 TEST_F(MethodFrameTest, TwoObjectsShareOneCallStatusAndAbortRequest) {

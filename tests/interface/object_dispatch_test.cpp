@@ -307,5 +307,42 @@ TEST_F(Dispatch, ContainerOffersOneConnectionPoint) {
   EXPECT_EQ(point->Unadvise(12345), CONNECT_E_NOCONNECTION);
 }
 
+TEST_F(Dispatch, EventPointEnumeratesItsConnectionsAndNeverReusesACookie) {
+  ComPtr<IDispatch> object = Create();
+  auto container = object.As<IConnectionPointContainer>();
+  ASSERT_TRUE(container);
+  ComPtr<IConnectionPoint> point;
+  ASSERT_EQ(container->FindConnectionPoint(DIID__IKvQuantorbEvents, point.put()), S_OK);
+  DoneRecorder first, second, third;
+  DWORD cookies[3] = {};
+  ASSERT_EQ(point->Advise(&first, &cookies[0]), S_OK);
+  ASSERT_EQ(point->Advise(&second, &cookies[1]), S_OK);
+  ASSERT_EQ(point->Unadvise(cookies[0]), S_OK);
+  // The emptied slot takes the next sink under a new cookie, so a stale cookie names nothing.
+  ASSERT_EQ(point->Advise(&third, &cookies[2]), S_OK);
+  EXPECT_NE(cookies[2], cookies[0]);
+  EXPECT_EQ(point->Unadvise(cookies[0]), CONNECT_E_NOCONNECTION);
+
+  ComPtr<IEnumConnections> connections;
+  ASSERT_EQ(point->EnumConnections(connections.put()), S_OK);
+  CONNECTDATA got[3] = {};
+  ULONG fetched = 0;
+  EXPECT_EQ(connections->Next(3, got, &fetched), S_FALSE);
+  ASSERT_EQ(fetched, 2u);
+  // Connection order, which Done follows too: the reused first slot comes first.
+  EXPECT_EQ(got[0].pUnk, static_cast<IDispatch*>(&third));
+  EXPECT_EQ(got[0].dwCookie, cookies[2]);
+  EXPECT_EQ(got[1].pUnk, static_cast<IDispatch*>(&second));
+  EXPECT_EQ(got[1].dwCookie, cookies[1]);
+  for (ULONG i = 0; i < fetched; ++i) got[i].pUnk->Release();
+  connections = nullptr;
+
+  EXPECT_EQ(point->Unadvise(cookies[1]), S_OK);
+  EXPECT_EQ(point->Unadvise(cookies[2]), S_OK);
+  for (DoneRecorder* sink : {&first, &second, &third}) {
+    EXPECT_EQ(sink->references_, 0u) << "the point and the enumerator released the sink";
+  }
+}
+
 }  // namespace
 }  // namespace kx::component::object_test
