@@ -14,6 +14,8 @@ constexpr std::size_t kHeader = alignof(std::max_align_t);
 std::atomic<std::size_t> g_held{0};
 std::atomic<std::size_t> g_peak{0};
 std::atomic<std::size_t> g_baseline{0};
+std::atomic<std::size_t> g_fail_above{0};  // 0: no injected failure
+std::atomic<int> g_large_allowed{0};
 
 void* Allocate(std::size_t size) noexcept {
   auto* block = static_cast<unsigned char*>(std::malloc(size + kHeader));
@@ -34,6 +36,11 @@ void Release(void* pointer) noexcept {
 }
 
 void* AllocateOrThrow(std::size_t size) {
+  const std::size_t limit = g_fail_above.load(std::memory_order_relaxed);
+  if (limit != 0 && size > limit && g_large_allowed.fetch_sub(1, std::memory_order_relaxed) == 0) {
+    g_fail_above.store(0, std::memory_order_relaxed);
+    throw std::bad_alloc();
+  }
   void* pointer = Allocate(size);
   if (pointer == nullptr) throw std::bad_alloc();
   return pointer;
@@ -58,6 +65,11 @@ void ResetAllocationPeak() noexcept {
   const std::size_t held = g_held.load(std::memory_order_relaxed);
   g_baseline.store(held, std::memory_order_relaxed);
   g_peak.store(held, std::memory_order_relaxed);
+}
+
+void FailLargeAllocation(std::size_t bytes, int allowed) noexcept {
+  g_large_allowed.store(allowed, std::memory_order_relaxed);
+  g_fail_above.store(bytes, std::memory_order_relaxed);
 }
 
 std::size_t AllocationPeakSinceReset() noexcept {

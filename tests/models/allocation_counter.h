@@ -10,4 +10,8 @@ void ResetAllocationPeak() noexcept;
 /// Most bytes held at once since the last reset, beyond those held at the reset.
 [[nodiscard]] std::size_t AllocationPeakSinceReset() noexcept;
 
+/// From now on the allocation of more than `bytes` that comes after `allowed` such allocations
+/// fails with std::bad_alloc (once); FailLargeAllocation(0, 0) with bytes 0 switches it off.
+void FailLargeAllocation(std::size_t bytes, int allowed) noexcept;
+
 }  // namespace kx::models::testing
