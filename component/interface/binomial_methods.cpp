@@ -73,115 +73,86 @@ void SearchStrikes(const JobRecord& job, std::span<const double> strikes,
                  put_results, job.puts_wanted);
 }
 
-DWORD SkewWorker(void*) {
-  RunSkewWorker(&SearchStrikes);
-  return 0;
-}
-
 }  // namespace
 
 HRESULT BinDispatch(ObjectState& object, BinMethodCode code, const char* error_title,
-                    const BinScalarArguments& args, const BinDestinations& d) noexcept {
-  try {
-    MethodFrame frame(object, error_title);
-    if (!frame.Admitted()) return frame.Refuse();
-    OutputSet<kPlaceCount> out({d.call_price, d.put_price, d.c_delta, d.p_delta, d.c_theta,
-                                d.p_theta, d.gamma, d.vega, d.c_rho, d.p_rho,
-                                d.implied_volatility});
-    if (out.AnyMissing()) {
-      frame.Fail(Failure::kMissingOutput);
-      return frame.Finish(ResultRule::kResultCode);
-    }
-    const std::int32_t max_iter = EffectiveMaxIter(args.max_iter);
-    // Both validators run; a failure of either writes the sentinel to every destination.
-    if (!CheckModelArgs(args.stock_price, args.exercise_price, args.interest_rate,
-                        args.time_to_maturity, args.volatility, args.dividend_rate, args.model_type,
-                        args.foreign_rate)) {
-      frame.FailInvalidArguments();
-      out.FillNotComputable();
-    }
-    if (!CheckTreeArgs(frame.settings(), args.bin_steps, args.flag_eur_am)) {
-      frame.FailInvalidArguments();
-      out.FillNotComputable();
-    }
-    const int method_code = static_cast<int>(code);
-    if (!frame.ChecksFailed() && (method_code < kFirstCode || method_code > kLastCode)) {
-      frame.FailInvalidArguments();
-      out.FillNotComputable();
-    }
-    if (!frame.ChecksFailed()) {
-      JobRecord& job = NewJob();
-      job.stock_price = args.stock_price;
-      job.exercise_price = args.exercise_price;
-      job.interest_rate = ClampRateAwayFromZero(args.interest_rate);
-      job.time_to_maturity = args.time_to_maturity;
-      job.volatility = args.volatility;
-      job.dividend_rate = args.dividend_rate;
-      job.foreign_rate = args.foreign_rate;
-      job.model_type = args.model_type;
-      job.bin_steps = args.bin_steps;
-      job.flag_eur_am = args.flag_eur_am;
-      job.max_iter = max_iter;
-      job.option_word = frame.settings().binomial_option_word;
-      job.call_target = args.call_target;
-      job.put_target = args.put_target;
-      job.method_code = method_code;
-      job.vega_wanted = code == BinMethodCode::kVega || code == BinMethodCode::kPriceGreeks;
-      job.rho_wanted = code == BinMethodCode::kRho || code == BinMethodCode::kPriceGreeks;
-      job.greeks = {.call_price = out.location(kCallPrice),
-                    .put_price = out.location(kPutPrice),
-                    .c_delta = out.location(kCDelta),
-                    .p_delta = out.location(kPDelta),
-                    .c_theta = out.location(kCTheta),
-                    .p_theta = out.location(kPTheta),
-                    .gamma = out.location(kGamma),
-                    .vega = out.location(kVega),
-                    .c_rho = out.location(kCRho),
-                    .p_rho = out.location(kPRho)};
-      job.implied_volatility = out.location(kImpliedVolatility);
-      frame.RunWorker(&TreeWorker);
-    }
-    return frame.Finish(ResultRule::kResultCode);
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+                    const ScalarArguments& args, const BinDestinations& d) noexcept {
+  using Outputs = OutputSet<kPlaceCount>;
+  return RunScalarFrame<Outputs>(
+      object, error_title, ResultRule::kResultCode,
+      std::array{d.call_price, d.put_price, d.c_delta, d.p_delta, d.c_theta, d.p_theta, d.gamma,
+                 d.vega, d.c_rho, d.p_rho, d.implied_volatility},
+      [&](MethodFrame& frame, Outputs& out) {
+        // Both validators run; a failure of either writes the sentinel to every destination.
+        if (!CheckModelArgs(args.stock_price, args.exercise_price, args.interest_rate,
+                            args.time_to_maturity, args.volatility, args.dividend_rate,
+                            args.model_type, args.foreign_rate)) {
+          RejectArguments(frame, out);
+        }
+        if (!CheckTreeArgs(frame.settings(), args.bin_steps, args.flag_eur_am)) {
+          RejectArguments(frame, out);
+        }
+        const int method_code = static_cast<int>(code);
+        if (!frame.ChecksFailed() && (method_code < kFirstCode || method_code > kLastCode)) {
+          RejectArguments(frame, out);
+        }
+        if (frame.ChecksFailed()) return;
+        JobRecord& job = NewJob();
+        job.stock_price = args.stock_price;
+        job.exercise_price = args.exercise_price;
+        job.interest_rate = ClampRateAwayFromZero(args.interest_rate);
+        job.time_to_maturity = args.time_to_maturity;
+        job.volatility = args.volatility;
+        job.dividend_rate = args.dividend_rate;
+        job.foreign_rate = args.foreign_rate;
+        job.model_type = args.model_type;
+        job.bin_steps = args.bin_steps;
+        job.flag_eur_am = args.flag_eur_am;
+        job.max_iter = EffectiveMaxIter(args.max_iter);
+        job.option_word = frame.settings().binomial_option_word;
+        job.call_target = args.call_target;
+        job.put_target = args.put_target;
+        job.method_code = method_code;
+        job.vega_wanted = code == BinMethodCode::kVega || code == BinMethodCode::kPriceGreeks;
+        job.rho_wanted = code == BinMethodCode::kRho || code == BinMethodCode::kPriceGreeks;
+        job.greeks = {.call_price = out.location(kCallPrice),
+                      .put_price = out.location(kPutPrice),
+                      .c_delta = out.location(kCDelta),
+                      .p_delta = out.location(kPDelta),
+                      .c_theta = out.location(kCTheta),
+                      .p_theta = out.location(kPTheta),
+                      .gamma = out.location(kGamma),
+                      .vega = out.location(kVega),
+                      .c_rho = out.location(kCRho),
+                      .p_rho = out.location(kPRho)};
+        job.implied_volatility = out.location(kImpliedVolatility);
+        frame.RunWorker(&TreeWorker);
+      });
 }
 
 HRESULT BinSkewDispatch(ObjectState& object, const SkewArguments& args,
                         const SkewArrays& arrays) noexcept {
-  try {
-    MethodFrame frame(object, "Error in BinImpliedVolatilitySkew");
-    if (!frame.Admitted()) return frame.Refuse();
-    // The strikes are an array and the volatility is searched: 1.0 and 0.1 stand in for them.
-    if (!CheckModelArgs(args.stock_price, 1.0, args.interest_rate, args.time_to_maturity, 0.1,
-                        args.dividend_rate, args.model_type, args.foreign_rate)) {
-      frame.FailInvalidArguments();
-    }
-    if (!CheckTreeArgs(frame.settings(), args.bin_steps, args.flag_eur_am)) {
-      frame.FailInvalidArguments();
-    }
-    CheckSkewArrays(frame, arrays);
-    if (!frame.ChecksFailed()) {
-      JobRecord& job = NewJob();
-      job.stock_price = args.stock_price;
-      job.interest_rate = ClampRateAwayFromZero(args.interest_rate);
-      job.time_to_maturity = args.time_to_maturity;
-      job.dividend_rate = args.dividend_rate;
-      job.foreign_rate = args.foreign_rate;
-      job.model_type = args.model_type;
-      job.bin_steps = args.bin_steps;
-      job.flag_eur_am = args.flag_eur_am;
-      job.max_iter = args.max_iter == 0 ? frame.settings().default_iteration_limit : args.max_iter;
-      job.puts_wanted = arrays.volatility_put != nullptr;
-      job.skew = arrays;
-      if (!job.puts_wanted) job.skew.put_value = nullptr;
-      job.base = frame.settings().base.load();
-      frame.RunWorker(&SkewWorker);
-    }
-    return frame.Finish(ResultRule::kResultCode);
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+  return RunMethodFrame(
+      object, "Error in BinImpliedVolatilitySkew", ResultRule::kResultCode,
+      [&](MethodFrame& frame) {
+        // The strikes are an array and the volatility is searched: 1.0 and 0.1 stand in for them.
+        if (!CheckModelArgs(args.stock_price, 1.0, args.interest_rate, args.time_to_maturity, 0.1,
+                            args.dividend_rate, args.model_type, args.foreign_rate)) {
+          frame.FailInvalidArguments();
+        }
+        if (!CheckTreeArgs(frame.settings(), args.bin_steps, args.flag_eur_am)) {
+          frame.FailInvalidArguments();
+        }
+        CheckSkewArrays(frame, arrays);
+        if (frame.ChecksFailed()) return;
+        JobRecord& job = NewSkewJob(frame, args, arrays);
+        job.interest_rate = ClampRateAwayFromZero(args.interest_rate);
+        job.foreign_rate = args.foreign_rate;
+        job.model_type = args.model_type;
+        job.bin_steps = args.bin_steps;
+        job.flag_eur_am = args.flag_eur_am;
+        frame.RunWorker(&SkewWorker<&SearchStrikes>);
+      });
 }
 
 }  // namespace kx::component

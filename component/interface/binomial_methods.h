@@ -21,22 +21,6 @@ enum class BinMethodCode : int {
   kPriceGreeks = 10,
 };
 
-struct BinScalarArguments {
-  double stock_price = 0.0;
-  double exercise_price = 0.0;
-  double interest_rate = 0.0;
-  double time_to_maturity = 0.0;
-  double volatility = 0.0;  // 0.1 for the implied-volatility methods
-  double dividend_rate = 0.0;
-  kx::platform::LONG model_type = 0;
-  double foreign_rate = 0.0;
-  kx::platform::LONG bin_steps = 0;
-  kx::platform::LONG flag_eur_am = 0;
-  double call_target = 0.0;
-  double put_target = 0.0;
-  kx::platform::LONG max_iter = 0;
-};
-
 /// The eleven destinations of the binomial dispatcher, in their fixed order.
 struct BinDestinations {
   OutputPlace call_price;
@@ -55,7 +39,7 @@ struct BinDestinations {
 /// The family dispatcher of the scalar methods. Returns the recorded ResultCode.
 [[nodiscard]] kx::platform::HRESULT BinDispatch(ObjectState& object, BinMethodCode code,
                                                 const char* error_title,
-                                                const BinScalarArguments& args,
+                                                const ScalarArguments& args,
                                                 const BinDestinations& destinations) noexcept;
 
 /// BinImpliedVolatilitySkew. Returns the recorded ResultCode.

@@ -22,8 +22,8 @@ struct Market {
   double rf;
 };
 
-void Compute(BjeMethodCode code, const Market& m, const BjeScalarArguments& a,
-             std::int32_t max_iter, ScalarOutputs& out, MethodFrame& frame) {
+void Compute(BjeMethodCode code, const Market& m, const ScalarArguments& a, std::int32_t max_iter,
+             ScalarOutputs& out, MethodFrame& frame) {
   const double sigma = a.volatility;
   switch (code) {
     case BjeMethodCode::kCallPrice:
@@ -58,8 +58,7 @@ void Compute(BjeMethodCode code, const Market& m, const BjeScalarArguments& a,
           a.put_target, max_iter, CompareMode::kSigned, AbortPolling::kOff);
       return;
   }
-  frame.FailInvalidArguments();
-  out.FillNotComputable();
+  RejectArguments(frame, out);
 }
 
 void SearchStrikes(const JobRecord& job, std::span<const double> strikes,
@@ -71,86 +70,50 @@ void SearchStrikes(const JobRecord& job, std::span<const double> strikes,
   const double q = job.dividend_rate;
   const std::int32_t model_type = job.model_type;
   const double rf = job.foreign_rate;
-  for (std::size_t i = 0; i < strikes.size(); ++i) {
-    const double x = strikes[i];
-    call_results[i] = BisectVolatility(
-        [&](double v) { return BjeAmericanCall(s, x, r, t, q, model_type, rf, v); },
-        call_targets[i], job.max_iter, CompareMode::kSigned, AbortPolling::kOn);
-    if (job.puts_wanted) {
-      put_results[i] = BisectVolatility(
-          [&](double v) { return BjeAmericanPut(s, x, r, t, q, model_type, rf, v); },
-          put_targets[i], job.max_iter, CompareMode::kSigned, AbortPolling::kOff);
-    }
-  }
-}
-
-DWORD SkewWorker(void*) {
-  RunSkewWorker(&SearchStrikes);
-  return 0;
+  BisectEachStrike(
+      job, strikes, call_targets, put_targets, call_results, put_results,
+      [&](double x, double v) { return BjeAmericanCall(s, x, r, t, q, model_type, rf, v); },
+      [&](double x, double v) { return BjeAmericanPut(s, x, r, t, q, model_type, rf, v); });
 }
 
 }  // namespace
 
 HRESULT BjeDispatch(ObjectState& object, BjeMethodCode code, const char* error_title,
-                    const BjeScalarArguments& args, OutputPlace first,
-                    OutputPlace second) noexcept {
-  try {
-    MethodFrame frame(object, error_title);
-    if (!frame.Admitted()) return frame.Refuse();
-    ScalarOutputs out({first, second});
-    if (out.AnyMissing()) {
-      frame.Fail(Failure::kMissingOutput);
-      return frame.Finish(ResultRule::kFailOnError);
-    }
-    const std::int32_t max_iter = EffectiveMaxIter(args.max_iter);
-    if (!CheckModelArgs(args.stock_price, args.exercise_price, args.interest_rate,
-                        args.time_to_maturity, args.volatility, args.dividend_rate, args.model_type,
-                        args.foreign_rate)) {
-      frame.FailInvalidArguments();
-      out.FillNotComputable();
-    } else {
-      const Market market{
-          args.stock_price,      args.exercise_price, ClampRateAwayFromZero(args.interest_rate),
-          args.time_to_maturity, args.dividend_rate,  args.model_type,
-          args.foreign_rate};
-      Compute(code, market, args, max_iter, out, frame);
-    }
-    return frame.Finish(ResultRule::kFailOnError);
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+                    const ScalarArguments& args, OutputPlace first, OutputPlace second) noexcept {
+  return RunCallerThreadFrame(
+      object, error_title, first, second,
+      [&] {
+        return CheckModelArgs(args.stock_price, args.exercise_price, args.interest_rate,
+                              args.time_to_maturity, args.volatility, args.dividend_rate,
+                              args.model_type, args.foreign_rate);
+      },
+      [&](MethodFrame& frame, ScalarOutputs& out) {
+        const Market market{
+            args.stock_price,      args.exercise_price, ClampRateAwayFromZero(args.interest_rate),
+            args.time_to_maturity, args.dividend_rate,  args.model_type,
+            args.foreign_rate};
+        Compute(code, market, args, EffectiveMaxIter(args.max_iter), out, frame);
+      });
 }
 
 HRESULT BjeSkewDispatch(ObjectState& object, const SkewArguments& args,
                         const SkewArrays& arrays) noexcept {
-  try {
-    MethodFrame frame(object, "Error in BJEImpliedVolatilitySkew");
-    if (!frame.Admitted()) return frame.Refuse();
-    // Strike and volatility are arrays or searched: 0.1 stands in for them.
-    if (!CheckModelArgs(args.stock_price, 0.1, args.interest_rate, args.time_to_maturity, 0.1,
-                        args.dividend_rate, args.model_type, args.foreign_rate)) {
-      frame.FailInvalidArguments();
-    }
-    CheckSkewArrays(frame, arrays);
-    if (!frame.ChecksFailed()) {
-      JobRecord& job = NewJob();
-      job.stock_price = args.stock_price;
-      job.interest_rate = ClampRateAwayFromZero(args.interest_rate);
-      job.time_to_maturity = args.time_to_maturity;
-      job.dividend_rate = args.dividend_rate;
-      job.foreign_rate = args.foreign_rate;
-      job.model_type = args.model_type;
-      job.max_iter = args.max_iter == 0 ? frame.settings().default_iteration_limit : args.max_iter;
-      job.puts_wanted = arrays.volatility_put != nullptr;
-      job.skew = arrays;
-      if (!job.puts_wanted) job.skew.put_value = nullptr;
-      job.base = frame.settings().base.load();
-      frame.RunWorker(&SkewWorker);
-    }
-    return frame.Finish(ResultRule::kResultCode);
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+  return RunMethodFrame(
+      object, "Error in BJEImpliedVolatilitySkew", ResultRule::kResultCode,
+      [&](MethodFrame& frame) {
+        // Strike and volatility are arrays or searched: 0.1 stands in for them.
+        if (!CheckModelArgs(args.stock_price, 0.1, args.interest_rate, args.time_to_maturity, 0.1,
+                            args.dividend_rate, args.model_type, args.foreign_rate)) {
+          frame.FailInvalidArguments();
+        }
+        CheckSkewArrays(frame, arrays);
+        if (frame.ChecksFailed()) return;
+        JobRecord& job = NewSkewJob(frame, args, arrays);
+        job.interest_rate = ClampRateAwayFromZero(args.interest_rate);
+        job.foreign_rate = args.foreign_rate;
+        job.model_type = args.model_type;
+        frame.RunWorker(&SkewWorker<&SearchStrikes>);
+      });
 }
 
 }  // namespace kx::component

@@ -19,25 +19,11 @@ enum class BjeMethodCode : int {
   kImpliedVolatilityPut = 8,
 };
 
-struct BjeScalarArguments {
-  double stock_price = 0.0;
-  double exercise_price = 0.0;
-  double interest_rate = 0.0;
-  double time_to_maturity = 0.0;
-  double volatility = 0.0;  // 0.1 for the implied-volatility methods
-  double dividend_rate = 0.0;
-  kx::platform::LONG model_type = 0;
-  double foreign_rate = 0.0;
-  double call_target = 0.0;
-  double put_target = 0.0;
-  kx::platform::LONG max_iter = 0;
-};
-
 /// The family dispatcher of the scalar methods. Returns E_FAIL when an error was recorded, else
 /// S_OK; the call refusal of the call gate returns its own result.
 [[nodiscard]] kx::platform::HRESULT BjeDispatch(ObjectState& object, BjeMethodCode code,
                                                 const char* error_title,
-                                                const BjeScalarArguments& args, OutputPlace first,
+                                                const ScalarArguments& args, OutputPlace first,
                                                 OutputPlace second) noexcept;
 
 /// BJEImpliedVolatilitySkew. Returns the recorded ResultCode.

@@ -19,8 +19,8 @@ namespace {
 constexpr std::int32_t kModel = kModelDividendYield;
 constexpr double kNoForeignRate = 0.0;
 
-void Compute(BsMethodCode code, const BsScalarArguments& a, std::int32_t max_iter,
-             ScalarOutputs& out, MethodFrame& frame) {
+void Compute(BsMethodCode code, const ScalarArguments& a, std::int32_t max_iter, ScalarOutputs& out,
+             MethodFrame& frame) {
   const double s = a.stock_price;
   const double k = a.exercise_price;
   const double r = a.interest_rate;
@@ -60,8 +60,7 @@ void Compute(BsMethodCode code, const BsScalarArguments& a, std::int32_t max_ite
           max_iter, CompareMode::kSigned, AbortPolling::kOff);
       return;
   }
-  frame.FailInvalidArguments();
-  out.FillNotComputable();
+  RejectArguments(frame, out);
 }
 
 void SearchStrikes(const JobRecord& job, std::span<const double> strikes,
@@ -71,74 +70,38 @@ void SearchStrikes(const JobRecord& job, std::span<const double> strikes,
   const double r = job.interest_rate;
   const double t = job.time_to_maturity;
   const double q = job.dividend_rate;
-  for (std::size_t i = 0; i < strikes.size(); ++i) {
-    const double k = strikes[i];
-    call_results[i] = BisectVolatility(
-        [&](double v) { return GbsCall(kModel, s, k, r, kNoForeignRate, t, q, v); },
-        call_targets[i], job.max_iter, CompareMode::kSigned, AbortPolling::kOn);
-    if (job.puts_wanted) {
-      put_results[i] = BisectVolatility(
-          [&](double v) { return GbsPut(kModel, s, k, r, kNoForeignRate, t, q, v); },
-          put_targets[i], job.max_iter, CompareMode::kSigned, AbortPolling::kOff);
-    }
-  }
-}
-
-DWORD SkewWorker(void*) {
-  RunSkewWorker(&SearchStrikes);
-  return 0;
+  BisectEachStrike(
+      job, strikes, call_targets, put_targets, call_results, put_results,
+      [&](double k, double v) { return GbsCall(kModel, s, k, r, kNoForeignRate, t, q, v); },
+      [&](double k, double v) { return GbsPut(kModel, s, k, r, kNoForeignRate, t, q, v); });
 }
 
 }  // namespace
 
 HRESULT BsDispatch(ObjectState& object, BsMethodCode code, const char* error_title,
-                   const BsScalarArguments& args, OutputPlace first, OutputPlace second) noexcept {
-  try {
-    MethodFrame frame(object, error_title);
-    if (!frame.Admitted()) return frame.Refuse();
-    ScalarOutputs out({first, second});
-    if (out.AnyMissing()) {
-      frame.Fail(Failure::kMissingOutput);
-      return frame.Finish(ResultRule::kFailOnError);
-    }
-    const std::int32_t max_iter = EffectiveMaxIter(args.max_iter);
-    if (!CheckOptionArgs(args.stock_price, args.exercise_price, args.interest_rate,
-                         args.time_to_maturity, args.volatility, args.dividend_rate)) {
-      frame.FailInvalidArguments();
-      out.FillNotComputable();
-    } else {
-      Compute(code, args, max_iter, out, frame);
-    }
-    return frame.Finish(ResultRule::kFailOnError);
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+                   const ScalarArguments& args, OutputPlace first, OutputPlace second) noexcept {
+  return RunCallerThreadFrame(
+      object, error_title, first, second,
+      [&] {
+        return CheckOptionArgs(args.stock_price, args.exercise_price, args.interest_rate,
+                               args.time_to_maturity, args.volatility, args.dividend_rate);
+      },
+      [&](MethodFrame& frame, ScalarOutputs& out) {
+        Compute(code, args, EffectiveMaxIter(args.max_iter), out, frame);
+      });
 }
 
 HRESULT BsSkewDispatch(ObjectState& object, const SkewArguments& args,
                        const SkewArrays& arrays) noexcept {
-  try {
-    MethodFrame frame(object, "Error in BSImpliedVolatilitySkew");
-    if (!frame.Admitted()) return frame.Refuse();
-    // The scalar arguments are not validated; the model returns for any of them.
-    CheckSkewArrays(frame, arrays);
-    if (!frame.ChecksFailed()) {
-      JobRecord& job = NewJob();
-      job.stock_price = args.stock_price;
-      job.interest_rate = args.interest_rate;
-      job.time_to_maturity = args.time_to_maturity;
-      job.dividend_rate = args.dividend_rate;
-      job.max_iter = args.max_iter == 0 ? frame.settings().default_iteration_limit : args.max_iter;
-      job.puts_wanted = arrays.volatility_put != nullptr;
-      job.skew = arrays;
-      if (!job.puts_wanted) job.skew.put_value = nullptr;
-      job.base = frame.settings().base.load();
-      frame.RunWorker(&SkewWorker);
-    }
-    return frame.Finish(ResultRule::kResultCode);
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+  // The scalar arguments are not validated; the model returns for any of them.
+  return RunMethodFrame(object, "Error in BSImpliedVolatilitySkew", ResultRule::kResultCode,
+                        [&](MethodFrame& frame) {
+                          CheckSkewArrays(frame, arrays);
+                          if (frame.ChecksFailed()) return;
+                          JobRecord& job = NewSkewJob(frame, args, arrays);
+                          job.interest_rate = args.interest_rate;
+                          frame.RunWorker(&SkewWorker<&SearchStrikes>);
+                        });
 }
 
 }  // namespace kx::component

@@ -19,24 +19,11 @@ enum class BsMethodCode : int {
   kImpliedVolatilityPut = 8,
 };
 
-struct BsScalarArguments {
-  double stock_price = 0.0;
-  double exercise_price = 0.0;
-  double interest_rate = 0.0;
-  double time_to_maturity = 0.0;
-  double volatility = 0.0;  // 0.1 for the implied-volatility methods
-  double dividend_rate = 0.0;
-  double call_target = 0.0;
-  double put_target = 0.0;
-  kx::platform::LONG max_iter = 0;
-};
-
 /// The family dispatcher of the scalar methods. Returns E_FAIL when an error was recorded, else
 /// S_OK; the call refusal of the call gate returns its own result.
 [[nodiscard]] kx::platform::HRESULT BsDispatch(ObjectState& object, BsMethodCode code,
-                                               const char* error_title,
-                                               const BsScalarArguments& args, OutputPlace first,
-                                               OutputPlace second) noexcept;
+                                               const char* error_title, const ScalarArguments& args,
+                                               OutputPlace first, OutputPlace second) noexcept;
 
 /// BSImpliedVolatilitySkew. Returns the recorded ResultCode.
 [[nodiscard]] kx::platform::HRESULT BsSkewDispatch(ObjectState& object, const SkewArguments& args,

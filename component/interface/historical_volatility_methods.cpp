@@ -113,50 +113,40 @@ void CheckTradingDays(MethodFrame& frame, LONG trading_days) {
 
 HRESULT HistoricalVolatilityDispatch(ObjectState& object, VARIANT* prices, LONG trading_days,
                                      VARIANT* volatility) noexcept {
-  try {
-    MethodFrame frame(object, "Error in HistoricalVolatility");
-    if (!frame.Admitted()) return frame.Refuse();
-    const LONG base = frame.settings().base.load();
-    CheckInputArray(frame, prices, base);
-    CheckOutputVariant(frame, volatility);
-    if (!prices) frame.Fail(Failure::kMissingInputArray1);
-    CheckTradingDays(frame, trading_days);
-    if (!frame.ChecksFailed()) {
-      JobRecord& job = NewJob();
-      job.prices = prices;
-      job.volatility_array = volatility;
-      job.trading_days = trading_days;
-      job.base = base;
-      frame.RunWorker(&SeriesWorker);
-    }
-    return frame.Finish(ResultRule::kResultCode);
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+  return RunMethodFrame(object, "Error in HistoricalVolatility", ResultRule::kResultCode,
+                        [&](MethodFrame& frame) {
+                          const LONG base = frame.settings().base.load();
+                          CheckInputArray(frame, prices, base);
+                          CheckOutputVariant(frame, volatility);
+                          if (!prices) frame.Fail(Failure::kMissingInputArray1);
+                          CheckTradingDays(frame, trading_days);
+                          if (frame.ChecksFailed()) return;
+                          JobRecord& job = NewJob();
+                          job.prices = prices;
+                          job.volatility_array = volatility;
+                          job.trading_days = trading_days;
+                          job.base = base;
+                          frame.RunWorker(&SeriesWorker);
+                        });
 }
 
 HRESULT HistoricalVolatility1Dispatch(ObjectState& object, VARIANT* prices, LONG trading_days,
                                       double* volatility) noexcept {
-  try {
-    MethodFrame frame(object, "Error in HistoricalVolatility1");
-    if (!frame.Admitted()) return frame.Refuse();
-    const LONG base = frame.settings().base.load();
-    CheckInputArray(frame, prices, base);
-    if (!prices) frame.Fail(Failure::kMissingInputArray1);
-    if (!volatility) frame.Fail(Failure::kMissingOutput);
-    CheckTradingDays(frame, trading_days);
-    if (!frame.ChecksFailed()) {
-      JobRecord& job = NewJob();
-      job.prices = prices;
-      job.volatility_value = volatility;
-      job.trading_days = trading_days;
-      job.base = base;
-      frame.RunWorker(&SingleSeriesWorker);
-    }
-    return frame.Finish(ResultRule::kResultCode);
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+  return RunMethodFrame(object, "Error in HistoricalVolatility1", ResultRule::kResultCode,
+                        [&](MethodFrame& frame) {
+                          const LONG base = frame.settings().base.load();
+                          CheckInputArray(frame, prices, base);
+                          if (!prices) frame.Fail(Failure::kMissingInputArray1);
+                          if (!volatility) frame.Fail(Failure::kMissingOutput);
+                          CheckTradingDays(frame, trading_days);
+                          if (frame.ChecksFailed()) return;
+                          JobRecord& job = NewJob();
+                          job.prices = prices;
+                          job.volatility_value = volatility;
+                          job.trading_days = trading_days;
+                          job.base = base;
+                          frame.RunWorker(&SingleSeriesWorker);
+                        });
 }
 
 }  // namespace kx::component

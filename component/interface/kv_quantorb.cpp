@@ -34,7 +34,7 @@ class CallHold {
 // The implied-volatility methods have no volatility argument; 0.1 passes the validator.
 constexpr double kImpliedSearchVolatility = 0.1;
 
-BsScalarArguments BsArgs(double s, double k, double r, double t, double sigma, double q) {
+ScalarArguments BsArgs(double s, double k, double r, double t, double sigma, double q) {
   return {.stock_price = s,
           .exercise_price = k,
           .interest_rate = r,
@@ -43,30 +43,20 @@ BsScalarArguments BsArgs(double s, double k, double r, double t, double sigma, d
           .dividend_rate = q};
 }
 
-BinScalarArguments BinArgs(double s, double k, double r, double t, double sigma, double q,
-                           LONG model_type, double rf, LONG bin_steps, LONG flag_eur_am) {
-  return {.stock_price = s,
-          .exercise_price = k,
-          .interest_rate = r,
-          .time_to_maturity = t,
-          .volatility = sigma,
-          .dividend_rate = q,
-          .model_type = model_type,
-          .foreign_rate = rf,
-          .bin_steps = bin_steps,
-          .flag_eur_am = flag_eur_am};
+ScalarArguments BjeArgs(double s, double x, double r, double t, double sigma, double q,
+                        LONG model_type, double rf) {
+  ScalarArguments args = BsArgs(s, x, r, t, sigma, q);
+  args.model_type = model_type;
+  args.foreign_rate = rf;
+  return args;
 }
 
-BjeScalarArguments BjeArgs(double s, double x, double r, double t, double sigma, double q,
-                           LONG model_type, double rf) {
-  return {.stock_price = s,
-          .exercise_price = x,
-          .interest_rate = r,
-          .time_to_maturity = t,
-          .volatility = sigma,
-          .dividend_rate = q,
-          .model_type = model_type,
-          .foreign_rate = rf};
+ScalarArguments BinArgs(double s, double k, double r, double t, double sigma, double q,
+                        LONG model_type, double rf, LONG bin_steps, LONG flag_eur_am) {
+  ScalarArguments args = BjeArgs(s, k, r, t, sigma, q, model_type, rf);
+  args.bin_steps = bin_steps;
+  args.flag_eur_am = flag_eur_am;
+  return args;
 }
 
 }  // namespace
@@ -289,8 +279,8 @@ HRESULT KvQuantorb::BSImpliedVolatility(double StockPrice, double ExercisePrice,
                                         double DividendRate, double CallValue, LONG MaxIter,
                                         double* IVolatility) {
   const CallHold hold(this);
-  BsScalarArguments args = BsArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity,
-                                  kImpliedSearchVolatility, DividendRate);
+  ScalarArguments args = BsArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity,
+                                kImpliedSearchVolatility, DividendRate);
   args.call_target = CallValue;
   args.max_iter = MaxIter;
   return BsDispatch(state_, BsMethodCode::kImpliedVolatility, "Error in BSImpliedVolatility", args,
@@ -302,8 +292,8 @@ HRESULT KvQuantorb::BSImpliedVolatilityPut(double StockPrice, double ExercisePri
                                            double DividendRate, double PutValue, LONG MaxIter,
                                            double* IVolatility) {
   const CallHold hold(this);
-  BsScalarArguments args = BsArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity,
-                                  kImpliedSearchVolatility, DividendRate);
+  ScalarArguments args = BsArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity,
+                                kImpliedSearchVolatility, DividendRate);
   args.put_target = PutValue;
   args.max_iter = MaxIter;
   return BsDispatch(state_, BsMethodCode::kImpliedVolatilityPut, "Error in BSImpliedVolatilityPut",
@@ -471,7 +461,7 @@ HRESULT KvQuantorb::BinImpliedVolatility(double StockPrice, double ExercisePrice
                                          double ForeignInterestRate, LONG BinSteps, LONG FlagEurAm,
                                          double CallValue, LONG MaxIter, double* IVolatility) {
   const CallHold hold(this);
-  BinScalarArguments args =
+  ScalarArguments args =
       BinArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, kImpliedSearchVolatility,
               DividendRate, ModelType, ForeignInterestRate, BinSteps, FlagEurAm);
   args.call_target = CallValue;
@@ -489,7 +479,7 @@ HRESULT KvQuantorb::BinImpliedVolatilityPut(double StockPrice, double ExercisePr
                                             LONG FlagEurAm, double PutValue, LONG MaxIter,
                                             double* IVolatility) {
   const CallHold hold(this);
-  BinScalarArguments args =
+  ScalarArguments args =
       BinArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, kImpliedSearchVolatility,
               DividendRate, ModelType, ForeignInterestRate, BinSteps, FlagEurAm);
   args.put_target = PutValue;
@@ -631,7 +621,7 @@ HRESULT KvQuantorb::BJEImpliedVolatility(double StockPrice, double ExercisePrice
                                          double ForeignInterestRate, double CallValue, LONG MaxIter,
                                          double* IVolatility) {
   const CallHold hold(this);
-  BjeScalarArguments args =
+  ScalarArguments args =
       BjeArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, kImpliedSearchVolatility,
               DividendRate, ModelType, ForeignInterestRate);
   args.call_target = CallValue;
@@ -646,7 +636,7 @@ HRESULT KvQuantorb::BJEImpliedVolatilityPut(double StockPrice, double ExercisePr
                                             double ForeignInterestRate, double PutValue,
                                             LONG MaxIter, double* IVolatility) {
   const CallHold hold(this);
-  BjeScalarArguments args =
+  ScalarArguments args =
       BjeArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, kImpliedSearchVolatility,
               DividendRate, ModelType, ForeignInterestRate);
   args.put_target = PutValue;

@@ -17,6 +17,24 @@ struct OutputPlace {
 /// Binds a method's output to a dispatcher place.
 [[nodiscard]] constexpr OutputPlace Bind(double* location) noexcept { return {location, true}; }
 
+/// The scalar arguments of a scalar method; each family reads those it has. The wrapper passes 0
+/// for the arguments its method lacks and 0.1 as the volatility of an implied-volatility method.
+struct ScalarArguments {
+  double stock_price = 0.0;
+  double exercise_price = 0.0;
+  double interest_rate = 0.0;
+  double time_to_maturity = 0.0;
+  double volatility = 0.0;
+  double dividend_rate = 0.0;
+  kx::platform::LONG model_type = 0;  // with foreign_rate: binomial and Bjerksund-Stensland
+  double foreign_rate = 0.0;
+  kx::platform::LONG bin_steps = 0;  // with flag_eur_am: binomial only
+  kx::platform::LONG flag_eur_am = 0;
+  double call_target = 0.0;  // with put_target and max_iter: the implied-volatility methods
+  double put_target = 0.0;
+  kx::platform::LONG max_iter = 0;
+};
+
 /// The array arguments of a skew method, by reference as the client passed them. IVolatilityPut
 /// present selects the put side.
 struct SkewArrays {

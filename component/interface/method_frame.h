@@ -103,6 +103,7 @@ enum class ResultRule {
 
 /// One method call from entry to Done. Construction passes the call gate; check Admitted() and
 /// return Refuse() when it is false. Then run the checks, Compute or RunWorker, and Finish.
+/// RunMethodFrame below does all but the middle step.
 class MethodFrame {
  public:
   MethodFrame(ObjectState& object, const char* error_title);
@@ -139,5 +140,22 @@ class MethodFrame {
   bool checks_failed_ = false;
   bool finished_ = false;
 };
+
+/// A method call through its frame: a call refused at the gate returns the refusal; an admitted
+/// one runs `body(frame)` (the checks, then the computation on this thread or RunWorker) and
+/// finishes by `rule`. An exception out of the body (no memory) returns E_OUTOFMEMORY without
+/// Done.
+template <typename Body>
+[[nodiscard]] kx::platform::HRESULT RunMethodFrame(ObjectState& object, const char* error_title,
+                                                   ResultRule rule, Body&& body) noexcept {
+  try {
+    MethodFrame frame(object, error_title);
+    if (!frame.Admitted()) return frame.Refuse();
+    body(frame);
+    return frame.Finish(rule);
+  } catch (...) {
+    return kx::platform::E_OUTOFMEMORY;
+  }
+}
 
 }  // namespace kx::component

@@ -1,4 +1,5 @@
-// The output locations of a scalar method: the client's bound places, scratch for the others.
+// The output locations of a scalar method (the client's bound places, scratch for the others) and
+// the frame steps that every scalar method takes with them.
 #pragma once
 
 #include <array>
@@ -6,6 +7,7 @@
 
 #include "kx/models/common.h"
 #include "method_arguments.h"
+#include "method_frame.h"
 
 namespace kx::component {
 
@@ -47,5 +49,49 @@ class ScalarOutputs : public OutputSet<2> {
     second() = values.put;
   }
 };
+
+/// Records this call's argument failure (6010) and writes the sentinel to every output.
+template <std::size_t N>
+void RejectArguments(MethodFrame& frame, OutputSet<N>& out) {
+  frame.FailInvalidArguments();
+  out.FillNotComputable();
+}
+
+/// The frame of a scalar method whose outputs are `places`: a null location for a bound place
+/// records 3005 and nothing else runs; otherwise `body(frame, outputs)` checks and computes.
+template <typename Outputs, std::size_t N, typename Body>
+[[nodiscard]] kx::platform::HRESULT RunScalarFrame(ObjectState& object, const char* error_title,
+                                                   ResultRule rule,
+                                                   const std::array<OutputPlace, N>& places,
+                                                   Body&& body) noexcept {
+  return RunMethodFrame(object, error_title, rule, [&](MethodFrame& frame) {
+    Outputs out(places);
+    if (out.AnyMissing()) {
+      frame.Fail(Failure::kMissingOutput);
+      return;
+    }
+    body(frame, out);
+  });
+}
+
+/// The frame of a Black-Scholes or Bjerksund-Stensland scalar method, computed on the caller's
+/// thread: when `valid()` (a validator, which posts its own message) fails, 6010 is recorded and
+/// both outputs get the sentinel; otherwise `compute(frame, outputs)`. E_FAIL when an error was
+/// recorded, else S_OK.
+template <typename Valid, typename Compute>
+[[nodiscard]] kx::platform::HRESULT RunCallerThreadFrame(ObjectState& object,
+                                                         const char* error_title, OutputPlace first,
+                                                         OutputPlace second, Valid&& valid,
+                                                         Compute&& compute) noexcept {
+  return RunScalarFrame<ScalarOutputs>(object, error_title, ResultRule::kFailOnError,
+                                       std::array{first, second},
+                                       [&](MethodFrame& frame, ScalarOutputs& out) {
+                                         if (valid()) {
+                                           compute(frame, out);
+                                         } else {
+                                           RejectArguments(frame, out);
+                                         }
+                                       });
+}
 
 }  // namespace kx::component

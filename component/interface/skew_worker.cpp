@@ -21,6 +21,19 @@ void CheckSkewArrays(MethodFrame& frame, const SkewArrays& arrays) {
   if (puts_wanted) CheckSkewInputArray(frame, arrays.put_value);
 }
 
+JobRecord& NewSkewJob(MethodFrame& frame, const SkewArguments& args, const SkewArrays& arrays) {
+  JobRecord& job = NewJob();
+  job.stock_price = args.stock_price;
+  job.time_to_maturity = args.time_to_maturity;
+  job.dividend_rate = args.dividend_rate;
+  job.max_iter = args.max_iter == 0 ? frame.settings().default_iteration_limit : args.max_iter;
+  job.puts_wanted = arrays.volatility_put != nullptr;
+  job.skew = arrays;
+  if (!job.puts_wanted) job.skew.put_value = nullptr;
+  job.base = frame.settings().base.load();
+  return job;
+}
+
 void RunSkewWorker(SkewSearch search) noexcept {
   BeginWorker();
   const JobRecord& job = CurrentJob();
