@@ -21,19 +21,20 @@ enum class BinMethodCode : int {
   kPriceGreeks = 10,
 };
 
-/// The eleven destinations of the binomial dispatcher, in their fixed order.
+/// The eleven destinations of the binomial dispatcher, in their fixed order; a wrapper binds those
+/// its method returns.
 struct BinDestinations {
-  OutputPlace call_price;
-  OutputPlace put_price;
-  OutputPlace c_delta;
-  OutputPlace p_delta;
-  OutputPlace c_theta;
-  OutputPlace p_theta;
-  OutputPlace gamma;
-  OutputPlace vega;
-  OutputPlace c_rho;
-  OutputPlace p_rho;
-  OutputPlace implied_volatility;
+  OutputPlace call_price{};
+  OutputPlace put_price{};
+  OutputPlace c_delta{};
+  OutputPlace p_delta{};
+  OutputPlace c_theta{};
+  OutputPlace p_theta{};
+  OutputPlace gamma{};
+  OutputPlace vega{};
+  OutputPlace c_rho{};
+  OutputPlace p_rho{};
+  OutputPlace implied_volatility{};
 };
 
 /// The family dispatcher of the scalar methods. Returns the recorded ResultCode.

@@ -326,12 +326,10 @@ HRESULT KvQuantorb::BinCallPrice(double StockPrice, double ExercisePrice, double
                                  LONG ModelType, double ForeignInterestRate, LONG BinSteps,
                                  LONG FlagEurAm, double* CPrice) {
   const CallHold hold(this);
-  BinDestinations places;
-  places.call_price = Bind(CPrice);
   return BinDispatch(state_, BinMethodCode::kCallPrice, "Error in BinCallPrice",
                      BinArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
                              DividendRate, ModelType, ForeignInterestRate, BinSteps, FlagEurAm),
-                     places);
+                     {.call_price = Bind(CPrice)});
 }
 
 HRESULT KvQuantorb::BinPutPrice(double StockPrice, double ExercisePrice, double InterestRate,
@@ -339,12 +337,10 @@ HRESULT KvQuantorb::BinPutPrice(double StockPrice, double ExercisePrice, double 
                                 LONG ModelType, double ForeignInterestRate, LONG BinSteps,
                                 LONG FlagEurAm, double* PPrice) {
   const CallHold hold(this);
-  BinDestinations places;
-  places.put_price = Bind(PPrice);
   return BinDispatch(state_, BinMethodCode::kPutPrice, "Error in BinPutPrice",
                      BinArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
                              DividendRate, ModelType, ForeignInterestRate, BinSteps, FlagEurAm),
-                     places);
+                     {.put_price = Bind(PPrice)});
 }
 
 HRESULT KvQuantorb::BinPrice(double StockPrice, double ExercisePrice, double InterestRate,
@@ -352,13 +348,10 @@ HRESULT KvQuantorb::BinPrice(double StockPrice, double ExercisePrice, double Int
                              LONG ModelType, double ForeignInterestRate, LONG BinSteps,
                              LONG FlagEurAm, double* CPrice, double* PPrice) {
   const CallHold hold(this);
-  BinDestinations places;
-  places.call_price = Bind(CPrice);
-  places.put_price = Bind(PPrice);
   return BinDispatch(state_, BinMethodCode::kPrice, "Error in BinPrice",
                      BinArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
                              DividendRate, ModelType, ForeignInterestRate, BinSteps, FlagEurAm),
-                     places);
+                     {.call_price = Bind(CPrice), .put_price = Bind(PPrice)});
 }
 
 HRESULT KvQuantorb::BinPriceGreeks(double StockPrice, double ExercisePrice, double InterestRate,
@@ -370,21 +363,19 @@ HRESULT KvQuantorb::BinPriceGreeks(double StockPrice, double ExercisePrice, doub
                                    double* CRho, double* PRho) {
   // Vega and the rhos are always computed: DoVega and DoRho are accepted and have no effect.
   const CallHold hold(this);
-  BinDestinations places;
-  places.call_price = Bind(CallPrice);
-  places.put_price = Bind(PutPrice);
-  places.c_delta = Bind(CDelta);
-  places.p_delta = Bind(PDelta);
-  places.c_theta = Bind(CTheta);
-  places.p_theta = Bind(PTheta);
-  places.gamma = Bind(Gamma);
-  places.vega = Bind(Vega);
-  places.c_rho = Bind(CRho);
-  places.p_rho = Bind(PRho);
   return BinDispatch(state_, BinMethodCode::kPriceGreeks, "Error in BinPriceGreeks",
                      BinArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
                              DividendRate, ModelType, ForeignInterestRate, BinSteps, FlagEurAm),
-                     places);
+                     {.call_price = Bind(CallPrice),
+                      .put_price = Bind(PutPrice),
+                      .c_delta = Bind(CDelta),
+                      .p_delta = Bind(PDelta),
+                      .c_theta = Bind(CTheta),
+                      .p_theta = Bind(PTheta),
+                      .gamma = Bind(Gamma),
+                      .vega = Bind(Vega),
+                      .c_rho = Bind(CRho),
+                      .p_rho = Bind(PRho)});
 }
 
 HRESULT KvQuantorb::BinDelta(double StockPrice, double ExercisePrice, double InterestRate,
@@ -392,13 +383,10 @@ HRESULT KvQuantorb::BinDelta(double StockPrice, double ExercisePrice, double Int
                              LONG ModelType, double ForeignInterestRate, LONG BinSteps,
                              LONG FlagEurAm, double* CDelta, double* PDelta) {
   const CallHold hold(this);
-  BinDestinations places;
-  places.c_delta = Bind(CDelta);
-  places.p_delta = Bind(PDelta);
   return BinDispatch(state_, BinMethodCode::kDelta, "Error in BinDelta",
                      BinArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
                              DividendRate, ModelType, ForeignInterestRate, BinSteps, FlagEurAm),
-                     places);
+                     {.c_delta = Bind(CDelta), .p_delta = Bind(PDelta)});
 }
 
 HRESULT KvQuantorb::BinTheta(double StockPrice, double ExercisePrice, double InterestRate,
@@ -406,13 +394,10 @@ HRESULT KvQuantorb::BinTheta(double StockPrice, double ExercisePrice, double Int
                              LONG ModelType, double ForeignInterestRate, LONG BinSteps,
                              LONG FlagEurAm, double* CTheta, double* PTheta) {
   const CallHold hold(this);
-  BinDestinations places;
-  places.c_theta = Bind(CTheta);
-  places.p_theta = Bind(PTheta);
   return BinDispatch(state_, BinMethodCode::kTheta, "Error in BinTheta",
                      BinArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
                              DividendRate, ModelType, ForeignInterestRate, BinSteps, FlagEurAm),
-                     places);
+                     {.c_theta = Bind(CTheta), .p_theta = Bind(PTheta)});
 }
 
 HRESULT KvQuantorb::BinGamma(double StockPrice, double ExercisePrice, double InterestRate,
@@ -420,12 +405,10 @@ HRESULT KvQuantorb::BinGamma(double StockPrice, double ExercisePrice, double Int
                              LONG ModelType, double ForeignInterestRate, LONG BinSteps,
                              LONG FlagEurAm, double* Gamma) {
   const CallHold hold(this);
-  BinDestinations places;
-  places.gamma = Bind(Gamma);
   return BinDispatch(state_, BinMethodCode::kGamma, "Error in BinGamma",
                      BinArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
                              DividendRate, ModelType, ForeignInterestRate, BinSteps, FlagEurAm),
-                     places);
+                     {.gamma = Bind(Gamma)});
 }
 
 HRESULT KvQuantorb::BinVega(double StockPrice, double ExercisePrice, double InterestRate,
@@ -433,12 +416,10 @@ HRESULT KvQuantorb::BinVega(double StockPrice, double ExercisePrice, double Inte
                             LONG ModelType, double ForeignInterestRate, LONG BinSteps,
                             LONG FlagEurAm, double* Vega) {
   const CallHold hold(this);
-  BinDestinations places;
-  places.vega = Bind(Vega);
   return BinDispatch(state_, BinMethodCode::kVega, "Error in BinVega",
                      BinArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
                              DividendRate, ModelType, ForeignInterestRate, BinSteps, FlagEurAm),
-                     places);
+                     {.vega = Bind(Vega)});
 }
 
 HRESULT KvQuantorb::BinRho(double StockPrice, double ExercisePrice, double InterestRate,
@@ -446,13 +427,10 @@ HRESULT KvQuantorb::BinRho(double StockPrice, double ExercisePrice, double Inter
                            LONG ModelType, double ForeignInterestRate, LONG BinSteps,
                            LONG FlagEurAm, double* CRho, double* PRho) {
   const CallHold hold(this);
-  BinDestinations places;
-  places.c_rho = Bind(CRho);
-  places.p_rho = Bind(PRho);
   return BinDispatch(state_, BinMethodCode::kRho, "Error in BinRho",
                      BinArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
                              DividendRate, ModelType, ForeignInterestRate, BinSteps, FlagEurAm),
-                     places);
+                     {.c_rho = Bind(CRho), .p_rho = Bind(PRho)});
 }
 
 HRESULT KvQuantorb::BinImpliedVolatility(double StockPrice, double ExercisePrice,
@@ -466,10 +444,8 @@ HRESULT KvQuantorb::BinImpliedVolatility(double StockPrice, double ExercisePrice
               DividendRate, ModelType, ForeignInterestRate, BinSteps, FlagEurAm);
   args.call_target = CallValue;
   args.max_iter = MaxIter;
-  BinDestinations places;
-  places.implied_volatility = Bind(IVolatility);
   return BinDispatch(state_, BinMethodCode::kImpliedVolatility, "Error in BinImpliedVolatility",
-                     args, places);
+                     args, {.implied_volatility = Bind(IVolatility)});
 }
 
 HRESULT KvQuantorb::BinImpliedVolatilityPut(double StockPrice, double ExercisePrice,
@@ -484,10 +460,9 @@ HRESULT KvQuantorb::BinImpliedVolatilityPut(double StockPrice, double ExercisePr
               DividendRate, ModelType, ForeignInterestRate, BinSteps, FlagEurAm);
   args.put_target = PutValue;
   args.max_iter = MaxIter;
-  BinDestinations places;
-  places.implied_volatility = Bind(IVolatility);
   return BinDispatch(state_, BinMethodCode::kImpliedVolatilityPut,
-                     "Error in BinImpliedVolatilityPut", args, places);
+                     "Error in BinImpliedVolatilityPut", args,
+                     {.implied_volatility = Bind(IVolatility)});
 }
 
 HRESULT KvQuantorb::BinImpliedVolatilitySkew(double StockPrice, VARIANT* ExercisePrice,
@@ -520,12 +495,10 @@ HRESULT KvQuantorb::BinCallDelta(double StockPrice, double ExercisePrice, double
                                  LONG ModelType, double ForeignInterestRate, LONG BinSteps,
                                  LONG FlagEurAm, double* CDelta) {
   const CallHold hold(this);
-  BinDestinations places;
-  places.c_delta = Bind(CDelta);
   return BinDispatch(state_, BinMethodCode::kDelta, "Error in BinCallDelta",
                      BinArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
                              DividendRate, ModelType, ForeignInterestRate, BinSteps, FlagEurAm),
-                     places);
+                     {.c_delta = Bind(CDelta)});
 }
 
 HRESULT KvQuantorb::BinPutDelta(double StockPrice, double ExercisePrice, double InterestRate,
@@ -533,12 +506,10 @@ HRESULT KvQuantorb::BinPutDelta(double StockPrice, double ExercisePrice, double 
                                 LONG ModelType, double ForeignInterestRate, LONG BinSteps,
                                 LONG FlagEurAm, double* PDelta) {
   const CallHold hold(this);
-  BinDestinations places;
-  places.p_delta = Bind(PDelta);
   return BinDispatch(state_, BinMethodCode::kDelta, "Error in BinPutDelta",
                      BinArgs(StockPrice, ExercisePrice, InterestRate, TimeToMaturity, Volatility,
                              DividendRate, ModelType, ForeignInterestRate, BinSteps, FlagEurAm),
-                     places);
+                     {.p_delta = Bind(PDelta)});
 }
 
 // Bjerksund-Stensland
