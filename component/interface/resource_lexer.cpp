@@ -98,6 +98,21 @@ bool ResourceLexer::AcceptName(std::string_view name) {
   return true;
 }
 
+void ResourceLexer::Fail(const std::string& why) { FailAt(line(), why); }
+
+void ResourceLexer::FailAt(int line, const std::string& why) const {
+  ExpectNoError();
+  throw ResourceTextError{"line " + std::to_string(line) + ": " + why};
+}
+
+void ResourceLexer::Expect(char punct) {
+  if (!Accept(punct)) Fail(std::string("expected '") + punct + "', found '" + Peek().text + "'");
+}
+
+void ResourceLexer::ExpectNoError() const {
+  if (!error_.empty()) throw ResourceTextError{error_};
+}
+
 bool ResourceLexer::ReadRawUntil(char stop, std::string* raw) {
   // A peeked token was scanned past; raw reading only follows a consumed punctuation token.
   if (peeked_) return false;

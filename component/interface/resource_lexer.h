@@ -1,12 +1,21 @@
 // Tokens of the module's resource texts (the type library description and the resource script):
-// names, numbers, quoted texts and single punctuation characters, with // comments skipped.
+// names, numbers, quoted texts and single punctuation characters, with // comments skipped; and
+// how the parsers of those texts report a fault.
 #pragma once
 
 #include <cstddef>
+#include <new>
 #include <string>
 #include <string_view>
 
+#include "kx/platform/hresult.h"
+
 namespace kx::component {
+
+/// A fault in a resource text; the message names its line.
+struct ResourceTextError {
+  std::string message;
+};
 
 enum class TokenKind { kEnd, kName, kNumber, kText, kPunct };
 
@@ -32,8 +41,14 @@ class ResourceLexer {
   /// False when the line ends first.
   [[nodiscard]] bool ReadRawUntil(char stop, std::string* raw);
   [[nodiscard]] int line() { return Peek().line; }
-  /// Set when a text was left unterminated; the lexer then reports kEnd.
-  [[nodiscard]] const std::string& error() const noexcept { return error_; }
+  /// Throw ResourceTextError "line <n>: <why>", at the next token's line or at `line`. An
+  /// unterminated text is reported instead: what follows it was misread.
+  [[noreturn]] void Fail(const std::string& why);
+  [[noreturn]] void FailAt(int line, const std::string& why) const;
+  /// Consumes this punctuation character, or fails with "expected 'c', found '...'".
+  void Expect(char punct);
+  /// At the end of a text: fails when a text was left unterminated (the lexer then reports kEnd).
+  void ExpectNoError() const;
 
  private:
   void SkipBlanksAndComments();
@@ -46,5 +61,20 @@ class ResourceLexer {
   Token peek_;
   std::string error_;
 };
+
+/// Runs a parser that reports faults with ResourceTextError: S_OK, or E_INVALIDARG with the
+/// fault in `diagnostic` (when given), or E_OUTOFMEMORY.
+template <typename Parse>
+[[nodiscard]] kx::platform::HRESULT RunResourceTextParser(Parse&& parse, std::string* diagnostic) {
+  try {
+    parse();
+    return kx::platform::S_OK;
+  } catch (const ResourceTextError& e) {
+    if (diagnostic) *diagnostic = e.message;
+    return kx::platform::E_INVALIDARG;
+  } catch (const std::bad_alloc&) {
+    return kx::platform::E_OUTOFMEMORY;
+  }
+}
 
 }  // namespace kx::component

@@ -12,10 +12,6 @@ namespace {
 
 inline constexpr DWORD kSsBitmap = 0x0E;  // a static control showing a bitmap
 
-struct ParseError {
-  std::string message;
-};
-
 class Parser {
  public:
   explicit Parser(std::string_view text) : lex_(text) {}
@@ -44,16 +40,13 @@ class Parser {
         FailAt(line, "unknown resource type '" + type + "'");
       }
     }
-    if (!lex_.error().empty()) throw ParseError{lex_.error()};
+    lex_.ExpectNoError();
     return script;
   }
 
  private:
-  [[noreturn]] void Fail(const std::string& why) { FailAt(lex_.line(), why); }
-  [[noreturn]] void FailAt(int line, const std::string& why) {
-    if (!lex_.error().empty()) throw ParseError{lex_.error()};
-    throw ParseError{"line " + std::to_string(line) + ": " + why};
-  }
+  [[noreturn]] void Fail(const std::string& why) { lex_.Fail(why); }
+  [[noreturn]] void FailAt(int line, const std::string& why) { lex_.FailAt(line, why); }
 
   int ExpectNumber(std::string_view what) {
     const Token& t = lex_.Peek();
@@ -78,9 +71,7 @@ class Parser {
     }
     return lex_.Next().text;
   }
-  void ExpectComma() {
-    if (!lex_.Accept(',')) Fail("expected ',', found '" + lex_.Peek().text + "'");
-  }
+  void ExpectComma() { lex_.Expect(','); }
 
   DWORD StyleBit(const std::string& name, int line) {
     static const std::pair<const char*, DWORD> kStyles[] = {
@@ -195,16 +186,7 @@ class Parser {
 HRESULT ParseResourceScript(std::string_view text, ResourceScript* script,
                             std::string* diagnostic) {
   if (!script) return E_POINTER;
-  try {
-    Parser parser(text);
-    *script = parser.ParseFile();
-    return S_OK;
-  } catch (const ParseError& e) {
-    if (diagnostic) *diagnostic = e.message;
-    return E_INVALIDARG;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
+  return RunResourceTextParser([&] { *script = Parser(text).ParseFile(); }, diagnostic);
 }
 
 }  // namespace kx::component

@@ -14,10 +14,6 @@ using namespace kx::platform;
 
 namespace {
 
-struct ParseError {
-  std::string message;
-};
-
 struct Attribute {
   int line = 0;
   std::string name;
@@ -71,7 +67,7 @@ class Parser {
     }
     (void)lex_.Accept(';');
     if (lex_.Peek().kind != TokenKind::kEnd) Fail("text after the end of the library");
-    if (!lex_.error().empty()) throw ParseError{lex_.error()};
+    lex_.ExpectNoError();
     for (PendingCoclass& p : pending) lib.coclasses.push_back(ResolveCoclass(lib, std::move(p)));
     return lib;
   }
@@ -83,19 +79,12 @@ class Parser {
     int line = 0;
   };
 
-  [[noreturn]] void Fail(const std::string& why) { FailAt(lex_.line(), why); }
-  [[noreturn]] void FailAt(int line, const std::string& why) {
-    if (!lex_.error().empty()) throw ParseError{lex_.error()};
-    throw ParseError{"line " + std::to_string(line) + ": " + why};
-  }
+  [[noreturn]] void Fail(const std::string& why) { lex_.Fail(why); }
+  [[noreturn]] void FailAt(int line, const std::string& why) { lex_.FailAt(line, why); }
 
   static std::u16string Wide(std::string_view narrow) { return Utf8ToUtf16(narrow); }
 
-  void Expect(char punct) {
-    if (!lex_.Accept(punct)) {
-      Fail(std::string("expected '") + punct + "', found '" + lex_.Peek().text + "'");
-    }
-  }
+  void Expect(char punct) { lex_.Expect(punct); }
   void ExpectName(std::string_view name) {
     if (!lex_.AcceptName(name)) {
       Fail("expected '" + std::string(name) + "', found '" + lex_.Peek().text + "'");
@@ -408,8 +397,8 @@ class Parser {
     for (const auto& [name, flags] : p.interfaces) {
       const InterfaceDescription* d = FindInterface(lib, Wide(name));
       if (!d) {
-        throw ParseError{"line " + std::to_string(p.line) + ": coclass " +
-                         Utf16ToUtf8(p.coclass.name) + " names undescribed interface " + name};
+        FailAt(p.line,
+               "coclass " + Utf16ToUtf8(p.coclass.name) + " names undescribed interface " + name);
       }
       p.coclass.interfaces.push_back({d->iid, flags});
     }
@@ -424,16 +413,7 @@ class Parser {
 HRESULT ParseTypeLibraryText(std::string_view text, LibraryDescription* library,
                              std::string* diagnostic) {
   if (!library) return E_POINTER;
-  try {
-    Parser parser(text);
-    *library = parser.ParseFile();
-    return S_OK;
-  } catch (const ParseError& e) {
-    if (diagnostic) *diagnostic = e.message;
-    return E_INVALIDARG;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
+  return RunResourceTextParser([&] { *library = Parser(text).ParseFile(); }, diagnostic);
 }
 
 const InterfaceDescription* FindInterface(const LibraryDescription& library,
