@@ -14,26 +14,13 @@ namespace kx::platform::internal {
 // Held is what the snapshot keeps; Copy writes one item out to the caller (taking references
 // or copies the caller then owns).
 template <class Interface, class Held, class Out, void (*Copy)(const Held&, Out*)>
-class SnapshotEnumerator final : public Interface {
+class SnapshotEnumerator final
+    : public ObjectBase<SnapshotEnumerator<Interface, Held, Out, Copy>, Interface> {
  public:
   using List = std::vector<Held>;
   SnapshotEnumerator(std::shared_ptr<const List> items, std::size_t position) noexcept
       : items_(std::move(items)), position_(position) {}
 
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IidOf<Interface>()) {
-      return ReturnInterface(static_cast<Interface*>(this), object);
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return refs_.Add(); }
-  ULONG Release() override {
-    const ULONG n = refs_.Drop();
-    if (n == 0) delete this;
-    return n;
-  }
   HRESULT Next(ULONG count, Out* out, ULONG* fetched) override {
     if (!out || (count > 1 && !fetched)) return E_POINTER;
     std::lock_guard lock(mutex_);
@@ -62,9 +49,9 @@ class SnapshotEnumerator final : public Interface {
   }
 
  private:
+  friend ObjectBase<SnapshotEnumerator, Interface>;
   ~SnapshotEnumerator() = default;
 
-  RefCount refs_;
   std::mutex mutex_;
   std::shared_ptr<const List> items_;
   std::size_t position_;

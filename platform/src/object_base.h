@@ -1,7 +1,8 @@
 #pragma once
-// Reference counting shared by the runtime's own objects (internal).
+// Reference counting and QueryInterface shared by the runtime's own objects (internal).
 #include <atomic>
 
+#include "kx/platform/comptr.h"
 #include "kx/platform/hresult.h"
 
 namespace kx::platform::internal {
@@ -15,6 +16,36 @@ class RefCount {
 
  private:
   std::atomic<ULONG> count_{1};
+};
+
+// The IUnknown of a heap object that implements one interface: QueryInterface answers IUnknown,
+// Interface and the interfaces Interface derives from (listed in Bases), all with the Interface
+// pointer; the count starts at one reference, owned by the creator; the last Release deletes the
+// Derived object, whose private destructor befriends this class.
+template <class Derived, class Interface, class... Bases>
+class ObjectBase : public Interface {
+ public:
+  HRESULT QueryInterface(REFIID riid, void** object) override {
+    if (!object) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IidOf<Interface>() || (... || (riid == IidOf<Bases>()))) {
+      return ReturnInterface(static_cast<Interface*>(this), object);
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return refs_.Add(); }
+  ULONG Release() override {
+    const ULONG n = refs_.Drop();
+    if (n == 0) delete static_cast<Derived*>(this);
+    return n;
+  }
+
+ protected:
+  ObjectBase() = default;
+  ~ObjectBase() = default;
+
+ private:
+  RefCount refs_;
 };
 
 }  // namespace kx::platform::internal

@@ -43,25 +43,10 @@ struct StreamBytes {
   std::vector<BYTE> bytes;
 };
 
-class MemoryStream final : public IStream {
+class MemoryStream final : public internal::ObjectBase<MemoryStream, IStream, ISequentialStream> {
  public:
   MemoryStream(std::shared_ptr<StreamBytes> data, bool writable, std::u16string name, std::uint64_t position = 0)
       : data_(std::move(data)), writable_(writable), name_(std::move(name)), position_(position) {}
-
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ISequentialStream || riid == IID_IStream) {
-      return ReturnInterface(static_cast<IStream*>(this), object);
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return refs_.Add(); }
-  ULONG Release() override {
-    const ULONG n = refs_.Drop();
-    if (n == 0) delete this;
-    return n;
-  }
 
   HRESULT Read(void* buffer, ULONG size, ULONG* read) override {
     if (read) *read = 0;
@@ -193,9 +178,9 @@ class MemoryStream final : public IStream {
   // Keeps every position and size representable as a signed 64-bit offset.
   static constexpr std::uint64_t kMaxSize = std::numeric_limits<std::int64_t>::max() / 2;
 
+  friend ObjectBase;
   ~MemoryStream() = default;
 
-  internal::RefCount refs_;
   std::shared_ptr<StreamBytes> data_;
   const bool writable_;
   const std::u16string name_;
@@ -223,21 +208,8 @@ void LogError(IErrorLog* log, LPCOLESTR name, HRESULT hr, const char16_t* text) 
   SysFreeString(excep.bstrDescription);
 }
 
-class MemoryPropertyBag final : public IPropertyBag {
+class MemoryPropertyBag final : public internal::ObjectBase<MemoryPropertyBag, IPropertyBag> {
  public:
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IPropertyBag) return ReturnInterface(static_cast<IPropertyBag*>(this), object);
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return refs_.Add(); }
-  ULONG Release() override {
-    const ULONG n = refs_.Drop();
-    if (n == 0) delete this;
-    return n;
-  }
-
   HRESULT Read(LPCOLESTR name, VARIANT* value, IErrorLog* error_log) override {
     if (!name || !value) return E_POINTER;
     std::lock_guard lock(mutex_);
@@ -275,6 +247,7 @@ class MemoryPropertyBag final : public IPropertyBag {
     std::u16string name;
     Variant value;
   };
+  friend ObjectBase;
   ~MemoryPropertyBag() = default;
   Entry* FindEntry(LPCOLESTR name) noexcept {
     for (auto& e : entries_) {
@@ -283,7 +256,6 @@ class MemoryPropertyBag final : public IPropertyBag {
     return nullptr;
   }
 
-  internal::RefCount refs_;
   std::mutex mutex_;
   std::vector<Entry> entries_;
 };
@@ -345,23 +317,10 @@ HRESULT CheckMode(DWORD mode) noexcept {
   return (mode & 3) == 3 ? STG_E_INVALIDFLAG : S_OK;
 }
 
-class MemoryStorage final : public IStorage {
+class MemoryStorage final : public internal::ObjectBase<MemoryStorage, IStorage> {
  public:
   MemoryStorage(std::shared_ptr<StorageNode> node, DWORD mode, std::u16string name)
       : node_(std::move(node)), mode_(mode), name_(std::move(name)) {}
-
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IStorage) return ReturnInterface(static_cast<IStorage*>(this), object);
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return refs_.Add(); }
-  ULONG Release() override {
-    const ULONG n = refs_.Drop();
-    if (n == 0) delete this;
-    return n;
-  }
 
   HRESULT CreateStream(const OLECHAR* name, DWORD mode, DWORD, DWORD, IStream** stream) override {
     if (!stream) return STG_E_INVALIDPOINTER;
@@ -608,6 +567,7 @@ class MemoryStorage final : public IStorage {
   }
 
  private:
+  friend ObjectBase;
   ~MemoryStorage() = default;
 
   Element* Find(std::u16string_view name) noexcept {
@@ -678,7 +638,6 @@ class MemoryStorage final : public IStorage {
     return hr;
   }
 
-  internal::RefCount refs_;
   std::shared_ptr<StorageNode> node_;
   const DWORD mode_;
   const std::u16string name_;

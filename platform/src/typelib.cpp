@@ -33,23 +33,10 @@ HRESULT CopyText(const std::u16string& text, BSTR* out) noexcept {
 class TypeLibObject;
 
 // One type of the library: an interface (index < interface count) or a coclass.
-class TypeInfoObject final : public ITypeInfo {
+class TypeInfoObject final : public internal::ObjectBase<TypeInfoObject, ITypeInfo> {
  public:
   TypeInfoObject(ComPtr<ITypeLib> owner, const LibraryDescription* library, UINT index) noexcept
       : owner_(std::move(owner)), library_(library), index_(index) {}
-
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ITypeInfo) return ReturnInterface(static_cast<ITypeInfo*>(this), object);
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return refs_.Add(); }
-  ULONG Release() override {
-    const ULONG n = refs_.Drop();
-    if (n == 0) delete this;
-    return n;
-  }
 
   HRESULT GetTypeAttr(TYPEATTR** attr) override {
     if (!attr) return E_INVALIDARG;
@@ -234,6 +221,7 @@ class TypeInfoObject final : public ITypeInfo {
   void ReleaseVarDesc(VARDESC*) override {}
 
  private:
+  friend ObjectBase;
   ~TypeInfoObject() = default;
 
   const InterfaceDescription* Interface() const noexcept {
@@ -249,28 +237,14 @@ class TypeInfoObject final : public ITypeInfo {
     return nullptr;
   }
 
-  internal::RefCount refs_;
   ComPtr<ITypeLib> owner_;             // keeps the library, and so the description, alive
   const LibraryDescription* library_;  // owned by owner_
   UINT index_;
 };
 
-class TypeLibObject final : public ITypeLib {
+class TypeLibObject final : public internal::ObjectBase<TypeLibObject, ITypeLib> {
  public:
   explicit TypeLibObject(LibraryDescription library) : library_(std::move(library)) {}
-
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ITypeLib) return ReturnInterface(static_cast<ITypeLib*>(this), object);
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return refs_.Add(); }
-  ULONG Release() override {
-    const ULONG n = refs_.Drop();
-    if (n == 0) delete this;
-    return n;
-  }
 
   UINT GetTypeInfoCount() override {
     return static_cast<UINT>(library_.interfaces.size() + library_.coclasses.size());
@@ -382,9 +356,9 @@ class TypeLibObject final : public ITypeLib {
   void ReleaseTLibAttr(TLIBATTR* attr) override { delete attr; }
 
  private:
+  friend ObjectBase;
   ~TypeLibObject() = default;
 
-  internal::RefCount refs_;
   const LibraryDescription library_;
 };
 
