@@ -11,19 +11,13 @@
 
 #include "enumerator.h"
 #include "kx/platform/comptr.h"
+#include "names.h"
 #include "object_base.h"
 
 namespace kx::platform {
 namespace {
 
-char16_t FoldCase(char16_t c) noexcept {
-  return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
-}
-
-bool SameName(std::u16string_view a, std::u16string_view b) noexcept {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) { return FoldCase(x) == FoldCase(y); });
-}
+using internal::SameName;
 
 LPOLESTR TaskCopy(std::u16string_view text) noexcept {
   auto* out = static_cast<LPOLESTR>(CoTaskMemAlloc((text.size() + 1) * sizeof(OLECHAR)));

@@ -5,23 +5,13 @@
 
 #include "kx/platform/comptr.h"
 #include "kx/platform/typeinfo.h"
+#include "names.h"
 #include "object_base.h"
 
 namespace kx::platform {
 namespace {
 
-char16_t FoldCase(char16_t c) noexcept {
-  return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
-}
-
-bool SameName(std::u16string_view a, LPCOLESTR b) noexcept {
-  if (!b) return false;
-  std::size_t i = 0;
-  for (; i < a.size(); ++i) {
-    if (b[i] == 0 || FoldCase(a[i]) != FoldCase(b[i])) return false;
-  }
-  return b[i] == 0;
-}
+using internal::SameName;
 
 // Writes a copy of text to *out when out is given.
 HRESULT CopyText(const std::u16string& text, BSTR* out) noexcept {
