@@ -425,6 +425,22 @@ LSTATUS MissingKey(const Location& loc) {
 
 bool CanWrite(REGSAM sam) { return (sam & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) != 0; }
 
+using TreeAccess = LSTATUS (*)(const std::function<LSTATUS(Tree&)>&);
+
+// body(key) on the key an open handle names, through Read or Transact, once the handle's rights
+// include `access` and the key still exists.
+template <typename Body>
+LSTATUS OnOpenKey(HKEY handle, REGSAM access, TreeAccess run, Body&& body) {
+  Location loc;
+  if (LSTATUS s = Resolve(handle, {}, &loc); s != ERROR_SUCCESS) return s;
+  if (!(loc.sam & access)) return ERROR_ACCESS_DENIED;
+  return run([&](Tree& tree) -> LSTATUS {
+    Key* k = Find(tree, loc);
+    if (!k) return MissingKey(loc);
+    return body(*k);
+  });
+}
+
 LSTATUS SetValueIn(Key* key, std::string_view name, DWORD type, std::string text, DWORD number) {
   Value& v = key->values[Fold(name)];
   v.name = std::string(name);
@@ -591,13 +607,8 @@ LSTATUS RegSetValueEx(HKEY key, const char* value_name, DWORD, DWORD type, const
     } else {
       return ERROR_NOT_SUPPORTED;
     }
-    Location loc;
-    if (LSTATUS s = Resolve(key, {}, &loc); s != ERROR_SUCCESS) return s;
-    if (!(loc.sam & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-    return Transact([&](Tree& tree) -> LSTATUS {
-      Key* k = Find(tree, loc);
-      if (!k) return MissingKey(loc);
-      return SetValueIn(k, NameOf(value_name), type, text, number);
+    return OnOpenKey(key, KEY_SET_VALUE, &Transact, [&](Key& k) {
+      return SetValueIn(&k, NameOf(value_name), type, text, number);
     });
   });
 }
@@ -605,14 +616,9 @@ LSTATUS RegSetValueEx(HKEY key, const char* value_name, DWORD, DWORD type, const
 LSTATUS RegQueryValueEx(HKEY key, const char* value_name, DWORD*, DWORD* type, BYTE* data,
                         DWORD* size) noexcept {
   return Guarded([&]() -> LSTATUS {
-    Location loc;
-    if (LSTATUS s = Resolve(key, {}, &loc); s != ERROR_SUCCESS) return s;
-    if (!(loc.sam & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-    return Read([&](Tree& tree) -> LSTATUS {
-      Key* k = Find(tree, loc);
-      if (!k) return MissingKey(loc);
-      auto it = k->values.find(Fold(NameOf(value_name)));
-      if (it == k->values.end()) return ERROR_FILE_NOT_FOUND;
+    return OnOpenKey(key, KEY_QUERY_VALUE, &Read, [&](Key& k) -> LSTATUS {
+      auto it = k.values.find(Fold(NameOf(value_name)));
+      if (it == k.values.end()) return ERROR_FILE_NOT_FOUND;
       return CopyOut(it->second, type, data, size);
     });
   });
@@ -621,14 +627,9 @@ LSTATUS RegQueryValueEx(HKEY key, const char* value_name, DWORD*, DWORD* type, B
 LSTATUS RegEnumKeyEx(HKEY key, DWORD index, char* name, DWORD* name_size, DWORD*, char*, DWORD*,
                      void*) noexcept {
   return Guarded([&]() -> LSTATUS {
-    Location loc;
-    if (LSTATUS s = Resolve(key, {}, &loc); s != ERROR_SUCCESS) return s;
-    if (!(loc.sam & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
-    return Read([&](Tree& tree) -> LSTATUS {
-      Key* k = Find(tree, loc);
-      if (!k) return MissingKey(loc);
-      if (index >= k->keys.size()) return ERROR_NO_MORE_ITEMS;
-      auto it = std::next(k->keys.begin(), static_cast<std::ptrdiff_t>(index));
+    return OnOpenKey(key, KEY_ENUMERATE_SUB_KEYS, &Read, [&](Key& k) -> LSTATUS {
+      if (index >= k.keys.size()) return ERROR_NO_MORE_ITEMS;
+      auto it = std::next(k.keys.begin(), static_cast<std::ptrdiff_t>(index));
       return CopyName(it->second->name, name, name_size);
     });
   });
@@ -637,14 +638,9 @@ LSTATUS RegEnumKeyEx(HKEY key, DWORD index, char* name, DWORD* name_size, DWORD*
 LSTATUS RegEnumValue(HKEY key, DWORD index, char* name, DWORD* name_size, DWORD*, DWORD* type,
                      BYTE* data, DWORD* data_size) noexcept {
   return Guarded([&]() -> LSTATUS {
-    Location loc;
-    if (LSTATUS s = Resolve(key, {}, &loc); s != ERROR_SUCCESS) return s;
-    if (!(loc.sam & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-    return Read([&](Tree& tree) -> LSTATUS {
-      Key* k = Find(tree, loc);
-      if (!k) return MissingKey(loc);
-      if (index >= k->values.size()) return ERROR_NO_MORE_ITEMS;
-      const Value& v = std::next(k->values.begin(), static_cast<std::ptrdiff_t>(index))->second;
+    return OnOpenKey(key, KEY_QUERY_VALUE, &Read, [&](Key& k) -> LSTATUS {
+      if (index >= k.values.size()) return ERROR_NO_MORE_ITEMS;
+      const Value& v = std::next(k.values.begin(), static_cast<std::ptrdiff_t>(index))->second;
       if (LSTATUS s = CopyName(v.name, name, name_size); s != ERROR_SUCCESS) return s;
       return CopyOut(v, type, data, data_size);
     });
@@ -674,13 +670,8 @@ LSTATUS RegDeleteKey(HKEY key, const char* sub_key) noexcept {
 
 LSTATUS RegDeleteValue(HKEY key, const char* value_name) noexcept {
   return Guarded([&]() -> LSTATUS {
-    Location loc;
-    if (LSTATUS s = Resolve(key, {}, &loc); s != ERROR_SUCCESS) return s;
-    if (!(loc.sam & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-    return Transact([&](Tree& tree) -> LSTATUS {
-      Key* k = Find(tree, loc);
-      if (!k) return MissingKey(loc);
-      return k->values.erase(Fold(NameOf(value_name))) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    return OnOpenKey(key, KEY_SET_VALUE, &Transact, [&](Key& k) -> LSTATUS {
+      return k.values.erase(Fold(NameOf(value_name))) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     });
   });
 }
