@@ -76,6 +76,19 @@ HRESULT ElementOffset(const SAFEARRAY* psa, const LONG* indices, std::size_t* of
   return S_OK;
 }
 
+// A copy of a text element: S_OK (a null BSTR copies as null) or E_OUTOFMEMORY.
+HRESULT CopyText(BSTR source, BSTR* copy) noexcept {
+  *copy = source ? SysAllocStringLen(source, SysStringLen(source)) : nullptr;
+  return source && !*copy ? E_OUTOFMEMORY : S_OK;
+}
+
+// The element at indices, with the array locked; the caller unlocks it.
+HRESULT LockElement(SAFEARRAY* psa, const LONG* indices, void** element) noexcept {
+  const HRESULT hr = SafeArrayPtrOfIndex(psa, indices, element);
+  if (FAILED(hr)) return hr;
+  return SafeArrayLock(psa);
+}
+
 }  // namespace
 
 SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT dims, const SAFEARRAYBOUND* bounds) noexcept {
@@ -193,15 +206,12 @@ HRESULT SafeArrayPtrOfIndex(SAFEARRAY* psa, const LONG* indices, void** element)
 HRESULT SafeArrayGetElement(SAFEARRAY* psa, const LONG* indices, void* value) noexcept {
   if (!psa || !indices || !value) return E_INVALIDARG;
   void* element = nullptr;
-  HRESULT hr = SafeArrayPtrOfIndex(psa, indices, &element);
-  if (FAILED(hr)) return hr;
-  hr = SafeArrayLock(psa);
+  HRESULT hr = LockElement(psa, indices, &element);
   if (FAILED(hr)) return hr;
   if (psa->fFeatures & FADF_BSTR) {
-    const BSTR source = *static_cast<BSTR*>(element);
-    BSTR copy = source ? SysAllocStringLen(source, SysStringLen(source)) : nullptr;
-    if (source && !copy) hr = E_OUTOFMEMORY;
-    else *static_cast<BSTR*>(value) = copy;
+    BSTR copy = nullptr;
+    hr = CopyText(*static_cast<BSTR*>(element), &copy);
+    if (SUCCEEDED(hr)) *static_cast<BSTR*>(value) = copy;
   } else if (psa->fFeatures & FADF_VARIANT) {
     auto* out = static_cast<VARIANT*>(value);
     VariantInit(out);  // the receiver's VARIANT is taken as uninitialised, as the platform does
@@ -217,17 +227,13 @@ HRESULT SafeArrayPutElement(SAFEARRAY* psa, const LONG* indices, const void* val
   if (!psa || !indices) return E_INVALIDARG;
   if (!value && !(psa->fFeatures & FADF_BSTR)) return E_INVALIDARG;  // a null text is a valid BSTR
   void* element = nullptr;
-  HRESULT hr = SafeArrayPtrOfIndex(psa, indices, &element);
-  if (FAILED(hr)) return hr;
-  hr = SafeArrayLock(psa);
+  HRESULT hr = LockElement(psa, indices, &element);
   if (FAILED(hr)) return hr;
   if (psa->fFeatures & FADF_BSTR) {
     // The platform passes the BSTR itself for text arrays.
-    const auto source = static_cast<BSTR>(const_cast<void*>(value));
-    BSTR copy = source ? SysAllocStringLen(source, SysStringLen(source)) : nullptr;
-    if (source && !copy) {
-      hr = E_OUTOFMEMORY;
-    } else {
+    BSTR copy = nullptr;
+    hr = CopyText(static_cast<BSTR>(const_cast<void*>(value)), &copy);
+    if (SUCCEEDED(hr)) {
       SysFreeString(*static_cast<BSTR*>(element));
       *static_cast<BSTR*>(element) = copy;
     }
@@ -259,7 +265,7 @@ HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** copy) noexcept {
       auto* from = static_cast<BSTR*>(psa->pvData);
       auto* to = static_cast<BSTR*>(out->pvData);
       for (ULONG i = 0; i < count && SUCCEEDED(hr); ++i) {
-        if (from[i] && !(to[i] = SysAllocStringLen(from[i], SysStringLen(from[i])))) hr = E_OUTOFMEMORY;
+        hr = CopyText(from[i], &to[i]);
       }
     } else if (psa->fFeatures & FADF_VARIANT) {
       auto* from = static_cast<VARIANT*>(psa->pvData);
