@@ -92,6 +92,13 @@ HRESULT InprocServerPath(REFCLSID clsid, std::string* path) {
   return S_OK;
 }
 
+// Loads (or finds) the in-process server registered for clsid and holds it in `call`.
+HRESULT EnterServerOf(ModuleCall& call, REFCLSID clsid) {
+  std::string path;
+  if (HRESULT hr = InprocServerPath(clsid, &path); FAILED(hr)) return hr;
+  return call.Enter(path);
+}
+
 HRESULT AllocTaskString(std::string_view utf8, LPOLESTR* out) {
   std::u16string wide = Utf8ToUtf16(utf8);
   auto* text = static_cast<LPOLESTR>(CoTaskMemAlloc((wide.size() + 1) * sizeof(OLECHAR)));
@@ -227,10 +234,8 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void*, REFIID riid,
   *object = nullptr;
   if (!(context & CLSCTX_INPROC_SERVER)) return REGDB_E_CLASSNOTREG;
   try {
-    std::string path;
-    if (HRESULT hr = InprocServerPath(clsid, &path); FAILED(hr)) return hr;
     ModuleCall call;
-    if (HRESULT hr = call.Enter(path); FAILED(hr)) return hr;
+    if (HRESULT hr = EnterServerOf(call, clsid); FAILED(hr)) return hr;
     return call.module()->get_class_object(clsid, riid, object);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
@@ -243,11 +248,9 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
   *object = nullptr;
   if (!(context & CLSCTX_INPROC_SERVER)) return REGDB_E_CLASSNOTREG;
   try {
-    std::string path;
-    if (HRESULT hr = InprocServerPath(clsid, &path); FAILED(hr)) return hr;
     // The module stays pinned from the factory's creation to its release.
     ModuleCall call;
-    if (HRESULT hr = call.Enter(path); FAILED(hr)) return hr;
+    if (HRESULT hr = EnterServerOf(call, clsid); FAILED(hr)) return hr;
     void* raw = nullptr;
     HRESULT hr = call.module()->get_class_object(clsid, IID_IClassFactory, &raw);
     if (FAILED(hr)) return hr;
