@@ -56,6 +56,17 @@ std::shared_ptr<WaitableObject> Lookup(Core& core, HANDLE h) {
   return it == core.handles.end() ? nullptr : it->second;
 }
 
+// The same for a handle that must name an object of `kind`: null with ERROR_INVALID_HANDLE when
+// it does not.
+std::shared_ptr<WaitableObject> LookupKind(Core& core, HANDLE h, WaitableObject::Kind kind) {
+  auto object = Lookup(core, h);
+  if (!object || object->kind != kind) {
+    last_error = ERROR_INVALID_HANDLE;
+    return nullptr;
+  }
+  return object;
+}
+
 // Marks the object signalled and wakes every waiter, including a host loop in its pump.
 void Signal(const std::shared_ptr<WaitableObject>& object, std::optional<DWORD> exit_code) {
   Core& core = TheCore();
@@ -289,11 +300,8 @@ BOOL GetExitCodeThread(HANDLE thread, DWORD* exit_code) noexcept {
   }
   Core& core = TheCore();
   std::lock_guard lock(core.mutex);
-  auto object = Lookup(core, thread);
-  if (!object || object->kind != WaitableObject::Kind::kThread) {
-    last_error = ERROR_INVALID_HANDLE;
-    return FALSE;
-  }
+  auto object = LookupKind(core, thread, WaitableObject::Kind::kThread);
+  if (!object) return FALSE;
   *exit_code = object->exit_code;
   return TRUE;
 }
@@ -322,12 +330,9 @@ BOOL SetEvent(HANDLE event) noexcept {
   {
     Core& core = TheCore();
     std::lock_guard lock(core.mutex);
-    object = Lookup(core, event);
+    object = LookupKind(core, event, WaitableObject::Kind::kEvent);
   }
-  if (!object || object->kind != WaitableObject::Kind::kEvent) {
-    last_error = ERROR_INVALID_HANDLE;
-    return FALSE;
-  }
+  if (!object) return FALSE;
   Signal(object, std::nullopt);
   return TRUE;
 }
@@ -335,11 +340,8 @@ BOOL SetEvent(HANDLE event) noexcept {
 BOOL ResetEvent(HANDLE event) noexcept {
   Core& core = TheCore();
   std::lock_guard lock(core.mutex);
-  auto object = Lookup(core, event);
-  if (!object || object->kind != WaitableObject::Kind::kEvent) {
-    last_error = ERROR_INVALID_HANDLE;
-    return FALSE;
-  }
+  auto object = LookupKind(core, event, WaitableObject::Kind::kEvent);
+  if (!object) return FALSE;
   object->signaled = false;
   return TRUE;
 }
