@@ -94,7 +94,18 @@ HRESULT PrepareArgument(const ParamDescription& p, const VARIANT* arg, std::size
     slot.byref = arg->byref;
     return S_OK;
   }
+  // The member works on a temporary: `value` converted when the member reads it, else zero.
   const bool reads = (p.flags & PARAMFLAG_FIN) || !(p.flags & PARAMFLAG_FOUT);
+  const auto point_at_temporary = [&](const VARIANT* value) -> HRESULT {
+    if (reads) {
+      const HRESULT hr = VariantChangeType(&temp, value, 0, base);
+      if (FAILED(hr)) return hr;
+    } else {
+      SetZero(&temp, base);
+    }
+    slot.byref = &temp.llVal;
+    return S_OK;
+  };
   if (arg->vt == (VT_BYREF | VT_VARIANT)) {
     VARIANT* inner = arg->pvarVal;
     if (!inner) return E_POINTER;
@@ -102,26 +113,13 @@ HRESULT PrepareArgument(const ParamDescription& p, const VARIANT* arg, std::size
       slot.byref = &inner->llVal;  // writes land in the caller's VARIANT directly
       return S_OK;
     }
-    if (reads) {
-      const HRESULT hr = VariantChangeType(&temp, inner, 0, base);
-      if (FAILED(hr)) return hr;
-    } else {
-      SetZero(&temp, base);
-    }
-    slot.byref = &temp.llVal;
+    if (const HRESULT hr = point_at_temporary(inner); FAILED(hr)) return hr;
     if (p.flags & PARAMFLAG_FOUT) frame.writeback[i] = inner;
     return S_OK;
   }
   if (arg->vt & VT_BYREF) return DISP_E_TYPEMISMATCH;  // cannot write back through another type
-  // A value for a pointer parameter: the member works on a temporary that is then discarded.
-  if (reads) {
-    const HRESULT hr = VariantChangeType(&temp, arg, 0, base);
-    if (FAILED(hr)) return hr;
-  } else {
-    SetZero(&temp, base);
-  }
-  slot.byref = &temp.llVal;
-  return S_OK;
+  // A value for a pointer parameter: the temporary is discarded afterwards.
+  return point_at_temporary(arg);
 }
 
 void FillException(HRESULT hr, EXCEPINFO* excep) noexcept {
