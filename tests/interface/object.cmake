@@ -12,7 +12,8 @@ kx_add_test(object_test
   LIBS kx_platform nlohmann_json::nlohmann_json
   LABELS "sanitize;threads")
 # The test binds through the platform only; it takes the component's identifiers from its header.
-target_include_directories(object_test PRIVATE ${PROJECT_SOURCE_DIR}/component/interface)
+target_include_directories(object_test PRIVATE ${PROJECT_SOURCE_DIR}/component/interface
+                                               ${PROJECT_SOURCE_DIR}/tests/platform)
 target_compile_definitions(object_test PRIVATE
   KX_MODULE_PATH="$<TARGET_FILE:KorvaneX>"
   KX_KXAUTO_PATH="$<TARGET_FILE:kxauto>"

@@ -223,7 +223,7 @@ TEST_F(ObjectInterfaces, ClassObjectRefusesOtherClassesAndAggregation) {
 
 // No other test holds an object of this module while this one runs (tests run one at a time).
 TEST(ModuleUnloading, CanUnloadOnlyWithoutObjectsAndLocks) {
-  TemporaryRegistry registry;
+  RegistrySandbox registry;
   ModuleHandle module;
   ASSERT_EQ(module.Register(), S_OK);
   EXPECT_EQ(module.CanUnloadNow(), S_OK);

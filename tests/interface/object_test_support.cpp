@@ -1,7 +1,6 @@
 #include "object_test_support.h"
 
 #include <dlfcn.h>
-#include <stdlib.h>
 
 #include <filesystem>
 
@@ -10,24 +9,6 @@
 namespace kx::component::object_test {
 
 using namespace kx::platform;
-
-TemporaryRegistry::TemporaryRegistry() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "kxobject-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) ADD_FAILURE() << "mkdtemp failed for " << pattern;
-  dir_ = pattern;
-  if (const char* old = getenv("KX_REGISTRY_DIR")) previous_ = old;
-  setenv("KX_REGISTRY_DIR", dir_.c_str(), 1);
-}
-
-TemporaryRegistry::~TemporaryRegistry() {
-  if (previous_) {
-    setenv("KX_REGISTRY_DIR", previous_->c_str(), 1);
-  } else {
-    unsetenv("KX_REGISTRY_DIR");
-  }
-  std::error_code ignored;
-  std::filesystem::remove_all(dir_, ignored);
-}
 
 ModuleHandle::ModuleHandle() {
   handle_ = dlopen(KX_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
@@ -112,43 +93,6 @@ CallResult CallByName(IDispatch* object, const char16_t* name, std::vector<VARIA
 
 CallResult PutByName(IDispatch* object, const char16_t* name, VARIANT value) {
   return Run(object, name, {value}, DISPATCH_PROPERTYPUT, true);
-}
-
-VARIANT R8(double v) {
-  VARIANT x;
-  x.vt = VT_R8;
-  x.dblVal = v;
-  return x;
-}
-VARIANT I4(LONG v) {
-  VARIANT x;
-  x.vt = VT_I4;
-  x.lVal = v;
-  return x;
-}
-VARIANT I2(SHORT v) {
-  VARIANT x;
-  x.vt = VT_I2;
-  x.iVal = v;
-  return x;
-}
-VARIANT RefR8(double* v) {
-  VARIANT x;
-  x.vt = VT_R8 | VT_BYREF;
-  x.pdblVal = v;
-  return x;
-}
-VARIANT RefVariant(VARIANT* v) {
-  VARIANT x;
-  x.vt = VT_VARIANT | VT_BYREF;
-  x.pvarVal = v;
-  return x;
-}
-VARIANT Missing() {
-  VARIANT x;
-  x.vt = VT_ERROR;
-  x.scode = DISP_E_PARAMNOTFOUND;
-  return x;
 }
 
 LONG BaseOf(IDispatch* object) {

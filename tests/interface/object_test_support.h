@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,22 +13,12 @@
 #include "kx/platform/interfaces.h"
 #include "kx/platform/module.h"
 #include "kx/platform/variant.h"
+#include "registry_sandbox.h"
+#include "variant_args.h"
 
 namespace kx::component::object_test {
 
-/// Points KX_REGISTRY_DIR at a fresh temporary folder for the test's life.
-class TemporaryRegistry {
- public:
-  TemporaryRegistry();
-  ~TemporaryRegistry();
-  TemporaryRegistry(const TemporaryRegistry&) = delete;
-  TemporaryRegistry& operator=(const TemporaryRegistry&) = delete;
-  [[nodiscard]] const std::string& dir() const { return dir_; }
-
- private:
-  std::string dir_;
-  std::optional<std::string> previous_;
-};
+using kx::platform::test_support::RegistrySandbox;
 
 /// The module file as built, opened with dlopen: the same image the platform's activation uses.
 class ModuleHandle {
@@ -61,7 +50,7 @@ class RegisteredModuleTest : public ::testing::Test {
   [[nodiscard]] kx::platform::ComPtr<kx::platform::IDispatch> Create(
       const char* progid = "Korvane.Quantorb") const;
 
-  TemporaryRegistry registry_;
+  RegistrySandbox registry_;
   ModuleHandle module_;
 };
 
@@ -80,12 +69,12 @@ struct CallResult {
                                     kx::platform::WORD flags = kx::platform::DISPATCH_METHOD);
 [[nodiscard]] CallResult PutByName(kx::platform::IDispatch* object, const char16_t* name,
                                    kx::platform::VARIANT value);
-[[nodiscard]] kx::platform::VARIANT R8(double v);
-[[nodiscard]] kx::platform::VARIANT I4(kx::platform::LONG v);
-[[nodiscard]] kx::platform::VARIANT I2(kx::platform::SHORT v);
-[[nodiscard]] kx::platform::VARIANT RefR8(double* v);
-[[nodiscard]] kx::platform::VARIANT RefVariant(kx::platform::VARIANT* v);
-[[nodiscard]] kx::platform::VARIANT Missing();
+using kx::platform::test_support::I2;
+using kx::platform::test_support::I4;
+using kx::platform::test_support::Missing;
+using kx::platform::test_support::R8;
+using kx::platform::test_support::RefR8;
+using kx::platform::test_support::RefVariant;
 
 /// Base and BlockingMode read through IDispatch.
 [[nodiscard]] kx::platform::LONG BaseOf(kx::platform::IDispatch* object);

@@ -7,9 +7,12 @@
 #include "kx/platform/comptr.h"
 #include "kx/platform/errorinfo.h"
 #include "kx/platform/typeinfo.h"
+#include "variant_args.h"
 
 namespace kx::platform {
 namespace {
+
+using namespace test_support;
 
 inline constexpr IID kIidCalc{0x5A0E1C01, 0x7D2B, 0x4C11, {0x9E, 0x31, 0x10, 0x22, 0x33, 0x44, 0x55, 0x66}};
 inline constexpr IID kIidCalcEvents{0x5A0E1C02, 0x7D2B, 0x4C11, {0x9E, 0x31, 0x10, 0x22, 0x33, 0x44, 0x55, 0x66}};
@@ -157,37 +160,6 @@ class Calc final : public ICalc {
   VARIANT* skew_strikes = nullptr;
   VARIANT* skew_puts = nullptr;
 };
-
-VARIANT R8(double d) {
-  VARIANT v;
-  v.vt = VT_R8;
-  v.dblVal = d;
-  return v;
-}
-VARIANT I4(LONG l) {
-  VARIANT v;
-  v.vt = VT_I4;
-  v.lVal = l;
-  return v;
-}
-VARIANT RefR8(double* d) {
-  VARIANT v;
-  v.vt = VT_BYREF | VT_R8;
-  v.pdblVal = d;
-  return v;
-}
-VARIANT RefVariant(VARIANT* inner) {
-  VARIANT v;
-  v.vt = VT_BYREF | VT_VARIANT;
-  v.pvarVal = inner;
-  return v;
-}
-VARIANT Missing() {
-  VARIANT v;
-  v.vt = VT_ERROR;
-  v.scode = DISP_E_PARAMNOTFOUND;
-  return v;
-}
 
 // Invokes with the arguments given in declared order; they are reversed as a client does.
 struct Invocation {
