@@ -54,6 +54,45 @@ BjeBoundary BjeExerciseBoundary(double x, double r, double t, double sigma, doub
   return out;
 }
 
+namespace {
+
+// The five phi terms of the closed form share S, T, I, r, b and sigma, and take only three
+// gammas and two barriers: what depends on no more than those is computed once. Each value is
+// written as BjePhi writes it, operand for operand, so the terms are the same doubles.
+class PhiTerms {
+ public:
+  PhiTerms(double s, double t, double i, double r, double b, double sigma, double beta)
+      : t_(t), b_(b), sigma2_(sigma * sigma), vol_root_t_(sigma * std::sqrt(t)) {
+    shift_ = 2.0 * std::log(i / s) / vol_root_t_;
+    const double ratio = i / s;
+    const double gammas[kGammas] = {beta, 1.0, 0.0};
+    for (int g = 0; g < kGammas; ++g) {
+      const double gamma = gammas[g];
+      const double lambda = -r + gamma * b + 0.5 * gamma * (gamma - 1.0) * sigma2_;
+      const double kappa = 2.0 * b / sigma2_ + (2.0 * gamma - 1.0);
+      gamma_[g] = gamma;
+      power_s_[g] = std::pow(s, gamma);
+      factor_[g] = std::exp(lambda * t) * power_s_[g];
+      power_[g] = std::pow(ratio, kappa);
+    }
+  }
+
+  // phi(S, T, gammas[g], h, I) with log_s_over_h = log(S / h).
+  [[nodiscard]] double Phi(int g, double log_s_over_h) const {
+    const double d = -(log_s_over_h + (b_ + (gamma_[g] - 0.5) * sigma2_) * t_) / vol_root_t_;
+    return factor_[g] * (CumulativeNormal(d) - power_[g] * CumulativeNormal(d - shift_));
+  }
+  [[nodiscard]] double PowerOfSBeta() const { return power_s_[kBeta]; }
+  static constexpr int kBeta = 0, kOne = 1, kZero = 2;
+
+ private:
+  static constexpr int kGammas = 3;
+  double t_, b_, sigma2_, vol_root_t_, shift_ = 0.0;
+  double gamma_[kGammas] = {}, power_s_[kGammas] = {}, factor_[kGammas] = {}, power_[kGammas] = {};
+};
+
+}  // namespace
+
 double BjeApproximateCall(double s, double x, double r, double t, double sigma, double b) noexcept {
   // Every term divides by sigma^2; a flat volatility has no defined boundary.
   if (std::fabs(sigma) < kMinVolatility) return kNotComputable;
@@ -62,13 +101,16 @@ double BjeApproximateCall(double s, double x, double r, double t, double sigma, 
   const double i = boundary.trigger;
   const double alpha = (i - x) * std::pow(i, -beta);
   if (s >= i) return s - x;
+  const PhiTerms phi(s, t, i, r, b, sigma, beta);
+  const double log_s_over_i = std::log(s / i);
+  const double log_s_over_x = std::log(s / x);
   // Accumulated left to right in this order.
-  double value = alpha * std::pow(s, beta);
-  value -= alpha * BjePhi(s, t, beta, i, i, r, b, sigma);
-  value += BjePhi(s, t, 1.0, i, i, r, b, sigma);
-  value -= BjePhi(s, t, 1.0, x, i, r, b, sigma);
-  value -= x * BjePhi(s, t, 0.0, i, i, r, b, sigma);
-  value += x * BjePhi(s, t, 0.0, x, i, r, b, sigma);
+  double value = alpha * phi.PowerOfSBeta();
+  value -= alpha * phi.Phi(PhiTerms::kBeta, log_s_over_i);
+  value += phi.Phi(PhiTerms::kOne, log_s_over_i);
+  value -= phi.Phi(PhiTerms::kOne, log_s_over_x);
+  value -= x * phi.Phi(PhiTerms::kZero, log_s_over_i);
+  value += x * phi.Phi(PhiTerms::kZero, log_s_over_x);
   return value;
 }
 

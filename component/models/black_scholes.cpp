@@ -93,4 +93,36 @@ CallPut GbsRho(std::int32_t model_type, double s, double k, double r, double rf,
   return {t * k * disc * CumulativeNormal(d.d2), -t * k * disc * CumulativeNormal(-d.d2)};
 }
 
+GbsValues GbsPriceAndGreeks(std::int32_t model_type, double s, double k, double r, double rf,
+                            double t, double q, double sigma) noexcept {
+  // Each value below is written as its own function writes it, operand for operand.
+  const D1D2 d = GbsD1D2(model_type, s, k, r, rf, t, q, sigma);
+  const double carry = CarryFactor(d.b, r, t);
+  const double disc = Discount(r, t);
+  const NormalValues v1 = NormalValuesAt(d.d1);
+  const NormalValues v2 = NormalValuesAt(d.d2);
+  const CallPut n1{v1.cdf, v1.cdf_of_minus};  // N(d1), N(-d1)
+  const CallPut n2{v2.cdf, v2.cdf_of_minus};
+  const double density = v1.density;
+  const bool flat = std::fabs(sigma) < kMinVolatility;
+  GbsValues out;
+  out.call = s * carry * n1.call - k * disc * n2.call;
+  out.put = k * disc * n2.put - s * carry * n1.put;
+  out.delta = flat ? CallPut{kNotComputable, kNotComputable}
+                   : CallPut{carry * n1.call, carry * (n1.call - 1.0)};
+  const double common = -s * carry * density * sigma / (2.0 * std::sqrt(t));
+  out.theta.call = -r * k * disc * n2.call - (d.b - r) * s * carry * n1.call + common;
+  out.theta.put = r * k * disc * n2.put + (d.b - r) * s * carry * n1.put + common;
+  out.gamma = flat ? kNotComputable : density * carry / (std::sqrt(t) * s * sigma);
+  out.vega = flat ? kNotComputable : s * carry * density * std::sqrt(t);
+  if (r < kMinRhoRate) {
+    out.rho = GbsRho(model_type, s, k, r, rf, t, q, sigma);  // another rate: nothing to share
+  } else if (d.b == 0.0) {
+    out.rho = {-t * out.call, -t * out.put};
+  } else {
+    out.rho = {t * k * disc * n2.call, -t * k * disc * n2.put};
+  }
+  return out;
+}
+
 }  // namespace kx::models

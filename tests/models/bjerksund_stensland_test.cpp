@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <random>
 
 #include "kx/models/black_scholes.h"
 #include "kx/models/implied_volatility.h"
@@ -152,6 +154,49 @@ TEST(BjeRho, RaisesZeroRateBeforeBumping) {
   const CallPut rho = BjeRho(kS, kX, 0.0, kT, kQ, 1, 0.0, kSigma);
   EXPECT_TRUE(std::isfinite(rho.call));
   EXPECT_TRUE(std::isfinite(rho.put));
+}
+
+// The closed form written out plainly with the public BjePhi, five separate calls.
+double PlainApproximateCall(double s, double x, double r, double t, double sigma, double b) {
+  if (std::fabs(sigma) < 1e-12) return kNotComputable;
+  const BjeBoundary boundary = BjeExerciseBoundary(x, r, t, sigma, b);
+  const double beta = boundary.beta;
+  const double i = boundary.trigger;
+  const double alpha = (i - x) * std::pow(i, -beta);
+  if (s >= i) return s - x;
+  double value = alpha * std::pow(s, beta);
+  value -= alpha * BjePhi(s, t, beta, i, i, r, b, sigma);
+  value += BjePhi(s, t, 1.0, i, i, r, b, sigma);
+  value -= BjePhi(s, t, 1.0, x, i, r, b, sigma);
+  value -= x * BjePhi(s, t, 0.0, i, i, r, b, sigma);
+  value += x * BjePhi(s, t, 0.0, x, i, r, b, sigma);
+  return value;
+}
+
+bool Identical(double a, double b) {
+  return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+TEST(BjeApproximateCall, SameDoublesAsFivePlainPhiCalls) {
+  std::mt19937_64 random(77);
+  auto uniform = [&](double low, double high) {
+    return std::uniform_real_distribution<double>(low, high)(random);
+  };
+  for (int n = 0; n < 5000; ++n) {
+    const double s = uniform(1, 300);
+    const double x = n % 9 == 0 ? s : uniform(1, 300);
+    const double rates[] = {uniform(0.001, 0.2), 0.0, 1e-8, uniform(-0.05, 0.0)};
+    const double r = rates[n % 4];
+    const double t = n % 29 == 0 ? 0.0 : uniform(0.01, 5);
+    const double sigmas[] = {uniform(0.02, 2), 3e-13, uniform(0.1, 0.5), uniform(2, 60)};
+    const double sigma = sigmas[n % 4];
+    const double b = n % 11 == 0 ? 0.0 : uniform(-0.3, 0.2);
+    SCOPED_TRACE(::testing::Message() << "S=" << s << " X=" << x << " r=" << r << " T=" << t
+                                      << " sigma=" << sigma << " b=" << b);
+    EXPECT_PRED2(Identical, BjeApproximateCall(s, x, r, t, sigma, b),
+                 PlainApproximateCall(s, x, r, t, sigma, b));
+    if (HasFailure()) return;
+  }
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <random>
 
 #include "quoted.h"
 
@@ -175,6 +177,49 @@ TEST(GbsD1D2, ModelTypeSelectsCarry) {
 TEST(GbsPrice, UncheckedNegativeTimeReturns) {
   // Callers that skip validation (the skew) may pass T < 0: the result is NaN, but it returns.
   EXPECT_TRUE(std::isnan(GbsCall(1, 100, 100, 0.05, 0.0, -1, 0.0, 0.2)));
+}
+
+bool Identical(double a, double b) {
+  return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+TEST(GbsPriceAndGreeks, SameDoublesAsTheSevenFunctions) {
+  std::mt19937_64 random(31);
+  auto uniform = [&](double low, double high) {
+    return std::uniform_real_distribution<double>(low, high)(random);
+  };
+  for (int n = 0; n < 4000; ++n) {
+    // Ordinary inputs and the edges: zero and tiny volatility, a forward at the strike, a strike
+    // below 1e-5, rates at and below 1e-12, zero and negative time, NaN.
+    const double s = n % 50 == 0 ? std::nan("") : uniform(1, 300);
+    const double k = n % 7 == 0 ? s : (n % 23 == 0 ? 1e-6 : uniform(1, 300));
+    const double rates[] = {uniform(-0.05, 0.2), 0.0, 1e-13, 1e-12, uniform(0, 0.1)};
+    const double r = rates[n % 5];
+    const double t = n % 31 == 0 ? 0.0 : (n % 37 == 0 ? -0.5 : uniform(0.001, 5));
+    const double sigmas[] = {uniform(0.01, 3), 0.0, 5e-13, uniform(0.05, 0.5), -0.2};
+    const double sigma = sigmas[n % 5];
+    const double q = uniform(0, 0.2);
+    const double rf = uniform(0, 0.2);
+    const std::int32_t model = static_cast<std::int32_t>(n % 5);
+    SCOPED_TRACE(::testing::Message() << "model " << model << " S=" << s << " K=" << k
+                                      << " r=" << r << " rf=" << rf << " T=" << t << " q=" << q
+                                      << " sigma=" << sigma);
+    const GbsValues v = GbsPriceAndGreeks(model, s, k, r, rf, t, q, sigma);
+    const CallPut delta = GbsDelta(model, s, k, r, rf, t, q, sigma);
+    const CallPut theta = GbsTheta(model, s, k, r, rf, t, q, sigma);
+    const CallPut rho = GbsRho(model, s, k, r, rf, t, q, sigma);
+    EXPECT_PRED2(Identical, v.call, GbsCall(model, s, k, r, rf, t, q, sigma));
+    EXPECT_PRED2(Identical, v.put, GbsPut(model, s, k, r, rf, t, q, sigma));
+    EXPECT_PRED2(Identical, v.delta.call, delta.call);
+    EXPECT_PRED2(Identical, v.delta.put, delta.put);
+    EXPECT_PRED2(Identical, v.theta.call, theta.call);
+    EXPECT_PRED2(Identical, v.theta.put, theta.put);
+    EXPECT_PRED2(Identical, v.gamma, GbsGamma(model, s, k, r, rf, t, q, sigma));
+    EXPECT_PRED2(Identical, v.vega, GbsVega(model, s, k, r, rf, t, q, sigma));
+    EXPECT_PRED2(Identical, v.rho.call, rho.call);
+    EXPECT_PRED2(Identical, v.rho.put, rho.put);
+    if (HasFailure()) return;
+  }
 }
 
 }  // namespace

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <random>
+#include <vector>
 
 #include "quoted.h"
 
@@ -79,6 +82,24 @@ TEST(NormalDensity, UsesFifteenDigitFactor) {
   EXPECT_EQ(NormalDensity(0.0), 0.398942280401433);
   EXPECT_EQ(NormalDensity(1.5), NormalDensity(-1.5));
   EXPECT_NEAR(NormalDensity(1.0), 0.24197072451914337, 1e-15);
+}
+
+TEST(NormalValuesAt, SameDoublesAsCumulativeNormalAndDensity) {
+  auto identical = [](double a, double b) {
+    return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
+  };
+  std::mt19937_64 random(5);
+  std::vector<double> xs = {0.0, -0.0, 1e-300, -1e-300, 38.5, -38.5, 40.0, -40.0,
+                            std::numeric_limits<double>::infinity(),
+                            -std::numeric_limits<double>::infinity(), std::nan("")};
+  for (int n = 0; n < 3000; ++n) xs.push_back(std::normal_distribution<double>(0.0, 3.0)(random));
+  for (const double x : xs) {
+    SCOPED_TRACE(::testing::Message() << "x = " << x);
+    const NormalValues v = NormalValuesAt(x);
+    EXPECT_PRED2(identical, v.cdf, CumulativeNormal(x));
+    EXPECT_PRED2(identical, v.cdf_of_minus, CumulativeNormal(-x));
+    EXPECT_PRED2(identical, v.density, NormalDensity(x));
+  }
 }
 
 }  // namespace
