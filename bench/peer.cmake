@@ -1,0 +1,30 @@
+# Our models side by side with QuantLib, built only with -DKX_BUILD_PEER_BENCH=ON; QuantLib is
+# linked into this program and nowhere else. scripts/bench-peer.sh installs, builds and runs it.
+if(KX_BUILD_PEER_BENCH)
+  find_package(PkgConfig QUIET)
+  if(PkgConfig_FOUND)
+    pkg_search_module(KX_QUANTLIB IMPORTED_TARGET QuantLib quantlib)
+  endif()
+  if(TARGET PkgConfig::KX_QUANTLIB)
+    set(kx_quantlib PkgConfig::KX_QUANTLIB)
+  else()
+    find_path(KX_QUANTLIB_INCLUDE_DIR ql/quantlib.hpp)
+    find_library(KX_QUANTLIB_LIBRARY QuantLib)
+    if(NOT KX_QUANTLIB_INCLUDE_DIR OR NOT KX_QUANTLIB_LIBRARY)
+      message(FATAL_ERROR "QuantLib not found; install it with: bash scripts/install-deps.sh peer")
+    endif()
+    add_library(kx_quantlib INTERFACE)
+    target_include_directories(kx_quantlib SYSTEM INTERFACE ${KX_QUANTLIB_INCLUDE_DIR})
+    target_link_libraries(kx_quantlib INTERFACE ${KX_QUANTLIB_LIBRARY})
+    set(kx_quantlib kx_quantlib)
+  endif()
+
+  add_executable(peer_bench ${CMAKE_CURRENT_LIST_DIR}/peer_main.cpp
+                            ${CMAKE_CURRENT_LIST_DIR}/peer_quantlib.cpp)
+  target_link_libraries(peer_bench PRIVATE kx_models ${kx_quantlib})
+  # BinPriceGreeks through the object's vtable when the method layer is part of the build.
+  if(TARGET kx_component_core)
+    target_link_libraries(peer_bench PRIVATE kx_component_core)
+    target_compile_definitions(peer_bench PRIVATE KX_PEER_THROUGH_INTERFACE)
+  endif()
+endif()
