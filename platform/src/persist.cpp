@@ -311,6 +311,12 @@ HRESULT CheckMode(DWORD mode) noexcept {
   return (mode & 3) == 3 ? STG_E_INVALIDFLAG : S_OK;
 }
 
+// The name and the access mode of an element to create or open, in that order.
+HRESULT CheckNameAndMode(const OLECHAR* name, DWORD mode) noexcept {
+  const HRESULT hr = CheckName(name);
+  return FAILED(hr) ? hr : CheckMode(mode);
+}
+
 class MemoryStorage final : public internal::ObjectBase<MemoryStorage, IStorage> {
  public:
   MemoryStorage(std::shared_ptr<StorageNode> node, DWORD mode, std::u16string name)
@@ -319,9 +325,7 @@ class MemoryStorage final : public internal::ObjectBase<MemoryStorage, IStorage>
   HRESULT CreateStream(const OLECHAR* name, DWORD mode, DWORD, DWORD, IStream** stream) override {
     if (!stream) return STG_E_INVALIDPOINTER;
     *stream = nullptr;
-    HRESULT hr = CheckName(name);
-    if (SUCCEEDED(hr)) hr = CheckMode(mode);
-    if (FAILED(hr)) return hr;
+    if (HRESULT hr = CheckNameAndMode(name, mode); FAILED(hr)) return hr;
     if (!CanWrite(mode_)) return STG_E_ACCESSDENIED;
     std::shared_ptr<StreamBytes> data;
     try {
@@ -342,9 +346,7 @@ class MemoryStorage final : public internal::ObjectBase<MemoryStorage, IStorage>
     if (!stream) return STG_E_INVALIDPOINTER;
     *stream = nullptr;
     if (reserved1) return STG_E_INVALIDPARAMETER;
-    HRESULT hr = CheckName(name);
-    if (SUCCEEDED(hr)) hr = CheckMode(mode);
-    if (FAILED(hr)) return hr;
+    if (HRESULT hr = CheckNameAndMode(name, mode); FAILED(hr)) return hr;
     if (CanWrite(mode) && !CanWrite(mode_)) return STG_E_ACCESSDENIED;
     std::shared_ptr<StreamBytes> data;
     {
@@ -359,9 +361,7 @@ class MemoryStorage final : public internal::ObjectBase<MemoryStorage, IStorage>
   HRESULT CreateStorage(const OLECHAR* name, DWORD mode, DWORD, DWORD, IStorage** storage) override {
     if (!storage) return STG_E_INVALIDPOINTER;
     *storage = nullptr;
-    HRESULT hr = CheckName(name);
-    if (SUCCEEDED(hr)) hr = CheckMode(mode);
-    if (FAILED(hr)) return hr;
+    if (HRESULT hr = CheckNameAndMode(name, mode); FAILED(hr)) return hr;
     if (!CanWrite(mode_)) return STG_E_ACCESSDENIED;
     try {
       auto node = std::make_shared<StorageNode>();
@@ -384,9 +384,7 @@ class MemoryStorage final : public internal::ObjectBase<MemoryStorage, IStorage>
     if (!storage) return STG_E_INVALIDPOINTER;
     *storage = nullptr;
     if (priority || exclude) return STG_E_INVALIDFUNCTION;
-    HRESULT hr = CheckName(name);
-    if (SUCCEEDED(hr)) hr = CheckMode(mode);
-    if (FAILED(hr)) return hr;
+    if (HRESULT hr = CheckNameAndMode(name, mode); FAILED(hr)) return hr;
     if (CanWrite(mode) && !CanWrite(mode_)) return STG_E_ACCESSDENIED;
     std::shared_ptr<StorageNode> node;
     {
