@@ -4,6 +4,7 @@
 #include "kx/models/bjerksund_stensland.h"
 #include "kx/models/common.h"
 #include "kx/models/implied_volatility.h"
+#include "kx/models/skew_search.h"
 #include "method_frame.h"
 #include "scalar_outputs.h"
 #include "skew_worker.h"
@@ -14,6 +15,9 @@ using namespace kx::platform;
 using namespace kx::models;
 
 namespace {
+
+// One thread keeps the search order, and so what an abort leaves in the results, as it was.
+constexpr Parallelism kSkewParallelism = Parallelism::kOneThread;
 
 // The model inputs other than volatility, with the rate already moved away from zero.
 struct Market {
@@ -64,16 +68,9 @@ void Compute(BjeMethodCode code, const Market& m, const ScalarArguments& a, std:
 void SearchStrikes(const JobRecord& job, std::span<const double> strikes,
                    std::span<const double> call_targets, std::span<const double> put_targets,
                    std::span<double> call_results, std::span<double> put_results) {
-  const double s = job.stock_price;
-  const double r = job.interest_rate;
-  const double t = job.time_to_maturity;
-  const double q = job.dividend_rate;
-  const std::int32_t model_type = job.model_type;
-  const double rf = job.foreign_rate;
-  BisectEachStrike(
-      job, strikes, call_targets, put_targets, call_results, put_results,
-      [&](double x, double v) { return BjeAmericanCall(s, x, r, t, q, model_type, rf, v); },
-      [&](double x, double v) { return BjeAmericanPut(s, x, r, t, q, model_type, rf, v); });
+  BjeSkewSearch(job.stock_price, strikes, job.interest_rate, job.time_to_maturity,
+                job.dividend_rate, job.model_type, job.foreign_rate, call_targets, put_targets,
+                job.max_iter, call_results, put_results, job.puts_wanted, kSkewParallelism);
 }
 
 }  // namespace

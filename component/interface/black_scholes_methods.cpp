@@ -4,6 +4,7 @@
 #include "kx/models/black_scholes.h"
 #include "kx/models/common.h"
 #include "kx/models/implied_volatility.h"
+#include "kx/models/skew_search.h"
 #include "method_frame.h"
 #include "scalar_outputs.h"
 #include "skew_worker.h"
@@ -18,6 +19,8 @@ namespace {
 // Every Black-Scholes method prices a stock with a continuous dividend yield, no foreign rate.
 constexpr std::int32_t kModel = kModelDividendYield;
 constexpr double kNoForeignRate = 0.0;
+// One thread keeps the search order, and so what an abort leaves in the results, as it was.
+constexpr Parallelism kSkewParallelism = Parallelism::kOneThread;
 
 void Compute(BsMethodCode code, const ScalarArguments& a, std::int32_t max_iter, ScalarOutputs& out,
              MethodFrame& frame) {
@@ -66,14 +69,9 @@ void Compute(BsMethodCode code, const ScalarArguments& a, std::int32_t max_iter,
 void SearchStrikes(const JobRecord& job, std::span<const double> strikes,
                    std::span<const double> call_targets, std::span<const double> put_targets,
                    std::span<double> call_results, std::span<double> put_results) {
-  const double s = job.stock_price;
-  const double r = job.interest_rate;
-  const double t = job.time_to_maturity;
-  const double q = job.dividend_rate;
-  BisectEachStrike(
-      job, strikes, call_targets, put_targets, call_results, put_results,
-      [&](double k, double v) { return GbsCall(kModel, s, k, r, kNoForeignRate, t, q, v); },
-      [&](double k, double v) { return GbsPut(kModel, s, k, r, kNoForeignRate, t, q, v); });
+  GbsSkewSearch(job.stock_price, strikes, job.interest_rate, job.time_to_maturity,
+                job.dividend_rate, call_targets, put_targets, job.max_iter, call_results,
+                put_results, job.puts_wanted, kSkewParallelism);
 }
 
 }  // namespace

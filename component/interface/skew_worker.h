@@ -3,11 +3,9 @@
 // runs the family's search and hands the result arrays to the caller.
 #pragma once
 
-#include <cstddef>
 #include <span>
 
 #include "job_record.h"
-#include "kx/models/implied_volatility.h"
 #include "method_arguments.h"
 #include "method_frame.h"
 
@@ -40,27 +38,5 @@ kx::platform::DWORD SkewWorker(void*) {
 /// Base. The family adds its rate and model fields.
 [[nodiscard]] JobRecord& NewSkewJob(MethodFrame& frame, const SkewArguments& args,
                                     const SkewArrays& arrays);
-
-/// The search of the closed-form families: for each strike k, the volatility at which
-/// call_price(k, v) meets its call target (polling for Abort) and, when puts are wanted,
-/// put_price(k, v) its put target, both by bisection in signed mode.
-template <typename CallPrice, typename PutPrice>
-void BisectEachStrike(const JobRecord& job, std::span<const double> strikes,
-                      std::span<const double> call_targets, std::span<const double> put_targets,
-                      std::span<double> call_results, std::span<double> put_results,
-                      CallPrice&& call_price, PutPrice&& put_price) {
-  using kx::models::AbortPolling;
-  using kx::models::BisectVolatility;
-  using kx::models::CompareMode;
-  for (std::size_t i = 0; i < strikes.size(); ++i) {
-    const double k = strikes[i];
-    call_results[i] = BisectVolatility([&](double v) { return call_price(k, v); }, call_targets[i],
-                                       job.max_iter, CompareMode::kSigned, AbortPolling::kOn);
-    if (job.puts_wanted) {
-      put_results[i] = BisectVolatility([&](double v) { return put_price(k, v); }, put_targets[i],
-                                        job.max_iter, CompareMode::kSigned, AbortPolling::kOff);
-    }
-  }
-}
 
 }  // namespace kx::component
