@@ -5,6 +5,7 @@
 
 #include "kx/models/bjerksund_stensland.h"
 #include "kx/models/black_scholes.h"
+#include "kx/models/black_scholes_search.h"
 #include "kx/models/common.h"
 #include "kx/models/implied_volatility.h"
 #include "parallel.h"
@@ -12,18 +13,18 @@
 namespace kx::models {
 namespace {
 
-// A search takes about a microsecond with Black-Scholes prices and ten with Bjerksund-Stensland
-// ones; a helper thread costs some tens of microseconds to start.
-constexpr std::size_t kGbsParallelSearches = 128;
+// A search takes a fraction of a microsecond with Black-Scholes prices and ten with
+// Bjerksund-Stensland ones; a helper thread costs some tens of microseconds to start.
+constexpr std::size_t kGbsParallelSearches = 512;
 constexpr std::size_t kBjeParallelSearches = 16;
 
 // Search 2i is the call search of strike i, 2i + 1 its put search (only i with no puts).
-template <typename CallPrice, typename PutPrice>
+// call_search(strike, target) and put_search(strike, target) give one result each.
+template <typename CallSearch, typename PutSearch>
 void SearchStrikes(std::span<const double> strikes, std::span<const double> call_targets,
-                   std::span<const double> put_targets, std::int32_t max_iter,
-                   std::span<double> call_results, std::span<double> put_results,
-                   bool puts_wanted, Parallelism parallelism, std::size_t parallel_from,
-                   CallPrice call_price, PutPrice put_price) {
+                   std::span<const double> put_targets, std::span<double> call_results,
+                   std::span<double> put_results, bool puts_wanted, Parallelism parallelism,
+                   std::size_t parallel_from, CallSearch call_search, PutSearch put_search) {
   const std::size_t per_strike = puts_wanted ? 2 : 1;
   const std::size_t searches = strikes.size() * per_strike;
   std::atomic<std::size_t> next{0};
@@ -36,15 +37,10 @@ void SearchStrikes(std::span<const double> strikes, std::span<const double> call
       // has caught it.
       if (stop.load(std::memory_order_relaxed)) throw detail::StopRequested();
       const std::size_t i = task / per_strike;
-      const double strike = strikes[i];
       if (task % per_strike == 0) {
-        call_results[i] = BisectVolatility(
-            [&](double sigma) { return call_price(strike, sigma); }, call_targets[i], max_iter,
-            CompareMode::kSigned, AbortPolling::kOn);
+        call_results[i] = call_search(strikes[i], call_targets[i]);
       } else {
-        put_results[i] = BisectVolatility([&](double sigma) { return put_price(strike, sigma); },
-                                          put_targets[i], max_iter, CompareMode::kSigned,
-                                          AbortPolling::kOff);
+        put_results[i] = put_search(strikes[i], put_targets[i]);
       }
     }
   };
@@ -62,14 +58,18 @@ void GbsSkewSearch(double s, std::span<const double> strikes, double r, double t
                    std::int32_t max_iter, std::span<double> call_results,
                    std::span<double> put_results, bool puts_wanted, Parallelism parallelism) {
   constexpr double kNoForeignRate = 0.0;
+  // GbsBisectVolatility gives the doubles of BisectVolatility over GbsCall and GbsPut.
   SearchStrikes(
-      strikes, call_targets, put_targets, max_iter, call_results, put_results, puts_wanted,
-      parallelism, kGbsParallelSearches,
-      [&](double k, double sigma) {
-        return GbsCall(kModelDividendYield, s, k, r, kNoForeignRate, t, q, sigma);
+      strikes, call_targets, put_targets, call_results, put_results, puts_wanted, parallelism,
+      kGbsParallelSearches,
+      [&](double k, double target) {
+        return GbsBisectVolatility(OptionSide::kCall, kModelDividendYield, s, k, r, kNoForeignRate,
+                                   t, q, target, max_iter, CompareMode::kSigned, AbortPolling::kOn);
       },
-      [&](double k, double sigma) {
-        return GbsPut(kModelDividendYield, s, k, r, kNoForeignRate, t, q, sigma);
+      [&](double k, double target) {
+        return GbsBisectVolatility(OptionSide::kPut, kModelDividendYield, s, k, r, kNoForeignRate,
+                                   t, q, target, max_iter, CompareMode::kSigned,
+                                   AbortPolling::kOff);
       });
 }
 
@@ -79,10 +79,18 @@ void BjeSkewSearch(double s, std::span<const double> strikes, double r, double t
                    std::span<double> call_results, std::span<double> put_results,
                    bool puts_wanted, Parallelism parallelism) {
   SearchStrikes(
-      strikes, call_targets, put_targets, max_iter, call_results, put_results, puts_wanted,
-      parallelism, kBjeParallelSearches,
-      [&](double x, double sigma) { return BjeAmericanCall(s, x, r, t, q, model_type, rf, sigma); },
-      [&](double x, double sigma) { return BjeAmericanPut(s, x, r, t, q, model_type, rf, sigma); });
+      strikes, call_targets, put_targets, call_results, put_results, puts_wanted, parallelism,
+      kBjeParallelSearches,
+      [&](double x, double target) {
+        return BisectVolatility(
+            [&](double sigma) { return BjeAmericanCall(s, x, r, t, q, model_type, rf, sigma); },
+            target, max_iter, CompareMode::kSigned, AbortPolling::kOn);
+      },
+      [&](double x, double target) {
+        return BisectVolatility(
+            [&](double sigma) { return BjeAmericanPut(s, x, r, t, q, model_type, rf, sigma); },
+            target, max_iter, CompareMode::kSigned, AbortPolling::kOff);
+      });
 }
 
 }  // namespace kx::models

@@ -52,7 +52,7 @@ Skew RandomSkew(std::size_t count, std::uint64_t seed) {
 
 TEST(GbsSkewSearch, SameDoublesAsElementByElementOnOneAndTwoThreads) {
   for (const std::int32_t max_iter : {0, -4, 1, 7, 27, 80}) {
-    const Skew skew = RandomSkew(150, 500 + max_iter);
+    const Skew skew = RandomSkew(300, 500 + max_iter);  // 600 searches: two threads
     for (const Parallelism parallelism : {Parallelism::kOneThread, Parallelism::kTwoThreads}) {
       for (const bool puts : {true, false}) {
         SCOPED_TRACE(::testing::Message() << "MaxIter " << max_iter << ", puts " << puts

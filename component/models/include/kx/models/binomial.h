@@ -117,8 +117,6 @@ void TreeGreeksWorker(double s, double k, double r, double t, double sigma, doub
                       const TreeGreeksDestinations& out,
                       Parallelism parallelism = Parallelism::kTwoThreads);
 
-enum class OptionSide { kCall, kPut };
-
 /// The sigma at which the tree's |root price| of `side` meets `target`: bisection of [0, 100] down
 /// to a width of 1e-6 (always 27 pricings, no iteration limit). For N > 50 the first 11 pricings
 /// use 20 steps. Writes the result (0 below 1e-6) to *destination at the end. Throws

@@ -19,6 +19,9 @@ inline constexpr std::int32_t kModelCurrency = 3;       // b = r - rf
 inline constexpr std::int32_t kAmerican = 0;
 inline constexpr std::int32_t kEuropean = 1;
 
+/// Which option of a pair a computation is about.
+enum class OptionSide { kCall, kPut };
+
 /// A call value and a put value of the same inputs.
 struct CallPut {
   double call = 0.0;

@@ -20,7 +20,8 @@
 
 namespace kx::models {
 
-/// The searches over GbsCall and GbsPut (ModelType 1, rf = 0) with S, r, T, q.
+/// The searches over GbsCall and GbsPut (ModelType 1, rf = 0) with S, r, T, q, each made by
+/// GbsBisectVolatility (the same doubles with a handful of price evaluations).
 void GbsSkewSearch(double s, std::span<const double> strikes, double r, double t, double q,
                    std::span<const double> call_targets, std::span<const double> put_targets,
                    std::int32_t max_iter, std::span<double> call_results,
