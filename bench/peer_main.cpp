@@ -155,8 +155,8 @@ double TreeRows(std::vector<Row>& rows) {
   for (const InstructionSet set : {InstructionSet::kAvx2, InstructionSet::kBaseline}) {
     if (set == widest || !SelectInstructionSet(set)) continue;
     const double time = MedianSeconds(5, 4, [&] { g_sink = OurTree(w, 5000).call[0][0]; });
-    rows.push_back({std::string("the same, N = 5000, ") + SetName(set) + " kernels",
-                    "the same", time, peer_5000, 0.0});
+    rows.push_back({std::string("the same, N = 5000, ") + SetName(set) + " kernels", "the same",
+                    time, peer_5000, 0.0});
   }
   SelectInstructionSet(widest);
   return peer_5000;
@@ -204,8 +204,7 @@ void BlackScholesRows(std::vector<Row>& rows) {
       15, 20000,
       [&] {
         const MarketInputs& m = next();
-        const GbsValues v =
-            GbsPriceAndGreeks(1, m.spot, m.strike, m.rate, 0, 1, m.dividend, m.vol);
+        const GbsValues v = GbsPriceAndGreeks(1, m.spot, m.strike, m.rate, 0, 1, m.dividend, m.vol);
         g_sink = v.call + v.delta.call + v.gamma + v.vega + v.theta.call + v.rho.call;
       },
       20000, [&] { g_sink = kx::peer::QlBlackPriceAndGreeks(next()); });
@@ -240,9 +239,9 @@ void BlackScholesRows(std::vector<Row>& rows) {
       [&] {
         const std::size_t i = at++ % markets.size();
         const MarketInputs& m = markets[i];
-        g_sink = GbsBisectVolatility(OptionSide::kCall, 1, m.spot, m.strike, m.rate, 0, 1,
-                                     m.dividend, our_targets[i], 0, CompareMode::kAbsolute,
-                                     AbortPolling::kOff);
+        g_sink =
+            GbsBisectVolatility(OptionSide::kCall, 1, m.spot, m.strike, m.rate, 0, 1, m.dividend,
+                                our_targets[i], 0, CompareMode::kAbsolute, AbortPolling::kOff);
       },
       2000,
       [&] {

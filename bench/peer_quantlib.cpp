@@ -1,5 +1,6 @@
 #include "peer_quantlib.h"
 
+#include <cmath>
 #include <ql/exercise.hpp>
 #include <ql/instruments/payoffs.hpp>
 #include <ql/instruments/vanillaoption.hpp>
@@ -16,8 +17,6 @@
 #include <ql/time/calendars/nullcalendar.hpp>
 #include <ql/time/daycounters/actual365fixed.hpp>
 #include <ql/version.hpp>
-
-#include <cmath>
 
 namespace kx::peer {
 namespace {

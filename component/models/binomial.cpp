@@ -36,8 +36,8 @@ double NodesOf(std::int32_t steps) { return 0.5 * steps * (steps + 1.0); }
 
 std::size_t TileDoubles() {
   // kAlignSlack doubles in front of the rows, which the kernels may read.
-  return detail::kAlignSlack + static_cast<std::size_t>(detail::kBlockSteps) *
-                                   detail::kTileStockStride;
+  return detail::kAlignSlack +
+         static_cast<std::size_t>(detail::kBlockSteps) * detail::kTileStockStride;
 }
 
 }  // namespace
@@ -218,7 +218,7 @@ void TreeImpliedVolatility(double s, double k, double r, double t, double q,
   double low = kVolatilityLow;
   double high = kVolatilityHigh;
   const bool coarse_first = steps > kCoarseMaxSteps;
-  TreeInputs in{s, k, r, t, 0.0, q, model_type, rf, coarse_first ? kCoarseSteps : steps,
+  TreeInputs in{s,          k, r, t, 0.0, q, model_type, rf, coarse_first ? kCoarseSteps : steps,
                 flag_eur_am};
   double width = 0.0;
   do {
@@ -242,8 +242,8 @@ void TreeSkewSearch(TreeWorkspace& workspace, double s, std::span<const double> 
                     double t, double q, std::int32_t model_type, double rf, std::int32_t steps,
                     std::int32_t flag_eur_am, std::span<const double> call_targets,
                     std::span<const double> put_targets, std::int32_t max_iter,
-                    std::span<double> call_results, std::span<double> put_results,
-                    bool puts_wanted, Parallelism parallelism) {
+                    std::span<double> call_results, std::span<double> put_results, bool puts_wanted,
+                    Parallelism parallelism) {
   workspace.Reserve(steps);
   // Task 2i is the call search of strike i and 2i + 1 its put search (only i with no puts).
   const std::size_t per_strike = puts_wanted ? 2 : 1;
@@ -264,20 +264,21 @@ void TreeSkewSearch(TreeWorkspace& workspace, double s, std::span<const double> 
             PriceTreeSides(w, in, put ? TreeSides::kPut : TreeSides::kCall, &stop);
         return put ? nodes.put[0][0] : nodes.call[0][0];
       };
-      const double result = BisectVolatility(root, put ? put_targets[i] : call_targets[i],
-                                             max_iter, CompareMode::kAbsolute, AbortPolling::kOn);
+      const double result = BisectVolatility(root, put ? put_targets[i] : call_targets[i], max_iter,
+                                             CompareMode::kAbsolute, AbortPolling::kOn);
       (put ? put_results : call_results)[i] = result;
     }
   };
   // Every search makes up to 27 pricings (more only with a larger limit, which the width ends).
   const double work = static_cast<double>(tasks) * 27.0 * NodesOf(steps);
   if (parallelism == Parallelism::kTwoThreads && tasks >= 2 && work >= kParallelMinNodes) {
-    detail::RunOnTwoThreads(parallelism, stop, [&] { search(workspace); },
-                            [&] {
-                              if (next.load(std::memory_order_relaxed) >= tasks) return;
-                              TreeWorkspace own(steps);
-                              search(own);
-                            });
+    detail::RunOnTwoThreads(
+        parallelism, stop, [&] { search(workspace); },
+        [&] {
+          if (next.load(std::memory_order_relaxed) >= tasks) return;
+          TreeWorkspace own(steps);
+          search(own);
+        });
   } else {
     search(workspace);
   }

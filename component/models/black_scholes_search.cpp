@@ -38,8 +38,7 @@ class GbsOfSigma {
   [[nodiscard]] PriceAndVega operator()(double sigma) const {
     const double numerator = l_ + (sigma * sigma * 0.5 + b_) * t_;
     const double denominator = sqrt_t_ * sigma;
-    const double d1 =
-        (numerator == 0.0 && denominator == 0.0) ? 0.0 : numerator / denominator;
+    const double d1 = (numerator == 0.0 && denominator == 0.0) ? 0.0 : numerator / denominator;
     const double d2 = d1 - sqrt_t_ * sigma;
     const NormalValues n1 = NormalValuesAt(d1);
     const NormalValues n2 = NormalValuesAt(d2);
@@ -48,7 +47,9 @@ class GbsOfSigma {
     return {price, s_carry_ * n1.density * sqrt_t_};
   }
 
-  [[nodiscard]] double TurningPoint() const { return std::sqrt(2.0 * std::fabs(l_ + b_ * t_) / t_); }
+  [[nodiscard]] double TurningPoint() const {
+    return std::sqrt(2.0 * std::fabs(l_ + b_ * t_) / t_);
+  }
 
   // With a strike below 1e-5 the formula puts 1.0 in place of ln(S / K): the price need not rise
   // with sigma then.

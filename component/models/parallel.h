@@ -1,7 +1,7 @@
 // Two threads for one computation, with one stop flag between them.
 //
-// The process-wide abort request is cleared by the CheckAbort that raises it, so of two threads only
-// one sees it. That thread's failure sets the computation's stop flag, which the other polls
+// The process-wide abort request is cleared by the CheckAbort that raises it, so of two threads
+// only one sees it. That thread's failure sets the computation's stop flag, which the other polls
 // (through PollAbort) and answers with StopRequested; once both have ended, the first real failure
 // (AbortSignal, std::bad_alloc) is thrown again on the calling thread.
 #pragma once

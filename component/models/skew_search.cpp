@@ -76,8 +76,8 @@ void GbsSkewSearch(double s, std::span<const double> strikes, double r, double t
 void BjeSkewSearch(double s, std::span<const double> strikes, double r, double t, double q,
                    std::int32_t model_type, double rf, std::span<const double> call_targets,
                    std::span<const double> put_targets, std::int32_t max_iter,
-                   std::span<double> call_results, std::span<double> put_results,
-                   bool puts_wanted, Parallelism parallelism) {
+                   std::span<double> call_results, std::span<double> put_results, bool puts_wanted,
+                   Parallelism parallelism) {
   SearchStrikes(
       strikes, call_targets, put_targets, call_results, put_results, puts_wanted, parallelism,
       kBjeParallelSearches,

@@ -43,7 +43,8 @@ inline V Keep(V v, unsigned lanes) {
 }  // namespace avx2
 
 const TreeKernels& Avx2TreeKernels() noexcept {
-  static constexpr TreeKernels kKernels{InstructionSet::kAvx2, &avx2::StockRow, &avx2::StockChains, &avx2::StockPower, &avx2::RollTile};
+  static constexpr TreeKernels kKernels{InstructionSet::kAvx2, &avx2::StockRow, &avx2::StockChains,
+                                        &avx2::StockPower, &avx2::RollTile};
   return kKernels;
 }
 

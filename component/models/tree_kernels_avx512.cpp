@@ -31,9 +31,7 @@ inline void StoreLanes(double* to, V v, int lo, int hi) {
   _mm512_mask_storeu_pd(to, static_cast<__mmask8>((1u << hi) - (1u << lo)), v);
 }
 
-inline V Keep(V v, unsigned lanes) {
-  return _mm512_maskz_mov_pd(static_cast<__mmask8>(lanes), v);
-}
+inline V Keep(V v, unsigned lanes) { return _mm512_maskz_mov_pd(static_cast<__mmask8>(lanes), v); }
 
 }  // namespace
 
@@ -42,7 +40,9 @@ inline V Keep(V v, unsigned lanes) {
 }  // namespace avx512
 
 const TreeKernels& Avx512TreeKernels() noexcept {
-  static constexpr TreeKernels kKernels{InstructionSet::kAvx512, &avx512::StockRow, &avx512::StockChains, &avx512::StockPower, &avx512::RollTile};
+  static constexpr TreeKernels kKernels{InstructionSet::kAvx512, &avx512::StockRow,
+                                        &avx512::StockChains, &avx512::StockPower,
+                                        &avx512::RollTile};
   return kKernels;
 }
 

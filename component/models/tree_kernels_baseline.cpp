@@ -37,7 +37,9 @@ inline V Keep(V v, unsigned lanes) {
 }  // namespace baseline
 
 const TreeKernels& BaselineTreeKernels() noexcept {
-  static constexpr TreeKernels kKernels{InstructionSet::kBaseline, &baseline::StockRow, &baseline::StockChains, &baseline::StockPower, &baseline::RollTile};
+  static constexpr TreeKernels kKernels{InstructionSet::kBaseline, &baseline::StockRow,
+                                        &baseline::StockChains, &baseline::StockPower,
+                                        &baseline::RollTile};
   return kKernels;
 }
 

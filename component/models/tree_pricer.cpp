@@ -196,8 +196,8 @@ bool FastPathApplies(const TreeInputs& in, const TreeParameters& tp) {
   constexpr double kLow = 0x1p-60;
   constexpr double kHigh = 0x1p60;
   constexpr double kMax = std::numeric_limits<double>::max();
-  return tp.p >= kLow && tp.p_down >= kLow && tp.disc >= kLow && tp.disc <= kHigh &&
-         tp.d > 0.0 && tp.u >= tp.d && tp.u <= kMax && in.s >= 0.0 && in.s <= kMax &&
+  return tp.p >= kLow && tp.p_down >= kLow && tp.disc >= kLow && tp.disc <= kHigh && tp.d > 0.0 &&
+         tp.u >= tp.d && tp.u <= kMax && in.s >= 0.0 && in.s <= kMax &&
          std::fabs(in.strike) <= kMax;
 }
 

@@ -38,9 +38,8 @@ int ThreadCount() {
 }
 
 std::string Describe(const TreeInputs& c) {
-  return ::testing::PrintToString(std::vector<double>{c.s, c.k, c.r, c.t, c.sigma, c.q,
-                                                      double(c.model), c.rf, double(c.steps),
-                                                      double(c.flag)});
+  return ::testing::PrintToString(std::vector<double>{
+      c.s, c.k, c.r, c.t, c.sigma, c.q, double(c.model), c.rf, double(c.steps), double(c.flag)});
 }
 
 std::vector<TreeInputs> RandomTrees(int count, std::int32_t min_steps, std::int32_t max_steps,
@@ -111,13 +110,13 @@ TEST(TreeImpliedVolatility, SameDoublesAsPlainSearch) {
       TreeWorkspace w;
       const TreeNodes n =
           PriceTreePlain(w, c.s, c.k, c.r, c.t, vol, c.q, c.model, c.rf, c.steps, c.flag);
-      for (const double target : {side == OptionSide::kCall ? n.call[0][0] : n.put[0][0], 0.0,
-                                  1e9, std::nan("")}) {
+      for (const double target :
+           {side == OptionSide::kCall ? n.call[0][0] : n.put[0][0], 0.0, 1e9, std::nan("")}) {
         SCOPED_TRACE(::testing::Message() << Describe(c) << " put=" << (side == OptionSide::kPut)
                                           << " target=" << target);
         double sigma = -1.0;
-        TreeImpliedVolatility(c.s, c.k, c.r, c.t, c.q, c.model, c.rf, c.steps, c.flag, side,
-                              target, &sigma);
+        TreeImpliedVolatility(c.s, c.k, c.r, c.t, c.q, c.model, c.rf, c.steps, c.flag, side, target,
+                              &sigma);
         EXPECT_PRED2(Identical, sigma, testing::PlainTreeImpliedVolatility(c, side, target));
       }
     }
@@ -227,9 +226,9 @@ TEST_F(TreeThreadsTest, FailedAllocationOfTheHelperReachesTheCaller) {
   // helper's the second.
   Destinations out(123.0);
   testing::FailLargeAllocation(512u << 10, 1);
-  EXPECT_THROW(TreeGreeksWorker(100, 100, 0.05, 1, 0.2, 0, 1, 0, 2000, kEuropean, true, true,
-                                out.Get()),
-               std::bad_alloc);
+  EXPECT_THROW(
+      TreeGreeksWorker(100, 100, 0.05, 1, 0.2, 0, 1, 0, 2000, kEuropean, true, true, out.Get()),
+      std::bad_alloc);
   testing::FailLargeAllocation(0, 0);
   int written = 0;
   while (written < 10 && out.values()[written] != 123.0) ++written;

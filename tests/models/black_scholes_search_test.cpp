@@ -51,8 +51,9 @@ TEST(GbsBisectVolatility, SameDoublesAsPlainBisectionOverRandomSearches) {
     const double vol = std::exp(uniform(std::log(1e-4), std::log(150.0)));
     const double reached = side == OptionSide::kCall ? GbsCall(model, s, k, r, rf, t, q, vol)
                                                      : GbsPut(model, s, k, r, rf, t, q, vol);
-    const double odd[] = {0.0, -1.0, std::max(s - k, 0.0), 1e12,
-                          std::numeric_limits<double>::infinity(), std::nan(""), 1e-300};
+    const double odd[] = {
+        0.0,          -1.0,  std::max(s - k, 0.0), 1e12, std::numeric_limits<double>::infinity(),
+        std::nan(""), 1e-300};
     const double target = pick(5) == 0 ? odd[pick(7)] : reached;
     const std::int32_t max_iter = limits[pick(12)];
     SCOPED_TRACE(::testing::Message()
@@ -82,8 +83,8 @@ TEST(GbsBisectVolatility, ReferenceValues) {
   // A put whose forward is above the strike is worth exactly 0 only where N(-d2) underflows.
   const double put_zero = GbsBisectVolatility(OptionSide::kPut, 1, 100, 100, 0.05, 0, 1, 0, 0.0, 0,
                                               CompareMode::kSigned, AbortPolling::kOff);
-  EXPECT_EQ(put_zero,
-            PlainSearch(OptionSide::kPut, 1, 100, 100, 0.05, 0, 1, 0, 0.0, 0, CompareMode::kSigned));
+  EXPECT_EQ(put_zero, PlainSearch(OptionSide::kPut, 1, 100, 100, 0.05, 0, 1, 0, 0.0, 0,
+                                  CompareMode::kSigned));
   EXPECT_GT(put_zero, 0.005);
   EXPECT_EQ(GbsBisectVolatility(OptionSide::kPut, 1, 100, 100, 0.05, 0, 1, 0, 1000.0, 0,
                                 CompareMode::kSigned, AbortPolling::kOff),

@@ -201,9 +201,9 @@ TEST(GbsPriceAndGreeks, SameDoublesAsTheSevenFunctions) {
     const double q = uniform(0, 0.2);
     const double rf = uniform(0, 0.2);
     const std::int32_t model = static_cast<std::int32_t>(n % 5);
-    SCOPED_TRACE(::testing::Message() << "model " << model << " S=" << s << " K=" << k
-                                      << " r=" << r << " rf=" << rf << " T=" << t << " q=" << q
-                                      << " sigma=" << sigma);
+    SCOPED_TRACE(::testing::Message()
+                 << "model " << model << " S=" << s << " K=" << k << " r=" << r << " rf=" << rf
+                 << " T=" << t << " q=" << q << " sigma=" << sigma);
     const GbsValues v = GbsPriceAndGreeks(model, s, k, r, rf, t, q, sigma);
     const CallPut delta = GbsDelta(model, s, k, r, rf, t, q, sigma);
     const CallPut theta = GbsTheta(model, s, k, r, rf, t, q, sigma);

@@ -36,10 +36,10 @@ bool Identical(double a, double b) {
 void ExpectIdentical(const TreeNodes& actual, const TreeNodes& expected) {
   for (int k = 0; k < 3; ++k) {
     for (int i = 0; i < 3; ++i) {
-      EXPECT_PRED2(Identical, actual.call[k][i], expected.call[k][i]) << "call [" << k << "][" << i
-                                                                       << "]";
-      EXPECT_PRED2(Identical, actual.put[k][i], expected.put[k][i]) << "put [" << k << "][" << i
-                                                                     << "]";
+      EXPECT_PRED2(Identical, actual.call[k][i], expected.call[k][i])
+          << "call [" << k << "][" << i << "]";
+      EXPECT_PRED2(Identical, actual.put[k][i], expected.put[k][i])
+          << "put [" << k << "][" << i << "]";
     }
   }
 }
@@ -101,8 +101,15 @@ std::vector<Inputs> RandomInputs(int count, std::int32_t max_steps, std::uint64_
     c.k = pick(5) == 0 ? c.s : uniform(1, 300) * scale;
     c.r = pick(6) == 0 ? 1e-8 : uniform(-0.03, 0.15);
     c.t = uniform(0.01, 4);
-    const double sigmas[] = {0.0,   -0.2, 1e-13, 1e-4, std::nan(""), uniform(0.01, 2.0),
-                             uniform(2, 100), uniform(0.05, 0.6), uniform(0.05, 0.6)};
+    const double sigmas[] = {0.0,
+                             -0.2,
+                             1e-13,
+                             1e-4,
+                             std::nan(""),
+                             uniform(0.01, 2.0),
+                             uniform(2, 100),
+                             uniform(0.05, 0.6),
+                             uniform(0.05, 0.6)};
     c.sigma = sigmas[pick(9)];
     c.q = uniform(0, 0.2);
     c.rf = uniform(0, 0.2);
@@ -144,8 +151,8 @@ TEST_F(EverySet, PriceTreeGivesThePlainDoublesOnLongTrees) {
   };
   TreeWorkspace plain, fast;
   for (const Inputs& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "K=" << c.k << " sigma=" << c.sigma << " N=" << c.steps
-                                      << " flag=" << c.flag);
+    SCOPED_TRACE(::testing::Message()
+                 << "K=" << c.k << " sigma=" << c.sigma << " N=" << c.steps << " flag=" << c.flag);
     const TreeNodes expected =
         PriceTreePlain(plain, c.s, c.k, c.r, c.t, c.sigma, c.q, c.model, c.rf, c.steps, c.flag);
     ForEachSet([&] {

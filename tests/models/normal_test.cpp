@@ -89,9 +89,17 @@ TEST(NormalValuesAt, SameDoublesAsCumulativeNormalAndDensity) {
     return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
   };
   std::mt19937_64 random(5);
-  std::vector<double> xs = {0.0, -0.0, 1e-300, -1e-300, 38.5, -38.5, 40.0, -40.0,
+  std::vector<double> xs = {0.0,
+                            -0.0,
+                            1e-300,
+                            -1e-300,
+                            38.5,
+                            -38.5,
+                            40.0,
+                            -40.0,
                             std::numeric_limits<double>::infinity(),
-                            -std::numeric_limits<double>::infinity(), std::nan("")};
+                            -std::numeric_limits<double>::infinity(),
+                            std::nan("")};
   for (int n = 0; n < 3000; ++n) xs.push_back(std::normal_distribution<double>(0.0, 3.0)(random));
   for (const double x : xs) {
     SCOPED_TRACE(::testing::Message() << "x = " << x);

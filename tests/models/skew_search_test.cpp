@@ -33,19 +33,26 @@ Skew RandomSkew(std::size_t count, std::uint64_t seed) {
   auto uniform = [&](double low, double high) {
     return std::uniform_real_distribution<double>(low, high)(random);
   };
-  Skew skew{uniform(20, 150), uniform(0.001, 0.1), uniform(0.1, 2), uniform(0, 0.08),
-            uniform(0, 0.08), static_cast<std::int32_t>(random() % 4), {}, {}, {}};
+  Skew skew{uniform(20, 150),
+            uniform(0.001, 0.1),
+            uniform(0.1, 2),
+            uniform(0, 0.08),
+            uniform(0, 0.08),
+            static_cast<std::int32_t>(random() % 4),
+            {},
+            {},
+            {}};
   const double odd[] = {0.0, 1e9, -1.0, std::nan("")};
   for (std::size_t i = 0; i < count; ++i) {
     const double k = skew.s * uniform(0.5, 1.6);
     const double vol = uniform(0.05, 1.5);
     skew.strikes.push_back(k);
-    skew.call_targets.push_back(i % 9 == 8 ? odd[i % 4]
-                                           : BjeAmericanCall(skew.s, k, skew.r, skew.t, skew.q,
-                                                             skew.model, skew.rf, vol));
-    skew.put_targets.push_back(i % 11 == 10 ? odd[(i + 1) % 4]
-                                            : BjeAmericanPut(skew.s, k, skew.r, skew.t, skew.q,
-                                                             skew.model, skew.rf, vol));
+    skew.call_targets.push_back(
+        i % 9 == 8 ? odd[i % 4]
+                   : BjeAmericanCall(skew.s, k, skew.r, skew.t, skew.q, skew.model, skew.rf, vol));
+    skew.put_targets.push_back(
+        i % 11 == 10 ? odd[(i + 1) % 4]
+                     : BjeAmericanPut(skew.s, k, skew.r, skew.t, skew.q, skew.model, skew.rf, vol));
   }
   return skew;
 }
@@ -84,8 +91,8 @@ TEST(BjeSkewSearch, SameDoublesAsElementByElementOnOneAndTwoThreads) {
   for (const std::int32_t max_iter : {0, 3, 27}) {
     const Skew skew = RandomSkew(60, 700 + max_iter);
     for (const Parallelism parallelism : {Parallelism::kOneThread, Parallelism::kTwoThreads}) {
-      SCOPED_TRACE(::testing::Message() << "MaxIter " << max_iter << ", threads "
-                                        << static_cast<int>(parallelism) + 1);
+      SCOPED_TRACE(::testing::Message()
+                   << "MaxIter " << max_iter << ", threads " << static_cast<int>(parallelism) + 1);
       std::vector<double> calls(skew.strikes.size()), puts(calls.size());
       BjeSkewSearch(skew.s, skew.strikes, skew.r, skew.t, skew.q, skew.model, skew.rf,
                     skew.call_targets, skew.put_targets, max_iter, calls, puts, true, parallelism);
@@ -131,10 +138,10 @@ TEST_F(SkewAbortTest, PendingRequestStopsBothThreads) {
     SCOPED_TRACE(::testing::Message() << "threads " << static_cast<int>(parallelism) + 1);
     std::vector<double> calls(200, -1.0), puts(200, -1.0);
     RequestAbort();
-    EXPECT_THROW(BjeSkewSearch(skew.s, skew.strikes, skew.r, skew.t, skew.q, skew.model, skew.rf,
-                               skew.call_targets, skew.put_targets, 0, calls, puts, true,
-                               parallelism),
-                 AbortSignal);
+    EXPECT_THROW(
+        BjeSkewSearch(skew.s, skew.strikes, skew.r, skew.t, skew.q, skew.model, skew.rf,
+                      skew.call_targets, skew.put_targets, 0, calls, puts, true, parallelism),
+        AbortSignal);
     EXPECT_EQ(AbortRequested.load(), 0);
     // One thread stops at the first poll, before any result; the other finishes at most the
     // searches it began before the stop reached it.

@@ -139,7 +139,7 @@ void TreeSkewSearch(TreeWorkspace& workspace, double s, std::span<const double> 
                     double t, double q, std::int32_t model_type, double rf, std::int32_t steps,
                     std::int32_t flag_eur_am, std::span<const double> call_targets,
                     std::span<const double> put_targets, std::int32_t max_iter,
-                    std::span<double> call_results, std::span<double> put_results,
-                    bool puts_wanted, Parallelism parallelism = Parallelism::kTwoThreads);
+                    std::span<double> call_results, std::span<double> put_results, bool puts_wanted,
+                    Parallelism parallelism = Parallelism::kTwoThreads);
 
 }  // namespace kx::models

@@ -17,9 +17,10 @@ namespace kx::models {
 /// price's terms, far above their rounding), and then runs the bisection evaluating only the
 /// midpoints between those two points: the price rises with sigma, so every other midpoint falls on
 /// the side of the proved point beyond it. It falls back to the plain bisection wherever that
-/// cannot be shown: a NaN target or price, in absolute mode a negative price, evaluated prices out of
-/// order beyond the margin, or Newton steps that do not settle. CheckAbort is called before every
-/// price evaluation when polling is on. Throws only AbortSignal, and only with AbortPolling::kOn.
+/// cannot be shown: a NaN target or price, in absolute mode a negative price, evaluated prices out
+/// of order beyond the margin, or Newton steps that do not settle. CheckAbort is called before
+/// every price evaluation when polling is on. Throws only AbortSignal, and only with
+/// AbortPolling::kOn.
 [[nodiscard]] double GbsBisectVolatility(OptionSide side, std::int32_t model_type, double s,
                                          double k, double r, double rf, double t, double q,
                                          double target, std::int32_t max_iter, CompareMode mode,
