@@ -4,10 +4,13 @@
 // American, anything else European). Discounting uses r whatever ModelType says; the drift is the
 // cost of carry.
 //
-// Failures: every computation here may throw std::bad_alloc (its memory could not be allocated;
-// nothing has been written then) and AbortSignal (an abort was requested; the destinations written
-// before it keep their new values, the others keep what they held). Nothing else is thrown.
-// The abort request is polled once per row of the tree.
+// Failures: every computation here may throw std::bad_alloc (its memory could not be allocated:
+// nothing has been written then, unless a helper thread's workspace failed after the first results
+// were written, which then keep their values) and AbortSignal (an abort was requested; the
+// destinations written before it keep their new values, the others keep what they held). Nothing
+// else is thrown.
+// The abort request is polled every few thousand nodes (once per 16 steps of the stock prices and
+// once per tile of 16 steps by 256 nodes of the rollback).
 #pragma once
 
 #include <cstddef>
