@@ -2,6 +2,7 @@
 
 #include "job_record.h"
 #include "kx/models/black_scholes.h"
+#include "kx/models/black_scholes_search.h"
 #include "kx/models/common.h"
 #include "kx/models/implied_volatility.h"
 #include "kx/models/skew_search.h"
@@ -19,8 +20,8 @@ namespace {
 // Every Black-Scholes method prices a stock with a continuous dividend yield, no foreign rate.
 constexpr std::int32_t kModel = kModelDividendYield;
 constexpr double kNoForeignRate = 0.0;
-// One thread keeps the search order, and so what an abort leaves in the results, as it was.
-constexpr Parallelism kSkewParallelism = Parallelism::kOneThread;
+// Both cores: the results are the same doubles, and an aborted skew hands over no results at all.
+constexpr Parallelism kSkewParallelism = Parallelism::kTwoThreads;
 
 void Compute(BsMethodCode code, const ScalarArguments& a, std::int32_t max_iter, ScalarOutputs& out,
              MethodFrame& frame) {
@@ -53,14 +54,14 @@ void Compute(BsMethodCode code, const ScalarArguments& a, std::int32_t max_iter,
       out.Store(GbsRho(kModel, s, k, r, kNoForeignRate, t, q, sigma));
       return;
     case BsMethodCode::kImpliedVolatility:
-      out.first() = BisectVolatility(
-          [&](double v) { return GbsCall(kModel, s, k, r, kNoForeignRate, t, q, v); },
-          a.call_target, max_iter, CompareMode::kAbsolute, AbortPolling::kOff);
+      out.first() = GbsBisectVolatility(OptionSide::kCall, kModel, s, k, r, kNoForeignRate, t, q,
+                                        a.call_target, max_iter, CompareMode::kAbsolute,
+                                        AbortPolling::kOff);
       return;
     case BsMethodCode::kImpliedVolatilityPut:
-      out.first() = BisectVolatility(
-          [&](double v) { return GbsPut(kModel, s, k, r, kNoForeignRate, t, q, v); }, a.put_target,
-          max_iter, CompareMode::kSigned, AbortPolling::kOff);
+      out.first() = GbsBisectVolatility(OptionSide::kPut, kModel, s, k, r, kNoForeignRate, t, q,
+                                        a.put_target, max_iter, CompareMode::kSigned,
+                                        AbortPolling::kOff);
       return;
   }
   RejectArguments(frame, out);
