@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/release -j "$(nproc)" --target KorvaneX kxregsvr Lanternell
+cmake --build build/release -j "$(nproc)" --target KorvaneX kxregsvr kxauto Lanternell
 # An absolute path, so the registration stays valid from any working folder.
 build/release/bin/kxregsvr "$PWD/build/release/lib/KorvaneX.so"
 
