@@ -4,7 +4,15 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          nlohmann-json3-dev qt6-base-dev fonts-dejavu-core xvfb xauth zlib1g-dev)
+          nlohmann-json3-dev qt6-base-dev qt6-charts-dev fonts-dejavu-core xvfb xauth zlib1g-dev
+          ccache
+          # Python package: built and tested with Debian's /usr/bin/python3
+          python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest python3-pandas
+          python3-scipy python3-dask python3-distributed
+          # Calc add-in and its headless test
+          libreoffice-dev libreoffice-calc-nogui python3-uno
+          # Fuzzing harnesses (libFuzzer), packages and their checks
+          clang libfuzzer-14-dev dpkg-dev fakeroot file lintian desktop-file-utils)
 if [[ "${1:-}" == "peer" ]]; then packages+=(libquantlib0-dev); fi
 
 missing=()

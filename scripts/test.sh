@@ -14,14 +14,14 @@ ctest --test-dir build/release --output-on-failure -j "$jobs"
 
 # AddressSanitizer and UndefinedBehaviorSanitizer over the non-GUI layers.
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKX_SANITIZE=address,undefined \
-  -DKX_BUILD_CALCULATOR=OFF -DKX_BUILD_BENCH=OFF >/dev/null
+  -DKX_BUILD_CALCULATOR=OFF -DKX_BUILD_BENCH=OFF -DKX_BUILD_PYTHON=OFF >/dev/null
 cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan --output-on-failure -j "$jobs" -L sanitize
 
 # ThreadSanitizer over the layers where a second thread runs.
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKX_SANITIZE=thread \
-  -DKX_BUILD_CALCULATOR=OFF -DKX_BUILD_BENCH=OFF >/dev/null
+  -DKX_BUILD_CALCULATOR=OFF -DKX_BUILD_BENCH=OFF -DKX_BUILD_PYTHON=OFF >/dev/null
 cmake --build build/tsan -j "$jobs"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build/tsan --output-on-failure -j "$jobs" -L threads

@@ -1,0 +1,5 @@
+"""Option pricing with the KorvaneX component from Python.
+
+``korvanex.automation`` drives any registered automation class late-bound;
+``korvanex.models`` prices whole arrays of options with the same models.
+"""

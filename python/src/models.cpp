@@ -1,0 +1,7 @@
+#include "bindings.h"
+
+namespace kx::python {
+
+void BindModels(pybind11::module_&) {}
+
+}  // namespace kx::python
