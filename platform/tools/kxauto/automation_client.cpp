@@ -8,6 +8,7 @@
 #include "kx/platform/activation.h"
 #include "kx/platform/errorinfo.h"
 #include "kx/platform/interfaces.h"
+#include "type_members.h"
 #include "variant_json.h"
 
 namespace kx::kxauto {
@@ -24,24 +25,6 @@ bool SameName(std::string_view a, std::string_view b) {
            return std::tolower(static_cast<unsigned char>(x)) ==
                   std::tolower(static_cast<unsigned char>(y));
          });
-}
-
-// The member name and parameter names of `id` in `info`; empty when the info has none.
-std::vector<std::string> NamesOf(ITypeInfo* info, MEMBERID id, UINT max_names) {
-  std::vector<std::string> names;
-  if (!info) return names;
-  std::vector<BSTR> raw(max_names, nullptr);
-  UINT count = 0;
-  if (SUCCEEDED(info->GetNames(id, raw.data(), max_names, &count))) {
-    for (UINT i = 0; i < count; ++i) names.push_back(BstrToUtf8(raw[i]));
-  }
-  for (BSTR b : raw) SysFreeString(b);
-  return names;
-}
-
-VARTYPE DeclaredType(const TYPEDESC& t) {
-  if (t.vt == VT_PTR && t.lptdesc) return static_cast<VARTYPE>(t.lptdesc->vt | VT_BYREF);
-  return t.vt;
 }
 
 }  // namespace
@@ -116,11 +99,7 @@ struct AutomationClient::Member {
   DISPID dispid = DISPID_UNKNOWN;
   bool described = false;  // type information was found for it
   INVOKEKIND kind = INVOKE_FUNC;
-  struct Param {
-    std::string name;
-    VARTYPE vt = VT_EMPTY;
-    USHORT flags = PARAMFLAG_FIN;
-  };
+  using Param = ParamInfo;
   std::vector<Param> params;  // declared order, retval included
 };
 
@@ -159,40 +138,8 @@ HRESULT AutomationClient::Create(const std::string& class_text, std::string* why
 
   // The default source interface, from the class's type information.
   IID source{};
-  bool have_source = false;
   ComPtr<ITypeInfo> source_info;
-  if (auto info2 = object_.As<IProvideClassInfo2>()) {
-    have_source = SUCCEEDED(info2->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source));
-  }
-  if (auto provide = object_.As<IProvideClassInfo>()) {
-    ComPtr<ITypeInfo> coclass;
-    if (SUCCEEDED(provide->GetClassInfo(coclass.put())) && coclass) {
-      for (UINT i = 0;; ++i) {
-        INT flags = 0;
-        if (FAILED(coclass->GetImplTypeFlags(i, &flags))) break;
-        if ((flags & (IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE)) !=
-            (IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE)) {
-          continue;
-        }
-        HREFTYPE ref = 0;
-        ComPtr<ITypeInfo> candidate;
-        if (FAILED(coclass->GetRefTypeOfImplType(i, &ref)) ||
-            FAILED(coclass->GetRefTypeInfo(ref, candidate.put()))) {
-          break;
-        }
-        TYPEATTR* attr = nullptr;
-        if (SUCCEEDED(candidate->GetTypeAttr(&attr)) && attr) {
-          if (!have_source) source = attr->guid;
-          if (attr->guid == source) {
-            have_source = true;
-            source_info = candidate;
-          }
-          candidate->ReleaseTypeAttr(attr);
-        }
-        break;
-      }
-    }
-  }
+  const bool have_source = FindDefaultSource(object_.get(), &source, &source_info);
   if (have_source) {
     if (auto container = object_.As<IConnectionPointContainer>()) {
       if (SUCCEEDED(container->FindConnectionPoint(source, point_.put())) && point_) {
@@ -213,38 +160,11 @@ AutomationClient::Member AutomationClient::FindMember(const std::string& name, b
   LPOLESTR names[1] = {wide.data()};
   m.hr = object_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &m.dispid);
   if (FAILED(m.hr) || !type_info_) return m;
-  TYPEATTR* attr = nullptr;
-  if (FAILED(type_info_->GetTypeAttr(&attr)) || !attr) return m;
-  const WORD functions = attr->cFuncs;
-  type_info_->ReleaseTypeAttr(attr);
   // A method, else the property get (or the put when one is asked for).
-  int best = -1;
-  for (UINT i = 0; i < functions; ++i) {
-    FUNCDESC* f = nullptr;
-    if (FAILED(type_info_->GetFuncDesc(i, &f)) || !f) continue;
-    const bool same = f->memid == m.dispid;
-    int rank = -1;
-    if (same && put && f->invkind == INVOKE_PROPERTYPUT) rank = 2;
-    if (same && !put && f->invkind == INVOKE_FUNC) rank = 2;
-    if (same && !put && f->invkind == INVOKE_PROPERTYGET) rank = 1;
-    if (rank > best) {
-      best = rank;
-      m.described = true;
-      m.kind = f->invkind;
-      m.params.clear();
-      const std::vector<std::string> param_names =
-          NamesOf(type_info_.get(), f->memid, static_cast<UINT>(f->cParams) + 1);
-      for (SHORT p = 0; p < f->cParams; ++p) {
-        Member::Param param;
-        param.name = static_cast<std::size_t>(p) + 1 < param_names.size()
-                         ? param_names[p + 1]
-                         : "arg" + std::to_string(p);
-        param.vt = DeclaredType(f->lprgelemdescParam[p].tdesc);
-        param.flags = f->lprgelemdescParam[p].paramdesc.wParamFlags;
-        m.params.push_back(std::move(param));
-      }
-    }
-    type_info_->ReleaseFuncDesc(f);
+  if (auto info = DescribeMember(type_info_.get(), m.dispid, put)) {
+    m.described = true;
+    m.kind = info->kind;
+    m.params = std::move(info->params);
   }
   return m;
 }
@@ -286,10 +206,7 @@ json AutomationClient::Call(const json& request) {
   for (std::size_t i = 0; i < n; ++i) {
     if (m.params[i].flags & PARAMFLAG_FRETVAL) retval = i;
   }
-  auto takes_value = [&](std::size_t i) {
-    const USHORT f = m.params[i].flags;
-    return !(f & PARAMFLAG_FRETVAL) && ((f & PARAMFLAG_FIN) || !(f & PARAMFLAG_FOUT));
-  };
+  auto takes_value = [&](std::size_t i) { return m.params[i].takes_value(); };
   std::vector<json> untyped;  // positional values of a member without type information
   if (put) {
     if (m.described && n >= 1)
