@@ -2,6 +2,8 @@
 // BlockingMode property), in this order, read and written through the object's own IDispatch, so
 // loading raises the same property-change notifications as a client's put.
 //
+// A load that fails changes no property, however far it got.
+//
 // Stream format, little-endian, 14 bytes: version 0x00000300, then for each property its VARTYPE
 // (2 bytes) and the bytes of that type. Storages hold the same bytes in a stream named "Contents".
 #include <array>
@@ -108,6 +110,26 @@ HRESULT KvQuantorb::PutPersistedProperty(DISPID property, VARIANT* value) noexce
                 nullptr, nullptr);
 }
 
+HRESULT KvQuantorb::PutPersistedProperties(VARIANT* const* values) noexcept {
+  std::array<Variant, std::size(kPersisted)> old;
+  for (std::size_t i = 0; i < old.size(); ++i) {
+    if (!values[i]) continue;
+    const HRESULT hr = GetPersistedProperty(kPersisted[i].dispid, &old[i]);
+    if (FAILED(hr)) return hr;
+  }
+  for (std::size_t i = 0; i < old.size(); ++i) {
+    if (!values[i]) continue;
+    const HRESULT hr = PutPersistedProperty(kPersisted[i].dispid, values[i]);
+    if (FAILED(hr)) {
+      while (i-- > 0) {
+        if (values[i]) (void)PutPersistedProperty(kPersisted[i].dispid, &old[i]);
+      }
+      return hr;
+    }
+  }
+  return S_OK;
+}
+
 HRESULT KvQuantorb::GetClassID(CLSID* clsid) {
   if (!clsid) return E_POINTER;
   *clsid = CLSID_KvQuantorb;
@@ -138,10 +160,10 @@ HRESULT KvQuantorb::Load(IStream* stream) {
     if (FAILED(hr)) return hr;
     DecodeValue(vt, bytes, &value);
   }
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    hr = PutPersistedProperty(kPersisted[i].dispid, &values[i]);
-    if (FAILED(hr)) return hr;
-  }
+  VARIANT* all[std::size(kPersisted)];
+  for (std::size_t i = 0; i < values.size(); ++i) all[i] = &values[i];
+  hr = PutPersistedProperties(all);
+  if (FAILED(hr)) return hr;
   dirty_.store(false);
   return S_OK;
 }
@@ -174,16 +196,18 @@ HRESULT KvQuantorb::GetSizeMax(ULARGE_INTEGER* size) {
 
 HRESULT KvQuantorb::Load(IPropertyBag* bag, IErrorLog* error_log) {
   if (!bag) return E_POINTER;
-  for (const PersistedProperty& p : kPersisted) {
+  std::array<Variant, std::size(kPersisted)> values;
+  VARIANT* held[std::size(kPersisted)] = {};
+  for (std::size_t i = 0; i < values.size(); ++i) {
     Variant current;
-    HRESULT hr = GetPersistedProperty(p.dispid, &current);
+    const HRESULT hr = GetPersistedProperty(kPersisted[i].dispid, &current);
     if (FAILED(hr)) return hr;
-    Variant value;
-    value.vt = current.vt;  // asks the bag for the property's own type
-    if (FAILED(bag->Read(p.name, &value, error_log))) continue;  // not held: keep the value
-    hr = PutPersistedProperty(p.dispid, &value);
-    if (FAILED(hr)) return hr;
+    values[i].vt = current.vt;  // asks the bag for the property's own type
+    if (FAILED(bag->Read(kPersisted[i].name, &values[i], error_log))) continue;  // keep the value
+    held[i] = &values[i];
   }
+  const HRESULT hr = PutPersistedProperties(held);
+  if (FAILED(hr)) return hr;
   dirty_.store(false);
   return S_OK;
 }

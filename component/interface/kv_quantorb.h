@@ -348,6 +348,9 @@ class KvQuantorb final : public IKvQuantorb,
   // The two persisted properties through IDispatch: get (VT_I4 / VT_I2) and put.
   HRESULT GetPersistedProperty(DISPID property, VARIANT* value) noexcept;
   HRESULT PutPersistedProperty(DISPID property, VARIANT* value) noexcept;
+  // Puts values[i] (when not null) into the i-th persisted property, all or none: a refused one
+  // gives the properties already put their old values back.
+  HRESULT PutPersistedProperties(VARIANT* const* values) noexcept;
   HRESULT ActivateInPlace(LONG verb, kx::platform::IOleClientSite* active_site) noexcept;
 
   std::atomic<ULONG> references_{0};

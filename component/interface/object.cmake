@@ -40,6 +40,10 @@ add_library(KorvaneX MODULE ${CMAKE_CURRENT_LIST_DIR}/module_exports.cpp)
 set_target_properties(KorvaneX PROPERTIES OUTPUT_NAME KorvaneX PREFIX "")
 target_link_libraries(KorvaneX PRIVATE kx_component_core)
 target_link_options(KorvaneX PRIVATE
-  -Wl,--version-script=${CMAKE_CURRENT_LIST_DIR}/korvanex_exports.map -Wl,--no-undefined)
+  -Wl,--version-script=${CMAKE_CURRENT_LIST_DIR}/korvanex_exports.map)
+# clang's sanitizer runtimes live in the program, so a fuzzing build's module has undefined ones.
+if(NOT KX_BUILD_FUZZERS)
+  target_link_options(KorvaneX PRIVATE -Wl,--no-undefined)
+endif()
 set_property(TARGET KorvaneX APPEND PROPERTY LINK_DEPENDS
   ${CMAKE_CURRENT_LIST_DIR}/korvanex_exports.map)

@@ -63,6 +63,8 @@ void ClearElements(SAFEARRAY* psa) noexcept {
 
 // Offset in elements of the element at indices (indices[0] leftmost), or DISP_E_BADINDEX.
 HRESULT ElementOffset(const SAFEARRAY* psa, const LONG* indices, std::size_t* offset) noexcept {
+  // A descriptor without dimensions or data (a host's own, half filled in) has no elements.
+  if (psa->cDims == 0 || !psa->pvData) return DISP_E_BADINDEX;
   std::size_t result = 0;
   std::size_t stride = 1;
   for (UINT dim = 1; dim <= psa->cDims; ++dim) {

@@ -133,6 +133,34 @@ TEST(SafeArrayLayout, IndicesOutsideTheBoundsAreRefused) {
   EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
 }
 
+// A host may lay out a descriptor itself; one without dimensions, or without data, has no
+// element to point at, whatever indices come with it.
+TEST(SafeArrayLayout, DescriptorWithoutDimensionsOrDataHasNoElements) {
+  struct {
+    USHORT dims;
+    bool data;
+  } const cases[] = {{0, true}, {0, false}, {1, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.dims << " dimensions, data " << c.data);
+    double storage[4] = {1, 2, 3, 4};
+    SAFEARRAY descriptor;
+    descriptor.cDims = c.dims;
+    descriptor.cbElements = sizeof(double);
+    descriptor.rgsabound[0] = {4, 0};
+    descriptor.pvData = c.data ? storage : nullptr;
+    const LONG indices[1] = {0};
+    void* element = reinterpret_cast<void*>(0x1);
+    double value = 5;
+    EXPECT_EQ(SafeArrayPtrOfIndex(&descriptor, indices, &element), DISP_E_BADINDEX);
+    EXPECT_EQ(element, reinterpret_cast<void*>(0x1));
+    EXPECT_EQ(SafeArrayGetElement(&descriptor, indices, &value), DISP_E_BADINDEX);
+    EXPECT_EQ(SafeArrayPutElement(&descriptor, indices, &value), DISP_E_BADINDEX);
+    EXPECT_EQ(value, 5);
+    EXPECT_EQ(storage[0], 1);
+    EXPECT_EQ(descriptor.cLocks, 0u);
+  }
+}
+
 TEST(SafeArrayLock, CountsLocksAndRefusesDestroyWhileLocked) {
   SAFEARRAY* psa = SafeArrayCreateVector(VT_R8, 0, 3);
   ASSERT_EQ(SafeArrayLock(psa), S_OK);

@@ -1,5 +1,6 @@
 #include "variant_json.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -41,14 +42,20 @@ double ToDouble(const json& v) {
   return v.get<double>();
 }
 
+// Whether a JSON integer fits a LONG; an unsigned one above 2^63 must not wrap to a negative.
+bool FitsLong(const json& v) {
+  if (v.is_number_unsigned()) return v.get<std::uint64_t>() <= INT32_MAX;
+  return v.is_number_integer() && v.get<std::int64_t>() >= INT32_MIN &&
+         v.get<std::int64_t>() <= INT32_MAX;
+}
+
 // The natural value of a JSON scalar.
 void NaturalScalar(const json& v, VARIANT* out) {
   double special;
   if (v.is_boolean()) {
     out->vt = VT_BOOL;
     out->boolVal = v.get<bool>() ? VARIANT_TRUE : VARIANT_FALSE;
-  } else if (v.is_number_integer() && v.get<std::int64_t>() >= INT32_MIN &&
-             v.get<std::int64_t>() <= INT32_MAX) {
+  } else if (FitsLong(v)) {
     out->vt = VT_I4;
     out->lVal = static_cast<LONG>(v.get<std::int64_t>());
   } else if (v.is_number() || IsSpecialDouble(v, &special)) {
@@ -72,7 +79,7 @@ SAFEARRAY* MakeArray(const json& shape) {
     }
     values = &shape["values"];
     if (shape.contains("lower_bound")) {
-      if (!shape["lower_bound"].is_number_integer()) Fail("\"lower_bound\" must be an integer");
+      if (!FitsLong(shape["lower_bound"])) Fail("\"lower_bound\" must be a 32-bit integer");
       lower = static_cast<LONG>(shape["lower_bound"].get<std::int64_t>());
     }
   }
@@ -92,6 +99,10 @@ SAFEARRAY* MakeArray(const json& shape) {
       if (x.is_array()) Fail("mixed lists and values in one array");
       numbers = numbers && IsNumberLike(x);
     }
+  }
+  // Every index must be a LONG too: the last one is lower + count - 1.
+  if (static_cast<std::int64_t>(lower) + std::max(rows, cols) - 1 > INT32_MAX) {
+    Fail("the array's indices would pass 2147483647");
   }
   const VARTYPE element = numbers ? VT_R8 : VT_VARIANT;
   SAFEARRAYBOUND bounds[2] = {{rows, lower}, {cols, lower}};

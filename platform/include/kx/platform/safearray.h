@@ -46,7 +46,8 @@ inline constexpr USHORT FADF_HAVEVARTYPE = 0x0080;
 [[nodiscard]] HRESULT SafeArrayGetLBound(const SAFEARRAY* psa, UINT dim, LONG* lower) noexcept;
 [[nodiscard]] HRESULT SafeArrayGetUBound(const SAFEARRAY* psa, UINT dim, LONG* upper) noexcept;
 [[nodiscard]] HRESULT SafeArrayGetVartype(const SAFEARRAY* psa, VARTYPE* vt) noexcept;
-// indices[0] is the leftmost index. DISP_E_BADINDEX outside the bounds.
+// indices[0] is the leftmost index. DISP_E_BADINDEX outside the bounds, and for a descriptor
+// with no dimensions or no data.
 [[nodiscard]] HRESULT SafeArrayPtrOfIndex(SAFEARRAY* psa, const LONG* indices, void** element) noexcept;
 [[nodiscard]] HRESULT SafeArrayGetElement(SAFEARRAY* psa, const LONG* indices, void* value) noexcept;
 [[nodiscard]] HRESULT SafeArrayPutElement(SAFEARRAY* psa, const LONG* indices, const void* value) noexcept;
