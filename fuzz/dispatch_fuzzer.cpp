@@ -3,6 +3,8 @@
 // bounds and dimension count, empty and null), Base and BlockingMode included. A call whose
 // arguments fail validation must leave the sentinel in every double output it was given.
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -21,6 +23,8 @@ using kx::fuzz::FuzzInput;
 namespace {
 
 constexpr double kSentinel = -999.0;
+// KX_FUZZ_TRACE=1 prints each call and its result, to see what an input does.
+const bool trace = std::getenv("KX_FUZZ_TRACE") != nullptr;
 constexpr DISPID kDispids[] = {
     kDispidBase, kDispidBlockingMode, kDispidBSCallPrice, kDispidBSPutPrice, kDispidBSDelta,
     kDispidBSTheta, kDispidBSGamma, kDispidBSVega, kDispidBSRho, kDispidBSImpliedVolatility,
@@ -115,7 +119,10 @@ void OneCall(FuzzInput& in, IKvQuantorb* object) {
   // Mostly as many arguments as the member has, so that calls get past the count check.
   const std::uint8_t count_byte = in.Byte();
   UINT argc = count_byte % 24;
-  if (member && count_byte < 0xA0) argc = static_cast<UINT>(member->params.size());
+  if (member && count_byte < 0xA0) {
+    argc = static_cast<UINT>(member->params.size());
+    if (argc > 0 && (member->params.back().flags & PARAMFLAG_FRETVAL)) --argc;  // into result
+  }
   UINT named = 0;
   if (in.Byte() >= 0xE0) named = in.Below(argc + 2);  // one too many is inconsistent on purpose
   if (flags == DISPATCH_PROPERTYPUT && argc > 0 && named == 0) named = 1;
@@ -153,6 +160,10 @@ void OneCall(FuzzInput& in, IKvQuantorb* object) {
   const bool want_result = in.Byte() < 0xF0;
   const HRESULT hr = object->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
                                     want_result ? &result : nullptr, &excep, &arg_err);
+  if (trace) {
+    std::fprintf(stderr, "Invoke(%d, flags %u, %u args, %u named) = %s %s\n", dispid, flags, argc,
+                 named, HresultName(hr), BstrToUtf8(excep.bstrDescription).c_str());
+  }
   if (hr == DISP_E_TYPEMISMATCH || hr == DISP_E_OVERFLOW ||
       (hr == DISP_E_PARAMNOTFOUND && arg_err != 0xFFFFFFFF)) {
     KX_FUZZ_CHECK(arg_err < argc);  // names the argument at fault

@@ -74,8 +74,15 @@ EMPTY_OUT = bytes([0x80 | SCALAR["VARIANT"], SCALAR["EMPTY"], 0])
 OUT = b"\x00"  # a by-reference double slot
 
 
+RETVAL = ("CallPrice", "PutPrice", "ImpliedVolatility", "ImpliedVolatilityPut",
+          "HistoricalVolatility", "HistoricalVolatility1")
+
+
 def call(member, args, flags=None):
-    """args in declared order; each already encoded. Positional, reversed as rgvarg is."""
+    """args in declared order; each already encoded. Positional, reversed as rgvarg is. The
+    retval output, given last, is left out: it comes back as the call's result."""
+    if any(member.endswith(r) for r in RETVAL) and args:
+        args = args[:-1]
     head = bytes([DISPIDS.index(member)])
     head += bytes([0xC0 | flags]) if flags else b"\x00"
     head += b"\x00\x00"  # as many arguments as the member has; none named
