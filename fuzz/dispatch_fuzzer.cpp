@@ -175,6 +175,12 @@ void OneCall(FuzzInput& in, IKvQuantorb* object) {
     if (member && params.rgvarg &&
         description.ends_with(": Invalid input parameter(s).")) {
       for (const VARIANT* output : DoubleOutputs(member, params)) {
+        if (trace) {
+          std::fprintf(stderr, "  output vt %#x inner vt %#x value %g\n", output->vt,
+                       output->vt == (VT_BYREF | VT_VARIANT) ? output->pvarVal->vt : 0,
+                       output->vt == (VT_BYREF | VT_R8) ? *output->pdblVal
+                                                         : output->pvarVal->dblVal);
+        }
         KX_FUZZ_CHECK(HoldsSentinel(*output));
       }
     }

@@ -113,6 +113,11 @@ HRESULT PrepareArgument(const ParamDescription& p, const VARIANT* arg, std::size
       slot.byref = &inner->llVal;  // writes land in the caller's VARIANT directly
       return S_OK;
     }
+    // An output's old value is dropped now: one that cannot be (an unknown type, a locked
+    // array) would otherwise keep the output from being written back after the call.
+    if (!reads) {
+      if (const HRESULT hr = VariantClear(inner); FAILED(hr)) return hr;
+    }
     if (const HRESULT hr = point_at_temporary(inner); FAILED(hr)) return hr;
     if (p.flags & PARAMFLAG_FOUT) frame.writeback[i] = inner;
     return S_OK;

@@ -267,6 +267,37 @@ TEST(DispInvoke, ReferenceToAVariantReceivesTheOutputAsTheDeclaredType) {
   EXPECT_EQ(put_delta.dblVal, -0.4);
 }
 
+// An output VARIANT whose old value cannot be released is refused before the call, naming its
+// position, rather than silently left holding that value.
+TEST(DispInvoke, OutputVariantThatCannotBeClearedIsRefusedUpFront) {
+  Calc calc;
+  Variant unknown_type;
+  unknown_type.vt = 0x21FB;  // VT_ARRAY of a type number the platform does not know
+  Variant locked;
+  locked.vt = VT_ARRAY | VT_R8;
+  locked.parray = SafeArrayCreateVector(VT_R8, 0, 2);
+  ASSERT_EQ(SafeArrayLock(locked.parray), S_OK);
+  struct {
+    const char* what;
+    Variant* output;
+    HRESULT hr;
+  } const rows[] = {{"unknown type", &unknown_type, DISP_E_BADVARTYPE},
+                    {"locked array", &locked, DISP_E_ARRAYISLOCKED}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const VARTYPE before = row.output->vt;
+    Variant put_delta;
+    Invocation call;
+    Call(calc, 12, {R8(1), RefVariant(row.output), RefVariant(&put_delta)}, call);
+    EXPECT_EQ(call.hr, row.hr);
+    EXPECT_EQ(call.arg_err, 1u);  // rgvarg index of CDelta
+    EXPECT_EQ(row.output->vt, before);
+    EXPECT_TRUE(calc.got.empty()) << "the member must not run";
+  }
+  ASSERT_EQ(SafeArrayUnlock(locked.parray), S_OK);
+  unknown_type.vt = VT_EMPTY;
+}
+
 TEST(DispInvoke, InputsAreCoercedToTheDeclaredType) {
   Calc calc;
   VARIANT text;
