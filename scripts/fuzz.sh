@@ -28,7 +28,8 @@ for h in "${targets[@]}"; do
   seeds=(fuzz/corpus/"$h")
   [[ -d fuzz/regressions/$h ]] && seeds+=(fuzz/regressions/"$h")
   echo "== $h: ${seconds}s"
-  build/fuzz/bin/"${h}_fuzzer" "$work" "${seeds[@]}" -jobs=1 -workers=1 \
+  # One process, one job: the machine is shared.
+  build/fuzz/bin/"${h}_fuzzer" "$work" "${seeds[@]}" \
     -max_total_time="$seconds" -timeout=30 -rss_limit_mb=4096 -max_len=4096 \
     -artifact_prefix="build/fuzz/findings/${h}-" -print_final_stats=1
 done
