@@ -10,6 +10,46 @@
 namespace kx::platform {
 namespace {
 
+constexpr int kMaxKeyDepth = 512;               // the registry's own limits
+constexpr std::size_t kMaxKeyNameLength = 255;
+
+// Strict UTF-8: no overlong forms, surrogates or code points past U+10FFFF.
+bool IsUtf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t n = 0;
+    std::uint32_t cp = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+      n = 1;
+      cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      n = 2;
+      cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      n = 3;
+      cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + n >= text.size()) return false;  // cut short
+    for (std::size_t k = 1; k <= n; ++k) {
+      const auto d = static_cast<unsigned char>(text[i + k]);
+      if ((d & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (d & 0x3F);
+    }
+    if ((n == 2 && cp < 0x800) || (n == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+        (cp >= 0xD800 && cp <= 0xDFFF)) {
+      return false;
+    }
+    i += n + 1;
+  }
+  return true;
+}
+
 // ---- tokens ----
 
 enum class TokenKind { kWord, kQuoted, kOpen, kClose, kEquals, kEnd };
@@ -150,7 +190,7 @@ class Parser {
         if (Peek().kind == TokenKind::kWord && EqualsNoCase(Peek().text, "val")) {
           throw Failure(Peek().line, "a root key takes no values");
         }
-        root.keys.push_back(ParseKey());
+        root.keys.push_back(ParseKey(1));
       }
       Next();
       roots.push_back(std::move(root));
@@ -192,6 +232,8 @@ class Parser {
       }
       i = end;
     }
+    // The registry stores UTF-8 only; a script that checks must be one that can be stored.
+    if (!IsUtf8(out)) throw Failure(t.line, "a name or text is not UTF-8");
     return out;
   }
 
@@ -235,7 +277,9 @@ class Parser {
     }
   }
 
-  ScriptKey ParseKey() {
+  ScriptKey ParseKey(int depth) {
+    // The registry nests keys 512 deep at most; the limit also bounds this recursion.
+    if (depth > kMaxKeyDepth) throw Failure(Peek().line, "keys nest deeper than 512");
     ScriptKey key;
     while (Peek().kind == TokenKind::kWord) {
       if (EqualsNoCase(Peek().text, "ForceRemove")) {
@@ -250,6 +294,9 @@ class Parser {
     }
     key.name = ParseName("a key name");
     if (key.name.empty()) throw Failure(Peek().line, "a key name is empty");
+    if (key.name.size() > kMaxKeyNameLength) {
+      throw Failure(Peek().line, "a key name is longer than 255 characters");
+    }
     if (Peek().kind == TokenKind::kEquals) {
       Next();
       key.default_value.emplace();
@@ -267,7 +314,7 @@ class Parser {
           ParseData(&v);
           key.values.push_back(std::move(v));
         } else {
-          key.keys.push_back(ParseKey());
+          key.keys.push_back(ParseKey(depth + 1));
         }
       }
       Next();

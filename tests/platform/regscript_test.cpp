@@ -187,6 +187,51 @@ TEST(RegistrationScript, BadScriptsAreRejectedWithTheirLineAndChangeNothing) {
   EXPECT_EQ(names, std::vector<std::string>{"Before"});
 }
 
+// What the registry cannot store (names past 255 characters, keys nested past 512, texts that
+// are not UTF-8) fails the check itself, so a script that checks also registers; one at each
+// limit registers and unregisters cleanly.
+TEST(RegistrationScript, ScriptsTheRegistryCannotStoreFailTheCheck) {
+  RegistrySandbox sandbox;
+  const auto nested = [](int depth) {
+    std::string script = "HKCU {";
+    for (int i = 0; i < depth; ++i) script += " K {";
+    for (int i = 0; i < depth; ++i) script += " }";
+    return script + " }";
+  };
+  struct Case {
+    std::string script;
+    HRESULT checked;
+  };
+  const Case cases[] = {
+      {"HKCU { " + std::string(255, 'n') + " }", S_OK},
+      {"HKCU { " + std::string(256, 'n') + " }", E_INVALIDARG},
+      {nested(512), S_OK},
+      {nested(513), E_INVALIDARG},
+      {nested(100000), E_INVALIDARG},  // no recursion that deep either
+      {"HKCU { 'caf\xc3\xa9' = s '\xe2\x82\xac' }", S_OK},
+      {"HKCU { 'Ke\x98pt' }", E_INVALIDARG},
+      {"HKCU { A = s '\xed\xa0\x80' }", E_INVALIDARG},  // a surrogate
+      {"HKCU { A { val '\xc0\xaf' = s 'x' } }", E_INVALIDARG},  // an overlong '/'
+  };
+  const RegScriptVariables vars = {{"MODULE", "/m.so"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script.substr(0, 60));
+    RegistryEdit edit;
+    std::string diagnostic;
+    EXPECT_EQ(AddRegistrationScript(edit, c.script, vars, RegScriptMode::kRegister, &diagnostic),
+              c.checked);
+    if (c.checked != S_OK) {
+      EXPECT_NE(diagnostic.find("line 1"), std::string::npos) << diagnostic;
+      continue;
+    }
+    EXPECT_EQ(RunRegistrationScript(c.script, vars, RegScriptMode::kRegister), S_OK);
+    EXPECT_EQ(RunRegistrationScript(c.script, vars, RegScriptMode::kUnregister), S_OK);
+    std::vector<std::string> names;
+    ASSERT_EQ(RegListSubKeys(HKEY_CURRENT_USER, "", &names), ERROR_SUCCESS);
+    EXPECT_TRUE(names.empty());
+  }
+}
+
 TEST(RegistrationScript, UnreadableRegistryFailsRegistrationAsAWhole) {
   RegistrySandbox sandbox;
   ASSERT_EQ(RegSetString(HKEY_CLASSES_ROOT, "Before", "", "x"), ERROR_SUCCESS);
