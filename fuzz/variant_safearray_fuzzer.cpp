@@ -84,7 +84,9 @@ void ArrayCalls(FuzzInput& in) {
   KX_FUZZ_CHECK(dims >= 1);
   VARTYPE stored = 0;
   KX_FUZZ_CHECK(SafeArrayGetVartype(psa, &stored) == S_OK && stored == vt);
-  ULONG locks = 0;
+  // Held locked between steps, so that destroying it is always refused and it stays valid.
+  KX_FUZZ_CHECK(SafeArrayLock(psa) == S_OK);
+  ULONG locks = 1;
   for (int step = 0; step < 24 && !in.empty(); ++step) {
     LONG indices[4] = {};
     const UINT dim = in.Below(dims + 2);  // 0 and dims + 1 are out of range

@@ -118,6 +118,13 @@ HRESULT ParseNumber(std::u16string_view text, Number* out) noexcept {
     *out = Signed(integer);
     return S_OK;
   }
+  // Above 2^63 - 1 an integer may still be exact as an unsigned one (a VT_UI8 written as text).
+  std::uint64_t natural = 0;
+  auto [uend, uerr] = std::from_chars(body.data(), body.data() + body.size(), natural);
+  if (uerr == std::errc() && uend == body.data() + body.size()) {
+    *out = Unsigned(natural);
+    return S_OK;
+  }
   double real = 0;
   auto [rend, rerr] = std::from_chars(body.data(), body.data() + body.size(), real);
   if (rend != body.data() + body.size()) return DISP_E_TYPEMISMATCH;

@@ -240,6 +240,20 @@ TEST_F(Persistence, StreamValuesOfOtherWidthsAreCoerced) {
   EXPECT_EQ(BlockingOf(object.get()), 0);
 }
 
+// The second property refused after the first was put: the first gets its old value back.
+TEST_F(Persistence, StreamWhoseSecondValueIsRefusedChangesNothing) {
+  ComPtr<IDispatch> object = Create();
+  auto persist = object.As<IPersistStreamInit>();
+  const std::vector<BYTE> bytes = Bytes({0x00, 0x03, 0x00, 0x00, 0x03, 0x00, 7, 0, 0, 0,  // I4 7
+                                         0x05, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x17, 0xF1,
+                                         0x40});  // R8 70000: no short holds it
+  ComPtr<IStream> stream;
+  ASSERT_EQ(CreateMemoryStream(bytes, stream.put()), S_OK);
+  EXPECT_EQ(persist->Load(stream.get()), DISP_E_OVERFLOW);
+  EXPECT_EQ(BaseOf(object.get()), 0);
+  EXPECT_EQ(BlockingOf(object.get()), 1);
+}
+
 TEST_F(Persistence, PropertyBagRoundTrip) {
   ComPtr<IDispatch> object = Create();
   ASSERT_EQ(PutByName(object.get(), u"Base", I4(1)).hr, S_OK);

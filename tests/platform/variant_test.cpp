@@ -249,6 +249,45 @@ TEST(VariantChangeType, CoercesAmongNumbersTextsAndBooleans) {
   }
 }
 
+// 64-bit integers survive a trip through text exactly, above 2^63 too.
+TEST(VariantChangeType, SixtyFourBitIntegersReadBackFromTextExactly) {
+  struct Row {
+    VARTYPE vt;
+    std::int64_t bits;
+    const char16_t* text;
+  };
+  const Row rows[] = {
+      {VT_UI8, -1, u"18446744073709551615"},
+      {VT_UI8, std::int64_t{1} << 63 | 1, u"9223372036854775809"},
+      {VT_I8, std::numeric_limits<std::int64_t>::min(), u"-9223372036854775808"},
+      {VT_I8, std::numeric_limits<std::int64_t>::max(), u"9223372036854775807"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(Utf16ToUtf8(row.text));
+    Variant number;
+    number.vt = row.vt;
+    number.llVal = row.bits;
+    Variant text;
+    ASSERT_EQ(VariantChangeType(&text, &number, 0, VT_BSTR), S_OK);
+    EXPECT_EQ(std::u16string_view(text.bstrVal, SysStringLen(text.bstrVal)), row.text);
+    Variant back;
+    ASSERT_EQ(VariantChangeType(&back, &text, 0, row.vt), S_OK);
+    EXPECT_EQ(back.llVal, row.bits);
+  }
+  struct Refused {
+    const char16_t* text;
+    VARTYPE vt;
+  };
+  for (const Refused& r : {Refused{u"18446744073709551616", VT_UI8}, Refused{u"-1", VT_UI8},
+                           Refused{u"9223372036854775808", VT_I8}}) {
+    SCOPED_TRACE(Utf16ToUtf8(r.text));
+    Variant text;
+    static_cast<VARIANT&>(text) = Text(r.text);
+    Variant out;
+    EXPECT_EQ(VariantChangeType(&out, &text, 0, r.vt), DISP_E_OVERFLOW);
+  }
+}
+
 TEST(VariantChangeType, FormatsNumbersAsTextInTheCLocale) {
   struct Row {
     Variant from;
