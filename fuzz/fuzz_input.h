@@ -34,7 +34,8 @@ class FuzzInput {
 
   // Up to max_length bytes, the length taken from the input first.
   std::string Bytes(std::size_t max_length) {
-    const std::size_t length = std::min<std::size_t>(Byte() % (max_length + 1), remaining());
+    const std::size_t wanted = Byte() % (max_length + 1);  // read before remaining() is asked
+    const std::size_t length = std::min(wanted, remaining());
     std::string out(reinterpret_cast<const char*>(data_ + pos_), length);
     pos_ += length;
     return out;

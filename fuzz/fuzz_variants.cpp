@@ -108,7 +108,9 @@ void DecodeScalar(FuzzInput& in, VARTYPE vt, VARIANT* out) {
     case VT_I8: case VT_UI8: case VT_CY:
       out->llVal = in.Bool() ? DecodeLong(in) : in.Raw<std::int64_t>();
       break;
-    case VT_BOOL: out->boolVal = in.Bool() ? VARIANT_TRUE : static_cast<VARIANT_BOOL>(in.Byte()); break;
+    case VT_BOOL:
+      out->boolVal = in.Bool() ? VARIANT_TRUE : static_cast<VARIANT_BOOL>(in.Byte());
+      break;
     case VT_ERROR: out->scode = in.Bool() ? DISP_E_PARAMNOTFOUND : in.Raw<SCODE>(); break;
     case VT_BSTR: out->bstrVal = in.Bool() ? nullptr : DecodeText(in); break;
     case VT_DISPATCH: case VT_UNKNOWN: out->punkVal = nullptr; break;  // a null object

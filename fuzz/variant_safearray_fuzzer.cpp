@@ -96,7 +96,10 @@ void ArrayCalls(FuzzInput& in) {
       const HRESULT hu = SafeArrayGetUBound(psa, d + 1, &upper);
       KX_FUZZ_CHECK(hu == S_OK || hu == DISP_E_OVERFLOW);
       const std::uint8_t where = in.Byte();
-      indices[d] = where < 0xF0 ? lower + static_cast<LONG>(where % 10) - 1 : in.Raw<LONG>();
+      // Around the lower bound (formed in 64 bits: it may be the largest LONG), or anywhere.
+      indices[d] = where < 0xF0
+                       ? static_cast<LONG>(static_cast<std::int64_t>(lower) + where % 10 - 1)
+                       : in.Raw<LONG>();
     }
     switch (in.Below(8)) {
       case 0: {
@@ -179,7 +182,8 @@ void ArrayCalls(FuzzInput& in) {
 // dimensions at all: every read-only call must answer without touching memory it does not own.
 void HandMadeDescriptor(FuzzInput& in) {
   const USHORT dims = static_cast<USHORT>(in.Below(4));
-  const std::size_t descriptor_bytes = sizeof(SAFEARRAY) + (dims > 1 ? dims - 1 : 0) * sizeof(SAFEARRAYBOUND);
+  const std::size_t descriptor_bytes =
+      sizeof(SAFEARRAY) + (dims > 1 ? dims - 1 : 0) * sizeof(SAFEARRAYBOUND);
   // The platform keeps a 16-byte prefix before its own descriptors; a host's block has one too
   // here, so that reading the type slot is in bounds.
   auto* block = static_cast<unsigned char*>(std::calloc(1, 16 + descriptor_bytes));

@@ -27,9 +27,12 @@ for h in "${targets[@]}"; do
   mkdir -p "$work" build/fuzz/findings
   seeds=(fuzz/corpus/"$h")
   [[ -d fuzz/regressions/$h ]] && seeds+=(fuzz/regressions/"$h")
+  # The text surfaces start from whole files of the module (the type library is 20 kB).
+  max_len=4096
+  [[ $h == typelib_text || $h == resource_script ]] && max_len=32768
   echo "== $h: ${seconds}s"
   # One process, one job: the machine is shared.
   build/fuzz/bin/"${h}_fuzzer" "$work" "${seeds[@]}" \
-    -max_total_time="$seconds" -timeout=30 -rss_limit_mb=4096 -max_len=4096 \
+    -max_total_time="$seconds" -timeout=30 -rss_limit_mb=4096 -max_len="$max_len" \
     -artifact_prefix="build/fuzz/findings/${h}-" -print_final_stats=1
 done
