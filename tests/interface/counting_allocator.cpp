@@ -1,0 +1,124 @@
+#include "counting_allocator.h"
+
+#include <execinfo.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "kx/platform/allocation.h"
+
+namespace kx::component::test_support {
+namespace {
+
+std::atomic<long> countdown{0};  // 0: nothing armed
+std::atomic<long> counted{0};
+std::atomic<long> live{0};
+thread_local int uncounted = 0;
+
+// Counts one allocation; true when it is the one to fail.
+bool Refuse() noexcept {
+  if (uncounted > 0) return false;
+  counted.fetch_add(1, std::memory_order_relaxed);
+  long current = countdown.load(std::memory_order_relaxed);
+  while (current > 0) {
+    if (countdown.compare_exchange_weak(current, current - 1, std::memory_order_relaxed)) {
+      if (current == 1 && std::getenv("KX_FAULT_TRACE")) {
+        void* frames[24];
+        const int n = backtrace(frames, 24);
+        backtrace_symbols_fd(frames, n, 2);
+        write(2, "----\n", 5);
+      }
+      return current == 1;
+    }
+  }
+  return false;
+}
+
+void* Allocate(std::size_t size, std::size_t alignment) noexcept {
+  if (Refuse()) return nullptr;
+  if (size == 0) size = 1;
+  void* block = nullptr;
+  if (alignment <= alignof(std::max_align_t)) {
+    block = std::malloc(size);
+  } else if (posix_memalign(&block, alignment, size) != 0) {
+    block = nullptr;
+  }
+  if (block != nullptr) live.fetch_add(1, std::memory_order_relaxed);
+  return block;
+}
+
+void* AllocateOrThrow(std::size_t size, std::size_t alignment) {
+  void* block = Allocate(size, alignment);
+  if (block == nullptr) throw std::bad_alloc();
+  return block;
+}
+
+void Release(void* block) noexcept {
+  if (block == nullptr) return;
+  live.fetch_sub(1, std::memory_order_relaxed);
+  std::free(block);
+}
+
+const bool filter_installed = [] {
+  kx::platform::testing::SetAllocationFilter([](std::size_t) { return Refuse(); });
+  return true;
+}();
+
+}  // namespace
+
+void FailAllocationNumber(long k) noexcept {
+  counted.store(0, std::memory_order_relaxed);
+  countdown.store(k, std::memory_order_relaxed);
+}
+
+bool AllocationFailurePending() noexcept { return countdown.load(std::memory_order_relaxed) > 0; }
+
+long AllocationsCounted() noexcept { return counted.load(std::memory_order_relaxed); }
+
+void ResetAllocationCount() noexcept { counted.store(0, std::memory_order_relaxed); }
+
+long LiveBlocks() noexcept { return live.load(std::memory_order_relaxed); }
+
+UncountedScope::UncountedScope() noexcept { ++uncounted; }
+UncountedScope::~UncountedScope() { --uncounted; }
+
+}  // namespace kx::component::test_support
+
+using kx::component::test_support::Allocate;
+using kx::component::test_support::AllocateOrThrow;
+using kx::component::test_support::Release;
+
+constexpr std::size_t kPlain = alignof(std::max_align_t);
+
+void* operator new(std::size_t size) { return AllocateOrThrow(size, kPlain); }
+void* operator new[](std::size_t size) { return AllocateOrThrow(size, kPlain); }
+void* operator new(std::size_t size, std::align_val_t a) {
+  return AllocateOrThrow(size, static_cast<std::size_t>(a));
+}
+void* operator new[](std::size_t size, std::align_val_t a) {
+  return AllocateOrThrow(size, static_cast<std::size_t>(a));
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return Allocate(size, kPlain);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return Allocate(size, kPlain);
+}
+void* operator new(std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept {
+  return Allocate(size, static_cast<std::size_t>(a));
+}
+void* operator new[](std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept {
+  return Allocate(size, static_cast<std::size_t>(a));
+}
+void operator delete(void* block) noexcept { Release(block); }
+void operator delete[](void* block) noexcept { Release(block); }
+void operator delete(void* block, std::size_t) noexcept { Release(block); }
+void operator delete[](void* block, std::size_t) noexcept { Release(block); }
+void operator delete(void* block, std::align_val_t) noexcept { Release(block); }
+void operator delete[](void* block, std::align_val_t) noexcept { Release(block); }
+void operator delete(void* block, std::size_t, std::align_val_t) noexcept { Release(block); }
+void operator delete[](void* block, std::size_t, std::align_val_t) noexcept { Release(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { Release(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { Release(block); }
