@@ -4,12 +4,15 @@
 // and the object working normally afterwards.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -424,6 +427,268 @@ TEST_F(FaultInjectionTest, APlainWaitThatLacksMemoryStillWaitsForTheWorker) {
                       [](IKvQuantorb* o, std::vector<double>* out) { return Greeks(o, out, 400); }};
   const SweepTally tally = SweepAllocations(greeks, 0);
   EXPECT_GT(tally.no_memory, 0);
+}
+
+// Abort at random moments. Each worker family's call is aborted from another thread after a
+// random delay spanning the whole call (from before the worker starts to after the call has
+// returned); every outcome must be one of the documented ones.
+
+// How the outputs of an aborted call may look: as passed, complete, or (for the tree Greeks, which
+// are written in order) a prefix of the complete ones.
+enum class Partial { kAllOrNothing, kPrefix, kClearedFirst };
+
+struct WorkerMethod {
+  Method method;
+  Partial partial;
+};
+
+std::vector<WorkerMethod> WorkerMethods() {
+  const std::vector<double> untouched_skew{VT_R8, kUntouched, VT_R8, kUntouched};
+  return {
+      {{"BinPriceGreeks", true, std::vector<double>(10, kUntouched),
+        [](IKvQuantorb* o, std::vector<double>* out) { return Greeks(o, out, 150); }},
+       Partial::kPrefix},
+      {{"BinImpliedVolatility",
+        true,
+        {kUntouched},
+        [](IKvQuantorb* o, std::vector<double>* out) {
+          double v = kUntouched;
+          const HRESULT hr =
+              o->BinImpliedVolatility(100, 95, 0.05, 1, 0.01, 1, 0, 60, 0, 12.5, 0, &v);
+          const UncountedScope uncounted;
+          *out = {v};
+          return hr;
+        }},
+       Partial::kAllOrNothing},
+      {{"BSImpliedVolatilitySkew", true, untouched_skew,
+        [](IKvQuantorb* o, std::vector<double>* out) {
+          return Skew(o, out, SkewFamily::kBlackScholes, 0);
+        }},
+       Partial::kAllOrNothing},
+      {{"BinImpliedVolatilitySkew", true, untouched_skew,
+        [](IKvQuantorb* o, std::vector<double>* out) {
+          return Skew(o, out, SkewFamily::kBinomial, 40);
+        }},
+       Partial::kAllOrNothing},
+      {{"BJEImpliedVolatilitySkew", true, untouched_skew,
+        [](IKvQuantorb* o, std::vector<double>* out) {
+          return Skew(o, out, SkewFamily::kBjerksundStensland, 0);
+        }},
+       Partial::kAllOrNothing},
+      {{"HistoricalVolatility",
+        true,
+        {VT_R8, kUntouched},
+        [](IKvQuantorb* o, std::vector<double>* out) { return Historical(o, out, 3000); }},
+       Partial::kAllOrNothing},
+      {{"HistoricalVolatility1",
+        true,
+        {kUntouched},
+        [](IKvQuantorb* o, std::vector<double>* out) { return Historical1(o, out, 3000); }},
+       Partial::kClearedFirst},
+  };
+}
+
+// Whether `outputs` are what an aborted call may leave.
+bool AbortedOutputsAllowed(const WorkerMethod& w, const std::vector<double>& outputs,
+                           const std::vector<double>& reference) {
+  if (outputs == w.method.untouched || outputs == reference) return true;
+  switch (w.partial) {
+    case Partial::kAllOrNothing:
+      return false;
+    case Partial::kClearedFirst:
+      return outputs == std::vector<double>(outputs.size(), 0.0);
+    case Partial::kPrefix:
+      if (outputs.size() != reference.size()) return false;
+      std::size_t written = 0;
+      while (written < outputs.size() && outputs[written] == reference[written]) ++written;
+      for (std::size_t i = written; i < outputs.size(); ++i) {
+        if (outputs[i] != kUntouched) return false;
+      }
+      return true;
+  }
+  return false;
+}
+
+// Calls Abort on `object` from its own thread, `delay` after each Arm. It sleeps while unarmed
+// and spins only towards the moment, so that it takes no core from the call while idle.
+class Aborter {
+ public:
+  explicit Aborter(IKvQuantorb* object) : object_(object), thread_([this] { Run(); }) {}
+  ~Aborter() {
+    {
+      const std::lock_guard lock(mutex_);
+      quit_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  Aborter(const Aborter&) = delete;
+  Aborter& operator=(const Aborter&) = delete;
+
+  void Arm(std::chrono::nanoseconds delay) {
+    {
+      const std::lock_guard lock(mutex_);
+      at_ = std::chrono::steady_clock::now() + delay;
+      armed_ = true;
+    }
+    changed_.notify_all();
+  }
+  // Until the armed Abort has been made.
+  void AwaitFired() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return !armed_; });
+  }
+
+ private:
+  void Run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return armed_ || quit_; });
+      if (quit_) return;
+      const auto at = at_;
+      lock.unlock();
+      while (std::chrono::steady_clock::now() < at) {
+      }
+      EXPECT_EQ(object_->Abort(), S_OK);
+      lock.lock();
+      armed_ = false;
+      changed_.notify_all();
+    }
+  }
+
+  IKvQuantorb* object_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool armed_ = false;
+  bool quit_ = false;
+  std::chrono::steady_clock::time_point at_;
+  std::thread thread_;
+};
+
+int AbortIterations() {
+  if (const char* text = std::getenv("KX_ABORT_ITERATIONS")) return std::atoi(text);
+#if defined(__SANITIZE_THREAD__)
+  return 100;  // each call is some ten times slower under ThreadSanitizer
+#else
+  return 1000;
+#endif
+}
+
+struct AbortTally {
+  int aborted = 0;
+  int completed = 0;
+};
+
+// One call with an Abort `delay` after its start; checks its outcome and that the next call is
+// normal.
+void AbortOnce(const WorkerMethod& w, Harness& h, Aborter& aborter, std::chrono::nanoseconds delay,
+               const std::vector<double>& reference, AbortTally& tally) {
+  SCOPED_TRACE(::testing::Message() << w.method.name << ", Abort after " << delay.count() << " ns");
+  std::vector<double> outputs;
+  aborter.Arm(delay);
+  const HRESULT hr = w.method.call(h.object(), &outputs);
+  aborter.AwaitFired();
+  const std::vector<DoneEvent> done = h.sink().Take();
+  (void)TakeErrorInfo();
+  // An aborted call leaves ResultCode at the worker's 0.
+  EXPECT_EQ(hr, S_OK);
+  ASSERT_EQ(done.size(), 1u);
+  if (done[0].error_code == 0) {
+    EXPECT_EQ(done[0].last_method, 2);
+    EXPECT_EQ(done[0].error_string, u"No Error");
+    EXPECT_EQ(outputs, reference) << Describe(outputs);
+    ++tally.completed;
+    // An Abort after the call returned leaves the request pending: the next call clears it.
+  } else {
+    EXPECT_EQ(done[0].error_code, 3100);
+    EXPECT_EQ(done[0].last_method, 1);
+    EXPECT_EQ(done[0].error_string, TableText(3100));
+    EXPECT_TRUE(AbortedOutputsAllowed(w, outputs, reference)) << Describe(outputs);
+    ++tally.aborted;
+  }
+  std::vector<double> next;
+  EXPECT_EQ(w.method.call(h.object(), &next), S_OK);
+  EXPECT_EQ(next, reference);
+  const std::vector<DoneEvent> next_done = h.sink().Take();
+  ASSERT_EQ(next_done.size(), 1u);
+  EXPECT_EQ(next_done[0].error_code, 0);
+}
+
+TEST_F(FaultInjectionTest, AbortAtRandomMomentsOfEveryWorkerFamily) {
+  const int iterations = AbortIterations();
+  std::mt19937_64 random(20261207);
+  for (const WorkerMethod& w : WorkerMethods()) {
+    Harness h;
+    std::vector<double> reference;
+    ASSERT_EQ(w.method.call(h.object(), &reference), S_OK);
+    // The delays span the whole call, from before its worker starts to after it has returned:
+    // up to one and a half times its median duration.
+    std::vector<std::chrono::nanoseconds> durations;
+    for (int i = 0; i < 9; ++i) {
+      std::vector<double> again;
+      const auto start = std::chrono::steady_clock::now();
+      (void)w.method.call(h.object(), &again);
+      durations.push_back(std::chrono::steady_clock::now() - start);
+    }
+    std::nth_element(durations.begin(), durations.begin() + 4, durations.end());
+    const std::chrono::nanoseconds median = durations[4];
+    (void)h.sink().Take();
+    const long settled = h.SettledBlocks();
+    AbortTally tally;
+    {
+      Aborter aborter(h.object());
+      std::uniform_int_distribution<long> delays(0, median.count() * 3 / 2);
+      for (int i = 0; i < iterations && !HasFailure(); ++i) {
+        AbortOnce(w, h, aborter, std::chrono::nanoseconds(delays(random)), reference, tally);
+      }
+    }
+    EXPECT_EQ(h.SettledBlocks(), settled) << w.method.name << ": blocks leaked";
+    const std::string summary = std::string(w.method.name) + ": " + std::to_string(iterations) +
+                                " Aborts at random moments, " + std::to_string(tally.aborted) +
+                                " stopped the call, " + std::to_string(tally.completed) +
+                                " found no computation to stop";
+    RecordProperty(w.method.name, summary);
+    std::printf("%s\n", summary.c_str());
+    if (HasFailure()) return;
+  }
+}
+
+// The two exact moments: before the computation step (nothing computed yet) and after it (the
+// results stand, yet the call still reports the abort).
+TEST_F(FaultInjectionTest, AbortAtEitherEdgeOfTheComputationIsReported) {
+  for (const WorkerMethod& w : WorkerMethods()) {
+    for (const testing::WorkerPhase phase :
+         {testing::WorkerPhase::kStarted, testing::WorkerPhase::kComputed}) {
+      SCOPED_TRACE(::testing::Message() << w.method.name << " phase " << static_cast<int>(phase));
+      Harness h;
+      std::vector<double> reference;
+      ASSERT_EQ(w.method.call(h.object(), &reference), S_OK);
+      (void)h.sink().Take();
+      std::vector<double> outputs;
+      {
+        IKvQuantorb* object = h.object();
+        WorkerHook hook([object, phase](testing::WorkerPhase now) {
+          if (now == phase) {
+            EXPECT_EQ(object->Abort(), S_OK);
+          }
+        });
+        EXPECT_EQ(w.method.call(h.object(), &outputs), S_OK);
+      }
+      const std::vector<DoneEvent> done = h.sink().Take();
+      ASSERT_EQ(done.size(), 1u);
+      EXPECT_EQ(done[0].error_code, 3100);
+      EXPECT_EQ(done[0].last_method, 1);
+      if (phase == testing::WorkerPhase::kComputed) {
+        EXPECT_EQ(outputs, reference) << Describe(outputs);
+      } else {
+        EXPECT_TRUE(AbortedOutputsAllowed(w, outputs, reference)) << Describe(outputs);
+      }
+      std::vector<double> next;
+      EXPECT_EQ(w.method.call(h.object(), &next), S_OK);
+      EXPECT_EQ(next, reference);
+      EXPECT_EQ(h.sink().Take().size(), 1u);
+    }
+  }
 }
 
 }  // namespace
