@@ -17,6 +17,15 @@ std::atomic<long> counted{0};
 std::atomic<long> live{0};
 thread_local int uncounted = 0;
 
+// KX_FAULT_TRACE=1 prints the stack of every injected failure, to find which allocation of a
+// call a k stands for. Allocates nothing.
+void TraceInjectedFailure() noexcept {
+  if (std::getenv("KX_FAULT_TRACE") == nullptr) return;
+  void* frames[32];
+  backtrace_symbols_fd(frames, backtrace(frames, 32), STDERR_FILENO);
+  (void)!write(STDERR_FILENO, "----\n", 5);
+}
+
 // Counts one allocation; true when it is the one to fail.
 bool Refuse() noexcept {
   if (uncounted > 0) return false;
@@ -24,13 +33,9 @@ bool Refuse() noexcept {
   long current = countdown.load(std::memory_order_relaxed);
   while (current > 0) {
     if (countdown.compare_exchange_weak(current, current - 1, std::memory_order_relaxed)) {
-      if (current == 1 && std::getenv("KX_FAULT_TRACE")) {
-        void* frames[24];
-        const int n = backtrace(frames, 24);
-        backtrace_symbols_fd(frames, n, 2);
-        write(2, "----\n", 5);
-      }
-      return current == 1;
+      if (current != 1) return false;
+      TraceInjectedFailure();
+      return true;
     }
   }
   return false;

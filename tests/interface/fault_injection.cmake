@@ -8,4 +8,5 @@ kx_add_test(fault_injection_test
     ${CMAKE_CURRENT_LIST_DIR}/fault_injection_test.cpp
   LIBS kx_component_core
   LABELS "sanitize;threads")
+# Names in the stacks that KX_FAULT_TRACE=1 prints.
 target_link_options(fault_injection_test PRIVATE -rdynamic)
