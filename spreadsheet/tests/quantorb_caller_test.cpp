@@ -223,7 +223,7 @@ TEST_F(CallerTest, RefusalsCarryTheReasonNeverTheSentinel) {
        "BSCALLPRICE: StockPrice takes one number, not a range"},
       {"BSCallPrice", {N(100)}, "BSCALLPRICE: takes 6 arguments, not 1"},
       {"BinCallPrice", {N(42), N(40), N(0.04), N(0.75), N(0.35), N(0.08), N(1), M(), N(5001), N(0)},
-       "BINCALLPRICE: "},
+       "BINCALLPRICE: Error in BinCallPrice: Invalid input parameter(s)."},
       {"HistoricalVolatility1", {Input::Range(Matrix{3, 3, {1, 2, 3, 4, 5, 6, 7, 8, 9}}), N(252)},
        "HISTORICALVOLATILITY1: Input array must be 1-D (dim > 1 detected)."},
       {"HistoricalVolatility", {Column({100, 110, 100}), N(0)},

@@ -237,8 +237,10 @@ ERROR_CASES = [
     # (formula, words the reason must contain)
     (formula("BSCALLPRICE", 0, 100, 0.05, 1, 0.2, 0), "Invalid input parameter(s)."),
     (formula("BSDELTA", 100, 100, 0.05, 1, 0.2, 1.5), "Invalid input parameter(s)."),
-    (formula("BINCALLPRICE", *TREE, None, 5001, 0), "BINCALLPRICE"),
-    (formula("BJEPUTPRICE", 42, 40, 0.04, 0.75, 0.35, 0.08, 4), "BJEPUTPRICE"),
+    (formula("BINCALLPRICE", *TREE, None, 5001, 0),
+     "BINCALLPRICE: Error in BinCallPrice: Invalid input parameter(s)."),
+    (formula("BJEPUTPRICE", 42, 40, 0.04, 0.75, 0.35, 0.08, 4),
+     "BJEPUTPRICE: Error in BJEPutPrice: Invalid input parameter(s)."),
     (formula("HISTORICALVOLATILITY1", "{100;110}", 252), "Invalid input data array."),
     (formula("HISTORICALVOLATILITY1", "{100;110;100}", 368), "Invalid number of trading days."),
     (formula("HISTORICALVOLATILITY1", "{100;110;100|1;2;3|4;5;6}", 252), "1-D"),
@@ -346,3 +348,20 @@ def test_example_workbook_recalculates_without_errors(registry, office):
             assert got == pytest.approx(smile, abs=5e-3), column
     finally:
         doc.close(True)
+
+
+def test_function_access_runs_a_long_tree_and_the_office_still_answers(registry, office):
+    access = office.create("com.sun.star.sheet.FunctionAccess")
+    args = (42.0, 40.0, 0.04, 0.75, 0.35, 0.08, 1.0, 0.0, 5000.0, 0.0, 1.0, 1.0)
+    got = access.callFunction("BINPRICEGREEKS", args)
+    want = kxauto(registry, [{"member": "BinPriceGreeks", "args": {
+        "StockPrice": 42, "ExercisePrice": 40, "InterestRate": 0.04, "TimeToMaturity": 0.75,
+        "Volatility": 0.35, "DividendRate": 0.08, "ModelType": 1, "ForeignInterestRate": 0,
+        "BinSteps": 5000,
+        "FlagEurAm": 0, "DoVega": 1, "DoRho": 1}}])[0]["outputs"]
+    assert list(got[0]) == [want[n] for n in (
+        "CallPrice", "PutPrice", "CDelta", "PDelta", "CTheta", "PTheta", "Gamma", "Vega", "CRho",
+        "PRho")]
+    assert access.callFunction("BSCALLPRICE", (100.0, 100.0, 0.05, 1.0, 0.2, 0.0)) == \
+        kxauto(registry, [{"member": "BSCallPrice", "args": [100, 100, 0.05, 1, 0.2, 0]}])[0][
+            "retval"]
