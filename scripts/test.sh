@@ -12,6 +12,9 @@ cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/release -j "$jobs"
 ctest --test-dir build/release --output-on-failure -j "$jobs"
 
+# The Calc add-in in a real headless office.
+bash scripts/test-spreadsheet.sh build/release
+
 # AddressSanitizer and UndefinedBehaviorSanitizer over the non-GUI layers.
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKX_SANITIZE=address,undefined \
   -DKX_BUILD_CALCULATOR=OFF -DKX_BUILD_BENCH=OFF -DKX_BUILD_PYTHON=OFF >/dev/null
