@@ -1,0 +1,58 @@
+#include "kx/calculator/status.h"
+
+#include "kx/calculator/picture.h"
+
+namespace kx::calculator {
+
+std::string ModelDescription(const ModelInputs& in) {
+  if (in.method != PricingMethod::kBinomial) return "Black-Scholes";
+  return std::string("binomial tree (") + (in.style == 1 ? "European" : "American") + ", " +
+         std::to_string(in.steps) + " steps)";
+}
+
+std::string StatusText(const RunReport& report) {
+  const std::string previous(kPreviousResults);
+  switch (report.outcome) {
+    case RunOutcome::kComputed: {
+      const ModelInputs& in = report.inputs;
+      return "Computed with " + ModelDescription(in) + ": " + std::to_string(in.days) +
+             (in.days == 1 ? " day" : " days") + " to expiry, " +
+             FormatPicture(in.time, kPricePicture) + " years (actual days / 365).";
+    }
+    case RunOutcome::kScreened: {
+      std::string text = "Not computed, every result set to 0: ";
+      if (report.expiry_not_after_today) {
+        const int days = report.inputs.days;
+        text += "expiry must be after today (it is " +
+                (days == 0 ? std::string("today")
+                           : std::to_string(-days) + (days == -1 ? " day ago" : " days ago")) +
+                ")";
+        if (!report.not_positive.empty()) text += "; ";
+      }
+      if (!report.not_positive.empty()) {
+        text += "inputs must be positive (";
+        for (std::size_t i = 0; i < report.not_positive.size(); ++i) {
+          text += (i ? ", " : "") + report.not_positive[i];
+        }
+        text += ")";
+      }
+      return text + ".";
+    }
+    case RunOutcome::kRefused: {
+      std::string text = "The component refused " + MemberName(report.refused_member);
+      if (!report.reason.empty()) {
+        std::string reason = report.reason;
+        if (reason.back() == '.') reason.pop_back();  // the code follows in brackets
+        text += ": " + reason;
+      }
+      text += std::string(" (") + platform::HresultName(report.refusal) + ").";
+      return text + " " + previous;
+    }
+    case RunOutcome::kUnreadable:
+      return "Could not read " + report.unreadable_field + ": " + report.unreadable_why + ". " +
+             previous;
+  }
+  return previous;
+}
+
+}  // namespace kx::calculator
