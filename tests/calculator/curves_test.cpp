@@ -301,7 +301,7 @@ TEST(StatusText, OneTextPerOutcome) {
   refused.outcome = RunOutcome::kRefused;
   refused.refused_member = dispid::kBSCallPrice;
   refused.refusal = E_INVALIDARG;
-  refused.reason = "Argument error: Invalid input parameter(s).";
+  refused.reason = "Error in BSCallPrice: Invalid input parameter(s).";
   RunReport silent = refused;
   silent.refused_member = dispid::kBinPriceGreeks;
   silent.refusal = E_FAIL;
@@ -327,8 +327,8 @@ TEST(StatusText, OneTextPerOutcome) {
       {&past, "Not computed, every result set to 0: expiry must be after today (it is 1 day ago)."},
       {&rate, "Not computed, every result set to 0: inputs must be positive (Interest rate %)."},
       {&refused,
-       "The component refused BSCallPrice: Argument error: Invalid input parameter(s) "
-       "(E_INVALIDARG). The results shown are the previous ones."},
+       "The component refused the inputs: Error in BSCallPrice: Invalid input parameter(s). "
+       "The results shown are the previous ones."},
       {&silent,
        "The component refused BinPriceGreeks (E_FAIL). The results shown are the previous ones."},
       {&unreadable,

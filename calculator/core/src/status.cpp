@@ -39,14 +39,12 @@ std::string StatusText(const RunReport& report) {
       return text + ".";
     }
     case RunOutcome::kRefused: {
-      std::string text = "The component refused " + MemberName(report.refused_member);
-      if (!report.reason.empty()) {
-        std::string reason = report.reason;
-        if (reason.back() == '.') reason.pop_back();  // the code follows in brackets
-        text += ": " + reason;
-      }
-      text += std::string(" (") + platform::HresultName(report.refusal) + ").";
-      return text + " " + previous;
+      // The object's description names the method; without one, the member and code say it.
+      std::string reason = report.reason;
+      while (!reason.empty() && (reason.back() == '.' || reason.back() == ' ')) reason.pop_back();
+      if (!reason.empty()) return "The component refused the inputs: " + reason + ". " + previous;
+      return "The component refused " + MemberName(report.refused_member) + " (" +
+             platform::HresultName(report.refusal) + "). " + previous;
     }
     case RunOutcome::kUnreadable:
       return "Could not read " + report.unreadable_field + ": " + report.unreadable_why + ". " +

@@ -11,8 +11,8 @@ inline constexpr std::string_view kPreviousResults = "The results shown are the 
 
 // One sentence or two for `report`: "Computed with ..." and the time to expiry in days and in
 // years (days / 365); the screened inputs ("expiry must be after today", "inputs must be
-// positive"); or the control's refusal or the unreadable field, then that the results shown
-// are the previous ones.
+// positive"); or the control's refusal with its description (or, without one, the member and
+// its code) or the unreadable field, then that the results shown are the previous ones.
 [[nodiscard]] std::string StatusText(const RunReport& report);
 
 // The model as the status line and the charts name it: "Black-Scholes", or "binomial tree
