@@ -40,16 +40,16 @@ struct GreekCurves {
 GreekCurves CurvesOf(Greek greek, const ChartCurves& c) {
   switch (greek) {
     case Greek::kDelta:
-      return {"Delta (per 1.00 of underlying)",
+      return {"Delta (per 1.00 of price)",
               {{"Call delta", &c.call_delta}, {"Put delta", &c.put_delta}}};
     case Greek::kGamma:
-      return {"Gamma (delta per 1.00 of underlying)", {{"Gamma", &c.gamma}}};
+      return {"Gamma (per 1.00 of price)", {{"Gamma", &c.gamma}}};
     case Greek::kTheta:
-      return {"Theta (value per year)", {{"Call theta", &c.call_theta}, {"Put theta", &c.put_theta}}};
+      return {"Theta (per year)", {{"Call theta", &c.call_theta}, {"Put theta", &c.put_theta}}};
     case Greek::kVega:
-      return {"Vega (value per 1.00 of volatility)", {{"Vega", &c.vega}}};
+      return {"Vega (per 1.00 of vol.)", {{"Vega", &c.vega}}};
     case Greek::kRho:
-      return {"Rho (value per 1.00 of interest rate)",
+      return {"Rho (per 1.00 of rate)",
               {{"Call rho", &c.call_rho}, {"Put rho", &c.put_rho}}};
   }
   return {};
@@ -158,6 +158,10 @@ void ChartPanel::ApplyPalette() {
   dark_ = palette().color(QPalette::Window).lightness() < 128;
   for (QChartView* view : {value_view_, greek_view_, time_view_}) {
     view->chart()->setTheme(dark_ ? QChart::ChartThemeDark : QChart::ChartThemeLight);
+    // After the theme, which sets its own legend font: six names must fit under one chart.
+    QFont small = view->chart()->legend()->font();
+    small.setPointSizeF(small.pointSizeF() * 0.85);
+    view->chart()->legend()->setFont(small);
   }
 }
 
@@ -203,12 +207,12 @@ QLineSeries* ChartPanel::AddCurve(QChart& chart, const QString& name, const std:
   return series;
 }
 
-void ChartPanel::AddMarker(QChart& chart, const QString& name, double x, double y_low,
-                           double y_high) {
+void ChartPanel::AddMarker(QChart& chart, const QString& name, double x,
+                           std::pair<QValueAxis*, QValueAxis*> axes) {
   auto* line = new QLineSeries(&chart);
   line->setName(name);
-  line->append(x, y_low);
-  line->append(x, y_high);
+  line->append(x, axes.second->min());
+  line->append(x, axes.second->max());
   QColor colour = palette().color(QPalette::WindowText);
   colour.setAlpha(150);
   QPen pen(colour);
@@ -216,6 +220,8 @@ void ChartPanel::AddMarker(QChart& chart, const QString& name, double x, double 
   pen.setWidthF(1.2);
   line->setPen(pen);
   chart.addSeries(line);
+  line->attachAxis(axes.first);
+  line->attachAxis(axes.second);
 }
 
 namespace {
@@ -229,23 +235,35 @@ void ResetChart(QChart& chart, const QString& title) {
   chart.setTitle(title);
 }
 
-void AttachAxes(QChart& chart, const QString& x_title, std::pair<double, double> x_range,
-                const QString& y_title, std::pair<double, double> y_range, bool reverse_x) {
-  auto* x = new QValueAxis(&chart);
-  x->setTitleText(x_title);
-  x->setRange(x_range.first, x_range.second);
-  x->setLabelFormat("%.4g");
+// Axes with round tick values; every series so far is attached to them.
+std::pair<QValueAxis*, QValueAxis*> AttachAxes(QChart& chart, const QString& x_title,
+                                               std::pair<double, double> x_range,
+                                               const QString& y_title,
+                                               std::pair<double, double> y_range, bool reverse_x) {
+  auto make = [&](const QString& title, std::pair<double, double> range, bool nice) {
+    auto* axis = new QValueAxis(&chart);
+    axis->setTitleText(title);
+    QFont font = axis->titleFont();
+    font.setPointSizeF(font.pointSizeF() * 0.9);
+    axis->setTitleFont(font);
+    axis->setRange(range.first, range.second);
+    axis->setTickCount(7);
+    if (nice) axis->applyNiceNumbers();
+    axis->setLabelFormat("%.4g");
+    return axis;
+  };
+  // Days to expiry keep their exact span: the curve starts at the run's own day count.
+  QValueAxis* x = make(x_title, x_range, !reverse_x);
   x->setReverse(reverse_x);
-  auto* y = new QValueAxis(&chart);
-  y->setTitleText(y_title);
-  y->setRange(y_range.first, y_range.second);
-  y->setLabelFormat("%.4g");
+  if (reverse_x) x->setLabelFormat("%.0f");
+  QValueAxis* y = make(y_title, y_range, true);
   chart.addAxis(x, Qt::AlignBottom);
   chart.addAxis(y, Qt::AlignLeft);
   for (QAbstractSeries* series : chart.series()) {
     series->attachAxis(x);
     series->attachAxis(y);
   }
+  return {x, y};
 }
 
 }  // namespace
@@ -255,16 +273,16 @@ void ChartPanel::DrawValueChart() {
   ResetChart(chart, "Value against the underlying's price");
   if (!curves_) return;
   const ChartCurves& c = *curves_;
-  AddCurve(chart, "Call today", c.spots, c.call_value, kCall, Qt::SolidLine);
-  AddCurve(chart, "Put today", c.spots, c.put_value, kPut, Qt::SolidLine);
+  AddCurve(chart, "Call", c.spots, c.call_value, kCall, Qt::SolidLine);
+  AddCurve(chart, "Put", c.spots, c.put_value, kPut, Qt::SolidLine);
   AddCurve(chart, "Call at expiry", c.spots, c.call_payoff, kCall, Qt::DashLine);
   AddCurve(chart, "Put at expiry", c.spots, c.put_payoff, kPut, Qt::DashLine);
-  const auto y = RangeOf({&c.call_value, &c.put_value, &c.call_payoff, &c.put_payoff});
-  AddMarker(chart, "Exercise price " + Number(c.inputs.strike), c.inputs.strike, y.first,
-            y.second);
-  AddMarker(chart, "Current price " + Number(c.inputs.spot), c.inputs.spot, y.first, y.second);
-  AttachAxes(chart, "Underlying price (currency units)", {c.spots.front(), c.spots.back()},
-             "Option value (currency units)", y, false);
+  const auto axes = AttachAxes(
+      chart, "Underlying price (currency units)", {c.spots.front(), c.spots.back()},
+      "Value (currency units)",
+      RangeOf({&c.call_value, &c.put_value, &c.call_payoff, &c.put_payoff}), false);
+  AddMarker(chart, "Exercise price", c.inputs.strike, axes);
+  AddMarker(chart, "Current price", c.inputs.spot, axes);
 }
 
 void ChartPanel::DrawGreekChart() {
@@ -274,18 +292,16 @@ void ChartPanel::DrawGreekChart() {
   if (!curves_) return;
   const ChartCurves& c = *curves_;
   const GreekCurves g = CurvesOf(greek, c);
-  std::pair<double, double> y{0, 0};
   for (std::size_t i = 0; i < g.curves.size(); ++i) {
     const int colour = g.curves.size() == 1 ? kOther : static_cast<int>(i);
     AddCurve(chart, g.curves[i].first, c.spots, *g.curves[i].second, colour, Qt::SolidLine);
   }
-  y = g.curves.size() == 1 ? RangeOf({g.curves[0].second})
-                           : RangeOf({g.curves[0].second, g.curves[1].second});
-  AddMarker(chart, "Exercise price " + Number(c.inputs.strike), c.inputs.strike, y.first,
-            y.second);
-  AddMarker(chart, "Current price " + Number(c.inputs.spot), c.inputs.spot, y.first, y.second);
-  AttachAxes(chart, "Underlying price (currency units)", {c.spots.front(), c.spots.back()},
-             g.label, y, false);
+  const auto y = g.curves.size() == 1 ? RangeOf({g.curves[0].second})
+                                      : RangeOf({g.curves[0].second, g.curves[1].second});
+  const auto axes = AttachAxes(chart, "Underlying price (currency units)",
+                               {c.spots.front(), c.spots.back()}, g.label, y, false);
+  AddMarker(chart, "Exercise price", c.inputs.strike, axes);
+  AddMarker(chart, "Current price", c.inputs.spot, axes);
 }
 
 void ChartPanel::DrawTimeChart() {
@@ -296,8 +312,8 @@ void ChartPanel::DrawTimeChart() {
   AddCurve(chart, "Call", c.days, c.call_by_time, kCall, Qt::SolidLine);
   AddCurve(chart, "Put", c.days, c.put_by_time, kPut, Qt::SolidLine);
   const double longest = c.days.empty() ? 1.0 : std::max(c.days.front(), 1e-9);
-  AttachAxes(chart, "Days to expiry (calendar days; expiry at the right)", {0.0, longest},
-             "Option value (currency units)", RangeOf({&c.call_by_time, &c.put_by_time}), true);
+  AttachAxes(chart, "Calendar days to expiry (expiry at the right)", {0.0, longest},
+             "Value (currency units)", RangeOf({&c.call_by_time, &c.put_by_time}), true);
 }
 
 void ChartPanel::ShowPoint(QLineSeries* series, const QPointF& at, bool entered) {

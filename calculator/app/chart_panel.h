@@ -11,6 +11,7 @@ class QComboBox;
 class QLabel;
 class QLineSeries;
 class QPushButton;
+class QValueAxis;
 
 namespace kx::calculator {
 
@@ -47,7 +48,8 @@ class ChartPanel final : public QWidget {
   void DrawTimeChart();
   QLineSeries* AddCurve(QChart& chart, const QString& name, const std::vector<double>& x,
                         const std::vector<double>& y, int colour, Qt::PenStyle style);
-  void AddMarker(QChart& chart, const QString& name, double x, double y_low, double y_high);
+  void AddMarker(QChart& chart, const QString& name, double x,
+                 std::pair<QValueAxis*, QValueAxis*> axes);
   void ShowPoint(QLineSeries* series, const QPointF& at, bool entered);
   void SaveWithDialog(bool png);
 

@@ -857,6 +857,7 @@ TEST_F(ComponentRunTest, ChartsScreenshotIsNotBlank) {
   QDir().mkpath(dir);
   form_->resize(1100, 820);
   EnterReferenceOption(*form_);
+  Type(*form_, "txtStockPrice", "108");
   Type(*form_, "txtDividend", "0.01");
   Click(*form_, "cmbCalc");
   ASSERT_TRUE(form_->charts().curves().has_value());
@@ -885,6 +886,13 @@ TEST_F(ComponentRunTest, ChartsScreenshotIsNotBlank) {
     auto* view = form_->findChild<QWidget*>("chtValue");
     ASSERT_NE(view, nullptr);
     EXPECT_GT(DistinctColours(view->grab().toImage()), 50);
+    // The pricing tab beside it, with its status line, for a look by eye.
+    tab->setCurrentIndex(0);
+    QTest::qWait(20);
+    const QString pricing = dir + "/pricing-" + name + ".png";
+    ASSERT_TRUE(form_->grab().save(pricing));
+    EXPECT_GT(DistinctColours(QImage(pricing)), 20);
+    tab->setCurrentIndex(2);
   }
   QApplication::setPalette(light);
 }
@@ -1025,23 +1033,24 @@ TEST_F(WindowTest, HoverShowsThePointsValues) {
   ASSERT_GE(series.size(), 4);
   auto* call = qobject_cast<QLineSeries*>(series[0]);
   ASSERT_NE(call, nullptr);
-  EXPECT_EQ(call->name(), "Call today");
+  EXPECT_EQ(call->name(), "Call");
   const QPointF point = call->at(10);
   emit call->hovered(point + QPointF(0.01, 0.3), true);  // near, not on, the computed point
   EXPECT_EQ(Text(*form_, "lblChartPoint"),
-            QString("Call today: underlying %1, option value %2")
+            QString("Call: underlying %1, option value %2")
                 .arg(QString::number(point.x(), 'f', 2), QString::number(point.y(), 'f', 4)));
   // The legend names the marks of the exercise and current prices.
   QStringList names;
   for (auto* s : series) names << s->name();
-  EXPECT_TRUE(names.contains("Exercise price 100")) << names.join(", ").toStdString();
-  EXPECT_TRUE(names.contains("Current price 100"));
+  EXPECT_TRUE(names.contains("Exercise price")) << names.join(", ").toStdString();
+  EXPECT_TRUE(names.contains("Current price"));
+  EXPECT_TRUE(names.contains("Call at expiry"));
   EXPECT_TRUE(view->chart()->legend()->isVisible());
   // Axes carry units.
   QStringList titles;
   for (auto* axis : view->chart()->axes()) titles << axis->titleText();
   EXPECT_TRUE(titles.contains("Underlying price (currency units)"));
-  EXPECT_TRUE(titles.contains("Option value (currency units)"));
+  EXPECT_TRUE(titles.contains("Value (currency units)"));
 }
 
 TEST_F(WindowTest, GreekSelectorRedrawsTheGreekChart) {
