@@ -74,7 +74,7 @@ std::pair<double, double> RangeOf(std::initializer_list<const std::vector<double
 QChartView* MakeView(QWidget* parent) {
   auto* view = new QChartView(new QChart, parent);
   view->setRenderHint(QPainter::Antialiasing);
-  view->setMinimumSize(260, 200);
+  view->setMinimumSize(200, 150);
   // The pricing tab keeps deciding the window's size.
   view->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
   view->chart()->legend()->setAlignment(Qt::AlignBottom);

@@ -897,6 +897,30 @@ TEST_F(ComponentRunTest, ChartsScreenshotIsNotBlank) {
   QApplication::setPalette(light);
 }
 
+// The tree's curves wait in the pumped wait like the run: Calculate stays disabled, and closing
+// the window there stops them at once and draws nothing.
+TEST_F(WindowTest, ClosingWhileTheCurvesAreComputedStopsThem) {
+  EnterReferenceOption(*form_);
+  Click(*form_, "optMethod_1");
+  auto* calculate = Find<QPushButton>(*form_, "cmbCalc");
+  int tree_calls = 0;
+  bool disabled_while_drawing = false;
+  std::size_t calls_at_close = 0;
+  fake_->during_call = [&](const fakes::RecordedCall& call) {
+    if (call.member != dispid::kBinPriceGreeks || ++tree_calls != 6) return;  // 5th point
+    disabled_while_drawing = !calculate->isEnabled();
+    EXPECT_TRUE(Status(*form_).endsWith(" Drawing the charts..."));
+    form_->close();
+    calls_at_close = fake_->calls.size();
+  };
+  Click(*form_, "cmbCalc");
+  EXPECT_TRUE(disabled_while_drawing);
+  EXPECT_EQ(tree_calls, 6);
+  EXPECT_EQ(calls_at_close, 8u);  // Base, the run's tree, five points, then Abort
+  EXPECT_TRUE(*destroyed_);       // no further point reached the control
+  EXPECT_FALSE(form_->charts().curves().has_value());
+}
+
 TEST_F(WindowTest, SettingsRoundTrip) {
   EnterReferenceOption(*form_);
   Type(*form_, "txtDividend", "0.03");
