@@ -146,14 +146,8 @@ void OptionPriceForm::onCmbCalcClicked() {
   if (drawn) {
     charts_->ShowCurves(curves);
   } else {
-    RunReport why;
-    why.outcome = RunOutcome::kRefused;
-    why.refused_member = failure.member;
-    why.refusal = failure.hr;
-    why.reason = failure.reason;
-    std::string text = StatusText(why);
-    text.resize(text.size() - kPreviousResults.size() - 1);  // the results are current
-    status += " Charts not updated: " + QString::fromStdString(text);
+    status += " " + QString::fromStdString(ChartsNotUpdatedText(failure));
+    if (charts_->curves()) status += " The charts show the previous curves.";
   }
   ui_->lblStatus->setText(status);
 }

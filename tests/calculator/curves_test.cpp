@@ -338,6 +338,10 @@ TEST(StatusText, OneTextPerOutcome) {
   for (const auto& [report, text] : cases) {
     EXPECT_EQ(StatusText(*report), text) << (&report - &cases[0].first);
   }
+  EXPECT_EQ(ChartsNotUpdatedText({dispid::kBSGamma, E_INVALIDARG, "Error in BSGamma: Bad."}),
+            "Charts not updated: The component refused the inputs: Error in BSGamma: Bad.");
+  EXPECT_EQ(ChartsNotUpdatedText({dispid::kBinPriceGreeks, E_UNEXPECTED, ""}),
+            "Charts not updated: The component refused BinPriceGreeks (E_UNEXPECTED).");
 }
 
 }  // namespace

@@ -921,6 +921,33 @@ TEST_F(WindowTest, ClosingWhileTheCurvesAreComputedStopsThem) {
   EXPECT_FALSE(form_->charts().curves().has_value());
 }
 
+// A point the control refuses leaves the results of the run on screen and the previous curves.
+TEST_F(WindowTest, ARefusedPointKeepsTheResultsAndThePreviousCurves) {
+  EnterReferenceOption(*form_);
+  Click(*form_, "cmbCalc");
+  ASSERT_TRUE(form_->charts().curves().has_value());
+  const double first_spot = form_->charts().curves()->spots.front();
+  Type(*form_, "txtStockPrice", "130");
+  fake_->calls.clear();
+  fake_->during_call = [&](const fakes::RecordedCall&) {
+    if (fake_->calls.size() == 30) {  // the run's ten calls done, the charts under way
+      fake_->results[dispid::kBSGamma] = E_INVALIDARG;
+      fake_->last_error = "Error in BSGamma: Invalid input parameter(s).";
+    }
+  };
+  Click(*form_, "cmbCalc");
+  EXPECT_EQ(Status(*form_),
+            "Computed with Black-Scholes: 365 days to expiry, 1.0000 years (actual days / 365). "
+            "Charts not updated: The component refused the inputs: Error in BSGamma: Invalid "
+            "input parameter(s). The charts show the previous curves.");
+  EXPECT_EQ(Text(*form_, "lblCallPrice").toStdString(),
+            FormatPicture(FakeOutput(10, kRetval), kPricePicture));
+  ASSERT_TRUE(form_->charts().curves().has_value());
+  EXPECT_EQ(form_->charts().curves()->inputs.spot, 100);
+  EXPECT_EQ(form_->charts().curves()->spots.front(), first_spot);
+  EXPECT_TRUE(Find<QPushButton>(*form_, "cmbCalc")->isEnabled());
+}
+
 TEST_F(WindowTest, SettingsRoundTrip) {
   EnterReferenceOption(*form_);
   Type(*form_, "txtDividend", "0.03");

@@ -10,6 +10,22 @@ std::string ModelDescription(const ModelInputs& in) {
          std::to_string(in.steps) + " steps)";
 }
 
+namespace {
+
+// The object's description names the method; without one, the member and its code say it.
+std::string Refusal(DISPID member, HRESULT code, std::string reason) {
+  while (!reason.empty() && (reason.back() == '.' || reason.back() == ' ')) reason.pop_back();
+  if (!reason.empty()) return "The component refused the inputs: " + reason + ".";
+  return "The component refused " + MemberName(member) + " (" + platform::HresultName(code) +
+         ").";
+}
+
+}  // namespace
+
+std::string ChartsNotUpdatedText(const CurveFailure& failure) {
+  return "Charts not updated: " + Refusal(failure.member, failure.hr, failure.reason);
+}
+
 std::string StatusText(const RunReport& report) {
   const std::string previous(kPreviousResults);
   switch (report.outcome) {
@@ -38,14 +54,8 @@ std::string StatusText(const RunReport& report) {
       }
       return text + ".";
     }
-    case RunOutcome::kRefused: {
-      // The object's description names the method; without one, the member and code say it.
-      std::string reason = report.reason;
-      while (!reason.empty() && (reason.back() == '.' || reason.back() == ' ')) reason.pop_back();
-      if (!reason.empty()) return "The component refused the inputs: " + reason + ". " + previous;
-      return "The component refused " + MemberName(report.refused_member) + " (" +
-             platform::HresultName(report.refusal) + "). " + previous;
-    }
+    case RunOutcome::kRefused:
+      return Refusal(report.refused_member, report.refusal, report.reason) + " " + previous;
     case RunOutcome::kUnreadable:
       return "Could not read " + report.unreadable_field + ": " + report.unreadable_why + ". " +
              previous;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "kx/calculator/calculation.h"
+#include "kx/calculator/curves.h"
 
 namespace kx::calculator {
 
@@ -14,6 +15,10 @@ inline constexpr std::string_view kPreviousResults = "The results shown are the 
 // positive"); or the control's refusal with its description (or, without one, the member and
 // its code) or the unreadable field, then that the results shown are the previous ones.
 [[nodiscard]] std::string StatusText(const RunReport& report);
+
+// What follows the run's own status when its results are shown but its curves could not be
+// computed: "Charts not updated: " and the refusal, as StatusText words it.
+[[nodiscard]] std::string ChartsNotUpdatedText(const CurveFailure& failure);
 
 // The model as the status line and the charts name it: "Black-Scholes", or "binomial tree
 // (American, 50 steps)".
