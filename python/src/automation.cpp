@@ -240,7 +240,10 @@ class NativeObject {
     }
     const bool put = m.kind == INVOKE_PROPERTYPUT || m.kind == INVOKE_PROPERTYPUTREF;
     DISPPARAMS* params = frame.Params(put);
+    // Held for the call: another thread may close this object while the GIL is released.
     ComPtr<IDispatch> object = object_;
+    ComPtr<IDispatch> sink_reference(sink_);
+    EventSink* const sink = sink_;
     Variant returned;
     EXCEPINFO excep;
     UINT arg_err = UINT_MAX;
@@ -252,7 +255,7 @@ class NativeObject {
                                         InvokeFlags(m.kind), params, put ? nullptr : &returned,
                                         &excep, &arg_err);
       outcome = kx::kxauto::ReadOutcome(hr, &excep);
-      if (sink_) events = sink_->Take(std::this_thread::get_id());
+      if (sink) events = sink->Take(std::this_thread::get_id());
     }
 
     py::object argument = py::none();
