@@ -233,3 +233,49 @@ def test_dropped_object_lets_its_module_unload(registered_component):
     assert not A.is_module_loaded(str(registered_component))
     # And it loads again on demand.
     assert A.Dispatch("Korvane.Quantorb").BSCallPrice(*BS) == 10.450575619322265
+
+
+def test_out_asks_for_an_optional_output(q):
+    strikes = np.array([95.0, 105.0])
+    tree = dict(InterestRate=0.05, TimeToMaturity=1, DividendRate=0, ModelType=1, BinSteps=50,
+                FlagEurAm=1)
+    calls = [q.BinCallPrice(100, k, Volatility=0.25, **tree) for k in strikes]
+    puts = [q.BinPutPrice(100, k, Volatility=0.25, **tree) for k in strikes]
+    call_only = q.BinImpliedVolatilitySkew(100, strikes, CallValue=calls, **tree)
+    assert isinstance(call_only, np.ndarray)  # IVolatilityPut left out is omitted
+    both = q.BinImpliedVolatilitySkew(100, strikes, CallValue=calls, PutValue=puts,
+                                      IVolatilityPut=A.Out, **tree)
+    assert np.array_equal(both.IVolatilityCall, call_only)
+    np.testing.assert_allclose(both.IVolatilityPut, 0.25, atol=1e-4)
+    with pytest.raises(TypeError, match="not an output"):
+        q.BinImpliedVolatilitySkew(100, strikes, CallValue=calls, MaxIter=A.Out, **tree)
+
+
+def test_in_out_parameters_passed_by_position_are_inputs(q):
+    # All twelve values given: CPrice and PPrice are inputs, so nothing is returned.
+    assert q.BinPrice(100, 100, 0.05, 1, 0.2, 0, 1, None, 50, 1, 0.0, 0.0) is None
+    assert q.BinPrice(100, 100, 0.05, 1, 0.2, 0, 1, None, 50, 1, 0.0) == \
+        q.BinPutPrice(100, 100, 0.05, 1, 0.2, 0, 1, None, 50, 1)
+
+
+def test_handler_exception_follows_the_call(registered_component):
+    class Failing:
+        def OnDone(self, LastMethod, ErrorCode, ErrorString):
+            self.seen = ErrorCode
+            raise RuntimeError("handler failed")
+
+    q = A.DispatchWithEvents("Korvane.Quantorb", Failing)
+    with pytest.raises(RuntimeError, match="handler failed"):
+        q.BSCallPrice(*BS)
+    assert q.seen == 0
+    q.close()
+
+
+def test_handler_without_the_event_method_is_left_alone(registered_component):
+    class Nothing:
+        def __init__(self):
+            self.created = True
+
+    q = A.DispatchWithEvents("Korvane.Quantorb", Nothing)
+    assert q.created and q.BSCallPrice(*BS) == 10.450575619322265
+    q.close()
