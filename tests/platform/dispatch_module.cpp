@@ -3,6 +3,7 @@
 // fails with error information, a VARIANT that reports what it received (omitted included),
 // a 2-D transpose and a read-write property.
 #include <atomic>
+#include <sstream>
 #include <string>
 
 #include "kx/platform/errorinfo.h"
@@ -87,25 +88,30 @@ const InterfaceDescription& RecorderDescription() {
 }
 
 std::string DescribeValue(const VARIANT* v) {
-  if (!v) return "omitted";
-  if (v->vt & VT_ARRAY) {
-    SAFEARRAY* a = v->parray;
-    std::string text = "array " + std::to_string(v->vt & VT_TYPEMASK);
-    for (UINT d = 1; d <= SafeArrayGetDim(a); ++d) {
+  std::ostringstream text;
+  text << std::fixed;
+  if (!v) {
+    text << "omitted";
+  } else if (v->vt & VT_ARRAY) {
+    text << "array " << (v->vt & VT_TYPEMASK);
+    for (UINT d = 1; d <= SafeArrayGetDim(v->parray); ++d) {
       LONG lower = 0, upper = 0;
-      (void)SafeArrayGetLBound(a, d, &lower);
-      (void)SafeArrayGetUBound(a, d, &upper);
-      text += " " + std::to_string(lower) + ".." + std::to_string(upper);
+      (void)SafeArrayGetLBound(v->parray, d, &lower);
+      (void)SafeArrayGetUBound(v->parray, d, &upper);
+      text << ' ' << lower << ".." << upper;
     }
-    return text;
+  } else if (v->vt == VT_R8) {
+    text << "double " << v->dblVal;
+  } else if (v->vt == VT_I4) {
+    text << "long " << v->lVal;
+  } else if (v->vt == VT_BOOL) {
+    text << (v->boolVal ? "bool true" : "bool false");
+  } else if (v->vt == VT_BSTR) {
+    text << "text " << BstrToUtf8(v->bstrVal);
+  } else {
+    text << "type " << v->vt;
   }
-  switch (v->vt) {
-    case VT_R8: return "double " + std::to_string(v->dblVal);
-    case VT_I4: return "long " + std::to_string(v->lVal);
-    case VT_BOOL: return v->boolVal ? "bool true" : "bool false";
-    case VT_BSTR: return "text " + BstrToUtf8(v->bstrVal);
-    default: return "type " + std::to_string(v->vt);
-  }
+  return text.str();
 }
 
 class Recorder final : public IRecorder {
