@@ -75,15 +75,15 @@ def test_worker_calls_from_plain_threads_wait_for_their_worker(registered_compon
 def test_abort_from_a_second_thread_ends_a_long_skew(registered_component):
     # The abort can only land while the skew runs if the call released the GIL.
     q = A.DispatchWithEvents("Korvane.Quantorb", ThreadRecorder)
-    strikes = np.linspace(60, 140, 40)
-    calls = np.full(40, 12.0)
+    strikes = np.linspace(60, 140, 200)
+    calls = np.full(200, 12.0)
     finished = threading.Event()
     outcome = {}
 
     def skew():
         try:
             outcome["result"] = q.BinImpliedVolatilitySkew(
-                100, strikes, 0.05, 1, 0, 1, None, 5000, 0, calls, MaxIter=100)
+                100, strikes, 0.05, 1, 0, 1, None, 2000, 0, calls, MaxIter=100)
         finally:
             finished.set()
 
