@@ -120,10 +120,14 @@ class EventSink final : public IDispatch {
 
 WORD InvokeFlags(INVOKEKIND kind) {
   switch (kind) {
-    case INVOKE_PROPERTYGET: return DISPATCH_PROPERTYGET;
-    case INVOKE_PROPERTYPUT: return DISPATCH_PROPERTYPUT;
-    case INVOKE_PROPERTYPUTREF: return DISPATCH_PROPERTYPUTREF;
-    default: return DISPATCH_METHOD;
+    case INVOKE_PROPERTYGET:
+      return DISPATCH_PROPERTYGET;
+    case INVOKE_PROPERTYPUT:
+      return DISPATCH_PROPERTYPUT;
+    case INVOKE_PROPERTYPUTREF:
+      return DISPATCH_PROPERTYPUTREF;
+    default:
+      return DISPATCH_METHOD;
   }
 }
 
@@ -146,8 +150,9 @@ class NativeObject {
     members_ = kx::kxauto::DescribeMembers(type_info_.get());
     if (type_info_) {
       Bstr name;
-      if (SUCCEEDED(type_info_->GetDocumentation(MEMBERID_NIL, name.put(), nullptr, nullptr,
-                                                 nullptr)) && name.get()) {
+      if (SUCCEEDED(
+              type_info_->GetDocumentation(MEMBERID_NIL, name.put(), nullptr, nullptr, nullptr)) &&
+          name.get()) {
         type_name_ = name.Utf8();
       }
     }
@@ -251,9 +256,9 @@ class NativeObject {
     std::vector<RaisedEvent> events;
     {
       py::gil_scoped_release release;
-      const HRESULT hr = object->Invoke(m.dispid, IID_NULL, LOCALE_USER_DEFAULT,
-                                        InvokeFlags(m.kind), params, put ? nullptr : &returned,
-                                        &excep, &arg_err);
+      const HRESULT hr =
+          object->Invoke(m.dispid, IID_NULL, LOCALE_USER_DEFAULT, InvokeFlags(m.kind), params,
+                         put ? nullptr : &returned, &excep, &arg_err);
       outcome = kx::kxauto::ReadOutcome(hr, &excep);
       if (sink) events = sink->Take(std::this_thread::get_id());
     }
@@ -269,7 +274,8 @@ class NativeObject {
     py::list raised;
     for (const RaisedEvent& e : events) {
       py::list values;
-      for (const auto& [name, value] : e.args) values.append(py::make_tuple(name, FromVariant(value)));
+      for (const auto& [name, value] : e.args)
+        values.append(py::make_tuple(name, FromVariant(value)));
       raised.append(py::make_tuple(e.name, values));
     }
     return py::make_tuple(outcome.dispatch_hr, outcome.member_hr, HresultName(outcome.member_hr),
@@ -333,8 +339,9 @@ void BindAutomation(py::module_& m) {
 
   m.def("type_name", [](int vt) { return kx::kxauto::TypeName(static_cast<VARTYPE>(vt)); });
   m.def("hresult_name", [](long hr) { return std::string(HresultName(static_cast<HRESULT>(hr))); });
-  m.def("free_unused_libraries", [] { CoFreeUnusedLibraries(); },
-        "Unloads the modules that no object of theirs holds any longer.");
+  m.def(
+      "free_unused_libraries", [] { CoFreeUnusedLibraries(); },
+      "Unloads the modules that no object of theirs holds any longer.");
   m.def("is_module_loaded", [](const std::string& path) { return IsModuleLoaded(path); });
 }
 

@@ -208,8 +208,8 @@ py::object ArrayToPython(SAFEARRAY* array) {
   }
   (void)SafeArrayUnaccessData(array);
   py::module_ numpy = py::module_::import("numpy");
-  py::object flat = numpy.attr("array")(items, numbers ? py::object(py::dtype::of<double>())
-                                                      : py::object(py::str("O")));
+  py::object flat = numpy.attr("array")(
+      items, numbers ? py::object(py::dtype::of<double>()) : py::object(py::str("O")));
   return flat.attr("reshape")(py::tuple(py::cast(shape)), py::arg("order") = "F");
 }
 
@@ -279,13 +279,26 @@ py::object FromVariant(const VARIANT& value) {
     VARIANT v;
     v.vt = base;
     switch (base) {
-      case VT_R8: v.dblVal = *value.pdblVal; break;
-      case VT_R4: v.fltVal = *value.pfltVal; break;
-      case VT_I4: v.lVal = *value.plVal; break;
-      case VT_I2: v.iVal = *value.piVal; break;
-      case VT_BOOL: v.boolVal = *value.pboolVal; break;
-      case VT_BSTR: v.bstrVal = *value.pbstrVal; break;
-      default: return py::none();
+      case VT_R8:
+        v.dblVal = *value.pdblVal;
+        break;
+      case VT_R4:
+        v.fltVal = *value.pfltVal;
+        break;
+      case VT_I4:
+        v.lVal = *value.plVal;
+        break;
+      case VT_I2:
+        v.iVal = *value.piVal;
+        break;
+      case VT_BOOL:
+        v.boolVal = *value.pboolVal;
+        break;
+      case VT_BSTR:
+        v.bstrVal = *value.pbstrVal;
+        break;
+      default:
+        return py::none();
     }
     return FromVariant(v);
   }

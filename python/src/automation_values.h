@@ -14,7 +14,8 @@ namespace kx::python {
 
 /// A value for a parameter declared as `declared` (without VT_BYREF; VT_VARIANT when any value
 /// will do). Raises TypeError (OverflowError for an integer out of range) naming `param`.
-[[nodiscard]] kx::platform::Variant ToVariant(pybind11::handle value, kx::platform::VARTYPE declared,
+[[nodiscard]] kx::platform::Variant ToVariant(pybind11::handle value,
+                                              kx::platform::VARTYPE declared,
                                               const std::string& param);
 
 /// Any automation value as a Python value, following VT_BYREF.

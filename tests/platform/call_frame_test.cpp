@@ -13,8 +13,7 @@ using namespace kx::platform;
 ParamInfo P(const char* name, VARTYPE vt, USHORT flags) { return {name, vt, flags}; }
 
 std::vector<ParamInfo> Signature() {
-  return {P("A", VT_R8, PARAMFLAG_FIN),
-          P("Opt", VT_I4, PARAMFLAG_FIN | PARAMFLAG_FOPT),
+  return {P("A", VT_R8, PARAMFLAG_FIN), P("Opt", VT_I4, PARAMFLAG_FIN | PARAMFLAG_FOPT),
           P("Out", VT_R8 | VT_BYREF, PARAMFLAG_FOUT),
           P("Tail", VT_VARIANT | VT_BYREF, PARAMFLAG_FIN | PARAMFLAG_FOUT | PARAMFLAG_FOPT),
           P("Result", VT_R8 | VT_BYREF, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL)};
@@ -62,7 +61,7 @@ TEST(CallFrame, OutputStorageHoldsTheDeclaredTypesZero) {
     VARTYPE declared;
     VARTYPE held;
   };
-  const Row rows[] = {{VT_R8, VT_R8}, {VT_I4, VT_I4}, {VT_I2, VT_I2},
+  const Row rows[] = {{VT_R8, VT_R8},     {VT_I4, VT_I4},         {VT_I2, VT_I2},
                       {VT_BSTR, VT_BSTR}, {VT_VARIANT, VT_EMPTY}, {VT_BOOL, VT_BOOL}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.declared);

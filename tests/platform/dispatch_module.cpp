@@ -65,18 +65,20 @@ struct IRecorder : IDispatch {
 const InterfaceDescription& RecorderDescription() {
   using namespace param;
   static const InterfaceDescription d = [] {
-    InterfaceDescription i{.name = u"IRecorder", .iid = kIidRecorder, .help = u"Recorder",
-                           .type_flags = TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION |
-                                         TYPEFLAG_FDISPATCHABLE};
+    InterfaceDescription i{
+        .name = u"IRecorder",
+        .iid = kIidRecorder,
+        .help = u"Recorder",
+        .type_flags = TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE};
     i.members = {
         PropertyGet<&IRecorder::get_Scale>(1, u"Scale", u"Factor applied to sums."),
         PropertyPut<&IRecorder::put_Scale>(1, u"Scale", u"Factor applied to sums."),
         Method<&IRecorder::Add>(2, u"Add", {In(u"A"), In(u"B"), RetVal(u"Sum")},
                                 u"(A + B) times Scale."),
-        Method<&IRecorder::Divide>(3, u"Divide",
-                                   {In(u"Numerator"), In(u"Denominator"), Out(u"Quotient"),
-                                    Out(u"Remainder")},
-                                   u"Quotient and remainder; fails on a zero denominator."),
+        Method<&IRecorder::Divide>(
+            3, u"Divide",
+            {In(u"Numerator"), In(u"Denominator"), Out(u"Quotient"), Out(u"Remainder")},
+            u"Quotient and remainder; fails on a zero denominator."),
         Method<&IRecorder::Describe>(4, u"Describe", {InOutOpt(u"Value"), RetVal(u"Kind")},
                                      u"What the value arrived as."),
         Method<&IRecorder::Transpose>(5, u"Transpose", {InOut(u"Matrix"), InOut(u"Result")},

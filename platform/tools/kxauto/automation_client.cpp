@@ -238,7 +238,7 @@ json AutomationClient::Call(const json& request) {
 
   // Values of a member without type information are passed by value, as VARIANTs.
   std::vector<ParamInfo> params = m.params;
-  if (!m.described) params.assign(untyped.size(), ParamInfo{.vt = VT_VARIANT});
+  if (!m.described) params.assign(untyped.size(), ParamInfo{.name = {}, .vt = VT_VARIANT});
   CallFrame frame(std::move(params));
   try {
     if (!m.described) {
@@ -297,7 +297,8 @@ json AutomationClient::Call(const json& request) {
   }
   if (hr == DISP_E_TYPEMISMATCH || hr == DISP_E_OVERFLOW || hr == DISP_E_PARAMNOTFOUND) {
     if (const auto declared = frame.ParamAt(arg_err)) {
-      result["argument"] = m.described ? m.params[*declared].name : "arg" + std::to_string(*declared);
+      result["argument"] =
+          m.described ? m.params[*declared].name : "arg" + std::to_string(*declared);
     }
   }
   json outputs = json::object();

@@ -37,7 +37,9 @@ class CallFrame {
   [[nodiscard]] kx::platform::DISPPARAMS* Params(bool put);
 
   /// Whether parameter i was passed (a value or output storage) in the last Params().
-  [[nodiscard]] bool Passed(std::size_t i) const { return i < kinds_.size() && kinds_[i] != kOmitted; }
+  [[nodiscard]] bool Passed(std::size_t i) const {
+    return i < kinds_.size() && kinds_[i] != kOmitted;
+  }
   /// What parameter i holds after the call (by-reference storage as written by the member).
   [[nodiscard]] const kx::platform::VARIANT& Value(std::size_t i) const { return storage_[i]; }
   /// The declared parameter at fault for a dispatch's argument error index, if any.
