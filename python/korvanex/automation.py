@@ -26,6 +26,7 @@ from __future__ import annotations
 import collections
 import inspect
 import keyword
+import operator
 
 from . import _native
 
@@ -68,10 +69,10 @@ class Array:
     """An array of doubles whose indices start at ``lower_bound`` (1 for ``Base`` 1)."""
 
     def __init__(self, values, lower_bound=1):
-        if isinstance(lower_bound, bool) or not isinstance(lower_bound, int):
+        if isinstance(lower_bound, (bool, float)):
             raise TypeError("lower_bound must be an int")
         self.values = values
-        self.lower_bound = lower_bound
+        self.lower_bound = operator.index(lower_bound)
 
     def __kx_array__(self):
         return self.values, self.lower_bound

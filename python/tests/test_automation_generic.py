@@ -86,3 +86,21 @@ def test_released_object_refuses_calls(rec):
     with pytest.raises(ValueError, match="released"):
         add(1, 2)
     assert "released" in repr(rec)
+
+
+@pytest.mark.parametrize("args, argument", [((1, 2.0), "First"), ((1.0, "2"), "Second")])
+def test_argument_the_dispatch_refuses_is_named(rec, args, argument):
+    assert rec.Pair(1.0, 2.0) == 3.0
+    with pytest.raises(A.AutomationError) as caught:
+        rec.Pair(*args)
+    e = caught.value
+    assert (e.hresult_name, e.argument) == ("DISP_E_TYPEMISMATCH", argument)
+    assert f"argument {argument}" in str(e)
+
+
+@pytest.mark.parametrize("lower, error", [(1.0, TypeError), (True, TypeError), ("1", TypeError),
+                                          (2**31, OverflowError)])
+def test_array_lower_bound_must_be_a_32_bit_integer(rec, lower, error):
+    with pytest.raises(error):
+        rec.Describe(A.Array([1.0], lower))
+    assert rec.Describe(A.Array([1.0], np.int64(-1))) == "array 5 -1..-1"

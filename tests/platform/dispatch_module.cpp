@@ -57,6 +57,7 @@ struct IRecorder : IDispatch {
                          double* remainder) = 0;
   virtual HRESULT Describe(VARIANT* value, BSTR* kind) = 0;
   virtual HRESULT Transpose(VARIANT* matrix, VARIANT* result) = 0;
+  virtual HRESULT Pair(VARIANT first, VARIANT second, double* sum) = 0;
 
  protected:
   ~IRecorder() = default;
@@ -83,6 +84,9 @@ const InterfaceDescription& RecorderDescription() {
                                      u"What the value arrived as."),
         Method<&IRecorder::Transpose>(5, u"Transpose", {InOut(u"Matrix"), InOut(u"Result")},
                                       u"The transpose of a 2-D array of doubles."),
+        Method<&IRecorder::Pair>(6, u"Pair", {In(u"First"), In(u"Second"), RetVal(u"Sum")},
+                                 u"First + Second; a dispatch that refuses any value but a "
+                                 u"double and names the argument."),
     };
     return i;
   }();
@@ -148,6 +152,15 @@ class Recorder final : public IRecorder {
   }
   HRESULT Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                  EXCEPINFO* excep, UINT* arg_err) override {
+    // Pair stands for a strict hand-written dispatch: it names the argument it refuses.
+    if (member == 6 && params) {
+      for (UINT k = 0; k < params->cArgs; ++k) {
+        if (params->rgvarg[k].vt != VT_R8) {
+          if (arg_err) *arg_err = k;
+          return DISP_E_TYPEMISMATCH;
+        }
+      }
+    }
     return DispInvoke(static_cast<IRecorder*>(this), RecorderDescription(), member, flags, params,
                       result, excep, arg_err);
   }
@@ -178,6 +191,10 @@ class Recorder final : public IRecorder {
   HRESULT Describe(VARIANT* value, BSTR* kind) override {
     *kind = SysAllocStringUtf8(DescribeValue(value));
     return *kind ? S_OK : E_OUTOFMEMORY;
+  }
+  HRESULT Pair(VARIANT first, VARIANT second, double* sum) override {
+    *sum = first.dblVal + second.dblVal;
+    return S_OK;
   }
   HRESULT Transpose(VARIANT* matrix, VARIANT* result) override {
     if (!matrix || !result || matrix->vt != (VT_ARRAY | VT_R8) ||
