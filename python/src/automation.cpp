@@ -228,7 +228,7 @@ class NativeObject {
     std::vector<std::size_t> outputs;
     for (std::size_t i = 0; i < args.size(); ++i) {
       const ParamInfo& p = m.params[i];
-      const py::handle a = args[i];
+      const py::object a = args[i];
       if (p.is_retval() || a.is_none()) continue;
       if (a.ptr() == output_marker) {
         if (!frame.ProvideOutput(i)) {
