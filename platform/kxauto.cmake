@@ -3,6 +3,7 @@
 find_package(nlohmann_json 3 REQUIRED)
 add_library(kx_automation_client STATIC
   ${CMAKE_CURRENT_LIST_DIR}/tools/kxauto/automation_client.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tools/kxauto/call_frame.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tools/kxauto/type_members.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tools/kxauto/variant_json.cpp)
 target_include_directories(kx_automation_client PUBLIC ${CMAKE_CURRENT_LIST_DIR}/tools/kxauto)

@@ -8,6 +8,7 @@
 #include "kx/platform/activation.h"
 #include "kx/platform/errorinfo.h"
 #include "kx/platform/interfaces.h"
+#include "call_frame.h"
 #include "type_members.h"
 #include "variant_json.h"
 
@@ -235,88 +236,37 @@ json AutomationClient::Call(const json& request) {
     }
   }
 
-  // Storage for values passed by reference; never reallocated once pointers are taken.
-  std::vector<Variant> storage(n + untyped.size());
-  std::vector<VARIANT> declared_order;
-  std::vector<std::size_t> param_of_arg;  // declared index of each passed argument
-  auto omitted = [] {
-    VARIANT v;
-    v.vt = VT_ERROR;
-    v.scode = DISP_E_PARAMNOTFOUND;
-    return v;
-  };
+  // Values of a member without type information are passed by value, as VARIANTs.
+  std::vector<ParamInfo> params = m.params;
+  if (!m.described) params.assign(untyped.size(), ParamInfo{.name = {}, .vt = VT_VARIANT});
+  CallFrame frame(std::move(params));
   try {
     if (!m.described) {
       for (std::size_t i = 0; i < untyped.size(); ++i) {
-        if (untyped[i].is_null()) {
-          declared_order.push_back(omitted());
-        } else {
-          JsonToVariant(untyped[i], VT_VARIANT, &storage[i]);
-          declared_order.push_back(storage[i]);
-        }
-        param_of_arg.push_back(i);
+        if (untyped[i].is_null()) continue;
+        Variant v;
+        JsonToVariant(untyped[i], VT_VARIANT, &v);
+        (void)frame.Pass(i, std::move(v));
       }
     } else {
-      // Pass up to the last parameter that has a value or needs storage for an output.
-      std::size_t count = 0;
       for (std::size_t i = 0; i < n; ++i) {
-        if (retval == i) continue;
-        // Required outputs get storage; an optional one left out stays omitted.
-        const bool output =
-            (m.params[i].flags & PARAMFLAG_FOUT) != 0 && !(m.params[i].flags & PARAMFLAG_FOPT);
-        if ((given[i] && !given[i]->is_null()) || (output && !given[i])) count = i + 1;
-      }
-      for (std::size_t i = 0; i < count; ++i) {
         const Member::Param& p = m.params[i];
-        const bool by_ref = (p.vt & VT_BYREF) != 0;
-        const auto base = static_cast<VARTYPE>(p.vt & ~VT_BYREF);
-        const bool output = (p.flags & PARAMFLAG_FOUT) != 0;
-        param_of_arg.push_back(i);
-        if (given[i] && given[i]->is_null()) {
-          declared_order.push_back(omitted());
-          continue;
-        }
-        if (!given[i] && (!output || (p.flags & PARAMFLAG_FOPT))) {
-          declared_order.push_back(omitted());
-          continue;
-        }
-        Variant& s = storage[i];
+        if (p.is_retval() || (given[i] && given[i]->is_null())) continue;
         if (given[i]) {
-          JsonToVariant(*given[i], base, &s);
-          if (by_ref && base != VT_VARIANT) {
-            const HRESULT hr = VariantChangeType(&s, &s, 0, base);
-            if (FAILED(hr))
-              Refuse("argument " + p.name + " cannot be a value of its declared type");
-          }
-        } else if (base == VT_BSTR) {
-          s.vt = VT_BSTR;
-          s.bstrVal = nullptr;
-        } else if (base != VT_VARIANT) {
-          Variant zero(0.0);
-          if (FAILED(VariantChangeType(&s, &zero, 0, base)))
-            Refuse("cannot hold an output of " + p.name);
+          Variant v;
+          JsonToVariant(*given[i], static_cast<VARTYPE>(p.vt & ~VT_BYREF), &v);
+          if (!frame.Pass(i, std::move(v)))
+            Refuse("argument " + p.name + " cannot be a value of its declared type");
+        } else if ((p.flags & PARAMFLAG_FOUT) && !(p.flags & PARAMFLAG_FOPT)) {
+          // Required outputs get storage; an optional one left out stays omitted.
+          if (!frame.ProvideOutput(i)) Refuse("cannot hold an output of " + p.name);
         }
-        if (!by_ref) {
-          declared_order.push_back(s);
-          continue;
-        }
-        VARIANT ref;
-        ref.vt = p.vt;
-        ref.byref = base == VT_VARIANT ? static_cast<void*>(static_cast<VARIANT*>(&s))
-                                       : static_cast<void*>(&s.llVal);
-        declared_order.push_back(ref);
       }
     }
   } catch (const ConversionError& e) {
     Refuse(e.message);
   }
 
-  std::vector<VARIANT> reversed(declared_order.rbegin(), declared_order.rend());
-  DISPID named_put = DISPID_PROPERTYPUT;
-  DISPPARAMS params{.rgvarg = reversed.data(),
-                    .rgdispidNamedArgs = put ? &named_put : nullptr,
-                    .cArgs = static_cast<UINT>(reversed.size()),
-                    .cNamedArgs = put ? 1u : 0u};
   WORD flags = DISPATCH_METHOD;
   if (put)
     flags = DISPATCH_PROPERTYPUT;
@@ -328,28 +278,15 @@ json AutomationClient::Call(const json& request) {
   Variant returned;
   EXCEPINFO excep;
   UINT arg_err = 0;
-  const HRESULT hr = object_->Invoke(m.dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
-                                     put ? nullptr : &returned, &excep, &arg_err);
-
-  HRESULT member_hr = hr;
+  const HRESULT hr = object_->Invoke(m.dispid, IID_NULL, LOCALE_USER_DEFAULT, flags,
+                                     frame.Params(put), put ? nullptr : &returned, &excep,
+                                     &arg_err);
+  const CallOutcome outcome = ReadOutcome(hr, &excep);
+  const HRESULT member_hr = outcome.member_hr;
   json error = nullptr;
-  if (hr == DISP_E_EXCEPTION) {
-    if (excep.pfnDeferredFillIn) (void)excep.pfnDeferredFillIn(&excep);
-    if (excep.scode != 0) member_hr = excep.scode;
-    error = {{"source", excep.bstrSource ? json(BstrToUtf8(excep.bstrSource)) : json(nullptr)},
-             {"description",
-              excep.bstrDescription ? json(BstrToUtf8(excep.bstrDescription)) : json(nullptr)}};
-    SysFreeString(excep.bstrSource);
-    SysFreeString(excep.bstrDescription);
-    SysFreeString(excep.bstrHelpFile);
-  }
-  ComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.put()) == S_OK && info && error.is_null()) {
-    Bstr source, description;
-    (void)info->GetSource(source.put());
-    (void)info->GetDescription(description.put());
-    error = {{"source", source.get() ? json(source.Utf8()) : json(nullptr)},
-             {"description", description.get() ? json(description.Utf8()) : json(nullptr)}};
+  if (outcome.has_error_info) {
+    error = {{"source", outcome.source ? json(*outcome.source) : json(nullptr)},
+             {"description", outcome.description ? json(*outcome.description) : json(nullptr)}};
   }
 
   result["hresult"] = member_hr;
@@ -358,17 +295,17 @@ json AutomationClient::Call(const json& request) {
     result["dispatch_hresult"] = hr;
     result["dispatch_hresult_name"] = HresultName(hr);
   }
-  if ((hr == DISP_E_TYPEMISMATCH || hr == DISP_E_OVERFLOW || hr == DISP_E_PARAMNOTFOUND) &&
-      arg_err < param_of_arg.size()) {
-    const std::size_t declared = param_of_arg[param_of_arg.size() - 1 - arg_err];
-    result["argument"] = m.described ? m.params[declared].name : "arg" + std::to_string(declared);
+  if (hr == DISP_E_TYPEMISMATCH || hr == DISP_E_OVERFLOW || hr == DISP_E_PARAMNOTFOUND) {
+    if (const auto declared = frame.ParamAt(arg_err)) {
+      result["argument"] =
+          m.described ? m.params[*declared].name : "arg" + std::to_string(*declared);
+    }
   }
   json outputs = json::object();
   if (m.described) {
-    for (std::size_t i = 0; i < param_of_arg.size(); ++i) {
-      const std::size_t p = param_of_arg[i];
-      if ((m.params[p].flags & PARAMFLAG_FOUT) && declared_order[i].vt != VT_ERROR) {
-        outputs[m.params[p].name] = VariantToJson(declared_order[i]);
+    for (std::size_t i = 0; i < n; ++i) {
+      if ((m.params[i].flags & PARAMFLAG_FOUT) && !m.params[i].is_retval() && frame.Passed(i)) {
+        outputs[m.params[i].name] = VariantToJson(frame.Value(i));
       }
     }
   }
