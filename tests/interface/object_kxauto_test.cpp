@@ -131,6 +131,74 @@ TEST_F(Kxauto, BatchAnswersEachLineOnOneObject) {
   EXPECT_TRUE(Parse(run.lines[9]).contains("request_error"));
 }
 
+TEST_F(Kxauto, NamesTheRequiredArgumentThatIsMissing) {
+  // Left out at the end, null in the middle, and by name: the answer names the first required
+  // parameter without a value, never one that was given.
+  struct Case {
+    const char* call;
+    const char* argument;
+  } const kCases[] = {
+      {R"({"member": "BSCallPrice", "args": [100, 100, 0.05, 1, 0.2]})", "DividendRate"},
+      {R"({"member": "BSCallPrice", "args": [100, null, 0.05, 1, 0.2, 0]})", "ExercisePrice"},
+      {R"({"member": "BSCallPrice", "args": {"StockPrice": 100, "Volatility": 0.2}})",
+       "ExercisePrice"},
+      {R"({"member": "BinImpliedVolatility", "args": [100, 100, 0.05, 1, 0, 0, null, 100]})",
+       "FlagEurAm"},
+      {R"({"member": "BSImpliedVolatility", "args": [100, 100, 0.05, 1, 0]})", "CallValue"},
+  };
+  std::string input;
+  for (const Case& c : kCases) input += std::string(c.call) + "\n";
+  const ClientRun run = RunClient(registry_.dir(), {"--batch", "Korvane.Quantorb"}, input);
+  ASSERT_EQ(run.lines.size(), std::size(kCases));
+  for (std::size_t i = 0; i < std::size(kCases); ++i) {
+    SCOPED_TRACE(kCases[i].call);
+    const json result = Parse(run.lines[i]);
+    EXPECT_EQ(result["hresult_name"], "DISP_E_PARAMNOTFOUND");
+    EXPECT_EQ(result["argument"], kCases[i].argument);
+  }
+}
+
+TEST_F(Kxauto, RequiredOutputsGivenAsNullGetStorage) {
+  // null and left out mean the same: the in/out result arrays are supplied by the client.
+  const ClientRun run = RunClient(
+      registry_.dir(), {"--batch", "Korvane.Quantorb"},
+      R"({"member":"BSImpliedVolatilitySkew","args":[100,[80,90],0.04,0.75,0.01,[24.1,15.9],[2.49,3.98],50,null,null]})"
+      "\n"
+      R"({"member":"BSImpliedVolatilitySkew","args":[100,[80,90],0.04,0.75,0.01,[24.1,15.9],[2.49,3.98],50]})"
+      "\n");
+  ASSERT_EQ(run.lines.size(), 2u);
+  const json with_nulls = Parse(run.lines[0]), left_out = Parse(run.lines[1]);
+  EXPECT_EQ(with_nulls["hresult_name"], "S_OK") << run.lines[0];
+  ASSERT_TRUE(with_nulls["outputs"]["IVolatilityCall"].is_array()) << run.lines[0];
+  ASSERT_EQ(with_nulls["outputs"]["IVolatilityCall"].size(), 2u);
+  ASSERT_EQ(with_nulls["outputs"]["IVolatilityPut"].size(), 2u);
+  // Deep in the money the call value 24.1 at K=80 needs a positive volatility.
+  EXPECT_GT(with_nulls["outputs"]["IVolatilityCall"][0].get<double>(), 0.0);
+  EXPECT_EQ(with_nulls["outputs"], left_out["outputs"]);
+}
+
+TEST_F(Kxauto, NestedListsOfNumbersAreArraysOfDoubles) {
+  // Three deep reaches the dimension check (3022), not the element-type check (3047); the
+  // in/out array comes back in the shape it went in.
+  const std::string cube = "[[[100,101],[102,103]],[[100,99],[98,97]],[[1,2],[3,4]]]";
+  const ClientRun run =
+      RunClient(registry_.dir(), {"--batch", "Korvane.Quantorb"},
+                R"({"member":"HistoricalVolatility","args":[)" + cube + ",252]}\n" +
+                    R"({"member":"HistoricalVolatility","args":[[[1,2],[3]],252]})" + "\n" +
+                    R"({"member":"HistoricalVolatility","args":[[[[1,2],[3,4]],[[1,2]]],252]})" +
+                    "\n" + R"({"member":"HistoricalVolatility","args":[[[1,2],3],252]})" + "\n");
+  ASSERT_EQ(run.lines.size(), 4u);
+  const json three_d = Parse(run.lines[0]);
+  EXPECT_EQ(three_d["events"][0]["ErrorCode"], 3022) << run.lines[0];
+  EXPECT_EQ(three_d["hresult_name"], "E_INVALIDARG");
+  EXPECT_EQ(three_d["outputs"]["Prices"], json::parse(cube));
+  // Ragged lists at any depth are refused before the call.
+  for (std::size_t i = 1; i < 4; ++i) {
+    SCOPED_TRACE(run.lines[i]);
+    EXPECT_TRUE(Parse(run.lines[i]).contains("request_error"));
+  }
+}
+
 TEST_F(Kxauto, NonFiniteDoublesTravelAsTexts) {
   // An infinite stock price passes validation (inf > 0) and prices to a non-finite value.
   const ClientRun run =

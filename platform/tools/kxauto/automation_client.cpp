@@ -221,7 +221,9 @@ json AutomationClient::Call(const json& request) {
       for (const json& a : args) {
         while (next < n && !takes_value(next)) ++next;
         if (next >= n) Refuse("too many arguments for " + name);
-        given[next++] = a;
+        // null means left out, so that a required output gets its storage either way.
+        if (!a.is_null()) given[next] = a;
+        ++next;
       }
     }
   } else {
@@ -231,7 +233,7 @@ json AutomationClient::Call(const json& request) {
       while (i < n && !SameName(m.params[i].name, key)) ++i;
       if (i >= n) Refuse(name + " has no parameter named " + key);
       if (!takes_value(i)) Refuse(key + " is an output of " + name + ", not an argument");
-      given[i] = value;
+      if (!value.is_null()) given[i] = value;
     }
   }
 
@@ -264,7 +266,7 @@ json AutomationClient::Call(const json& request) {
         // Required outputs get storage; an optional one left out stays omitted.
         const bool output =
             (m.params[i].flags & PARAMFLAG_FOUT) != 0 && !(m.params[i].flags & PARAMFLAG_FOPT);
-        if ((given[i] && !given[i]->is_null()) || (output && !given[i])) count = i + 1;
+        if (given[i] || output) count = i + 1;
       }
       for (std::size_t i = 0; i < count; ++i) {
         const Member::Param& p = m.params[i];
@@ -272,10 +274,6 @@ json AutomationClient::Call(const json& request) {
         const auto base = static_cast<VARTYPE>(p.vt & ~VT_BYREF);
         const bool output = (p.flags & PARAMFLAG_FOUT) != 0;
         param_of_arg.push_back(i);
-        if (given[i] && given[i]->is_null()) {
-          declared_order.push_back(omitted());
-          continue;
-        }
         if (!given[i] && (!output || (p.flags & PARAMFLAG_FOPT))) {
           declared_order.push_back(omitted());
           continue;
@@ -327,7 +325,9 @@ json AutomationClient::Call(const json& request) {
 
   Variant returned;
   EXCEPINFO excep;
-  UINT arg_err = 0;
+  // The dispatch sets arg_err only for an argument it was given; a sentinel tells the cases apart.
+  constexpr UINT kNoArgument = ~UINT{0};
+  UINT arg_err = kNoArgument;
   const HRESULT hr = object_->Invoke(m.dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
                                      put ? nullptr : &returned, &excep, &arg_err);
 
@@ -362,6 +362,17 @@ json AutomationClient::Call(const json& request) {
       arg_err < param_of_arg.size()) {
     const std::size_t declared = param_of_arg[param_of_arg.size() - 1 - arg_err];
     result["argument"] = m.described ? m.params[declared].name : "arg" + std::to_string(declared);
+  } else if (hr == DISP_E_PARAMNOTFOUND && arg_err == kNoArgument && m.described) {
+    // A required parameter the call did not pass at all: the first one, in declared order.
+    for (std::size_t i = 0; i < n; ++i) {
+      const bool passed = i < declared_order.size() && !(declared_order[i].vt == VT_ERROR &&
+                                                         declared_order[i].scode ==
+                                                             DISP_E_PARAMNOTFOUND);
+      if (!passed && !m.params[i].is_retval() && !m.params[i].is_optional()) {
+        result["argument"] = m.params[i].name;
+        break;
+      }
+    }
   }
   json outputs = json::object();
   if (m.described) {
