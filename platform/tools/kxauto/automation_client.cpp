@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cstdlib>
 #include <optional>
 
 #include "kx/platform/activation.h"
 #include "kx/platform/errorinfo.h"
 #include "kx/platform/interfaces.h"
+#include "kx/platform/registry.h"
 #include "type_members.h"
 #include "variant_json.h"
 
@@ -27,7 +29,38 @@ bool SameName(std::string_view a, std::string_view b) {
          });
 }
 
+// The object's texts may explain a refusal in another language's declarations; JSON callers get
+// one line in this client's terms after them.
+constexpr const char* kForeignDeclarationHint =
+    "kxauto: from JSON, give arrays as lists of numbers (nested for more dimensions), which "
+    "arrive as arrays of doubles, and leave outputs out or null: kxauto supplies them";
+
+bool SpeaksOfOtherLanguages(const json& value) {
+  if (value.is_string()) {
+    const std::string& text = value.get_ref<const std::string&>();
+    for (const char* marker : {"Visual Basic", "Visual C++", "Dim ", "As Variant", "As Double"}) {
+      if (text.find(marker) != std::string::npos) return true;
+    }
+    return false;
+  }
+  if (value.is_structured()) {
+    for (const json& inner : value) {
+      if (SpeaksOfOtherLanguages(inner)) return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
+
+std::string RegistryAdvice() {
+  const char* chosen = std::getenv("KX_REGISTRY_DIR");
+  const std::string file = RegistryFilePath();
+  return "registry in use: " + (file.empty() ? std::string("none (no home folder)") : file) +
+         (chosen && *chosen ? " (from KX_REGISTRY_DIR)"
+                            : " (the default; KX_REGISTRY_DIR names another folder)") +
+         "; register a module with: kxregsvr /path/to/module.so";
+}
 
 // Receives the events of the object's default source interface and keeps them as JSON.
 class EventSink final : public IDispatch {
@@ -111,6 +144,7 @@ void AutomationClient::Release() noexcept {
   if (point_ && cookie_) (void)point_->Unadvise(cookie_);
   cookie_ = 0;
   point_.Reset();
+  source_info_.Reset();
   type_info_.Reset();
   object_.Reset();
   if (sink_) sink_->Release();
@@ -123,12 +157,12 @@ HRESULT AutomationClient::Create(const std::string& class_text, std::string* why
   CLSID clsid;
   HRESULT hr = CLSIDFromString(text.c_str(), &clsid);
   if (FAILED(hr)) {
-    *why = "'" + class_text + "' is neither a registered ProgID nor a {CLSID}";
+    *why = "'" + class_text + "' is neither a registered ProgID nor a {CLSID}; " + RegistryAdvice();
     return hr;
   }
   hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, object_.put_void());
   if (FAILED(hr)) {
-    *why = "cannot create " + class_text + " (" + FormatGuid(clsid) + ")";
+    *why = "cannot create " + class_text + " (" + FormatGuid(clsid) + "); " + RegistryAdvice();
     return hr;
   }
   UINT count = 0;
@@ -140,6 +174,7 @@ HRESULT AutomationClient::Create(const std::string& class_text, std::string* why
   IID source{};
   ComPtr<ITypeInfo> source_info;
   const bool have_source = FindDefaultSource(object_.get(), &source, &source_info);
+  source_info_ = source_info;
   if (have_source) {
     if (auto container = object_.As<IConnectionPointContainer>()) {
       if (SUCCEEDED(container->FindConnectionPoint(source, point_.put())) && point_) {
@@ -365,9 +400,9 @@ json AutomationClient::Call(const json& request) {
   } else if (hr == DISP_E_PARAMNOTFOUND && arg_err == kNoArgument && m.described) {
     // A required parameter the call did not pass at all: the first one, in declared order.
     for (std::size_t i = 0; i < n; ++i) {
-      const bool passed = i < declared_order.size() && !(declared_order[i].vt == VT_ERROR &&
-                                                         declared_order[i].scode ==
-                                                             DISP_E_PARAMNOTFOUND);
+      const bool passed =
+          i < declared_order.size() &&
+          !(declared_order[i].vt == VT_ERROR && declared_order[i].scode == DISP_E_PARAMNOTFOUND);
       if (!passed && !m.params[i].is_retval() && !m.params[i].is_optional()) {
         result["argument"] = m.params[i].name;
         break;
@@ -389,6 +424,9 @@ json AutomationClient::Call(const json& request) {
   if (retval || returned.vt != VT_EMPTY) result["retval"] = std::move(returned_value);
   result["events"] = sink_ ? sink_->TakeEvents() : json::array();
   result["error"] = std::move(error);
+  if (SpeaksOfOtherLanguages(result["error"]) || SpeaksOfOtherLanguages(result["events"])) {
+    result["hint"] = kForeignDeclarationHint;
+  }
   return result;
 }
 

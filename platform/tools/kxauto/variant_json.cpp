@@ -78,10 +78,10 @@ std::vector<ULONG> ShapeOf(const json& values) {
 void CheckShape(const json& node, std::size_t depth, const std::vector<ULONG>& extents,
                 bool* numbers) {
   if (node.size() != extents[depth]) {
-    Fail(depth == 1 && extents.size() == 2 ? "the rows of a 2-D array must be lists of one length"
-                    : "the lists at depth " + std::to_string(depth + 1) +
-                          " of an array must all have " + std::to_string(extents[depth]) +
-                          " elements");
+    Fail(depth == 1 && extents.size() == 2
+             ? "the rows of a 2-D array must be lists of one length"
+             : "the lists at depth " + std::to_string(depth + 1) + " of an array must all have " +
+                   std::to_string(extents[depth]) + " elements");
   }
   const bool innermost = depth + 1 == extents.size();
   for (const json& x : node) {
@@ -113,8 +113,7 @@ SAFEARRAY* MakeArray(const json& shape) {
   const VARTYPE element = numbers ? VT_R8 : VT_VARIANT;
   std::vector<SAFEARRAYBOUND> bounds;
   for (ULONG extent : extents) bounds.push_back({extent, lower});
-  SAFEARRAY* array =
-      SafeArrayCreate(element, static_cast<UINT>(bounds.size()), bounds.data());
+  SAFEARRAY* array = SafeArrayCreate(element, static_cast<UINT>(bounds.size()), bounds.data());
   if (!array) Fail("cannot create an array of that size");
   std::vector<LONG> index(extents.size(), lower);
   auto put = [&](const json& x) {
