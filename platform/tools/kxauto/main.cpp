@@ -195,9 +195,11 @@ int RunListing(const std::string& class_text, const std::string* member_name, bo
     }
     std::printf("\n");
   }
+  bool first = true;
   for (const auto& [m, event] : members) {
     if (member_name) {
-      std::printf("%s", FullDescription(m, event).c_str());
+      std::printf("%s%s", first ? "" : "\n", FullDescription(m, event).c_str());
+      first = false;
     } else {
       std::printf("%s\n", SignatureLine(m, event).c_str());
       if (!m.doc.empty()) std::printf("    %s\n", m.doc.c_str());
