@@ -225,6 +225,30 @@ TEST_F(Kxauto, NestedListsOfNumbersAreArraysOfDoubles) {
   }
 }
 
+TEST_F(Kxauto, RefusesNestingDeeperThanAnyCallNeeds) {
+  // 64 dimensions still reach the member; deeper lists, and arrays nested in array objects
+  // without end, are refused as requests instead of exhausting the client's stack.
+  auto nested = [](int depth) { return std::string(depth, '[') + "1" + std::string(depth, ']'); };
+  std::string objects;
+  for (int i = 0; i < 100000; ++i) objects += R"({"values":[)";
+  objects += "1";
+  for (int i = 0; i < 100000; ++i) objects += "]}";
+  const std::string input =
+      R"({"member":"HistoricalVolatility","args":[)" + nested(64) + ",252]}\n" +
+      R"({"member":"HistoricalVolatility","args":[)" + nested(65) + ",252]}\n" +
+      R"({"member":"HistoricalVolatility","args":[)" + nested(100000) + ",252]}\n" +
+      R"({"member":"HistoricalVolatility","args":[)" + objects + ",252]}\n";
+  const ClientRun run = RunClient(registry_.dir(), {"--batch", "Korvane.Quantorb"}, input);
+  EXPECT_EQ(run.status, 0) << run.errors;
+  ASSERT_EQ(run.lines.size(), 4u);
+  EXPECT_EQ(Parse(run.lines[0])["events"][0]["ErrorCode"], 3022) << "64-D reaches the member";
+  for (std::size_t i = 1; i < 4; ++i) {
+    const json refused = Parse(run.lines[i]);
+    EXPECT_EQ(refused["line"], i + 1);
+    EXPECT_TRUE(refused.contains("request_error")) << run.lines[i].substr(0, 200);
+  }
+}
+
 TEST_F(Kxauto, NonFiniteDoublesTravelAsTexts) {
   // An infinite stock price passes validation (inf > 0) and prices to a non-finite value.
   const ClientRun run =

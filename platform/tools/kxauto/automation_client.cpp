@@ -51,6 +51,22 @@ bool SpeaksOfOtherLanguages(const json& value) {
   return false;
 }
 
+// Copying or converting JSON recurses once per level; a call from anyone must not be able to
+// exhaust the stack with deep nesting, so its depth is measured without recursion first.
+constexpr std::size_t kMaxCallDepth = 100;
+
+bool NestedTooDeep(const json& value) {
+  std::vector<std::pair<const json*, std::size_t>> pending{{&value, 1}};
+  while (!pending.empty()) {
+    const auto [node, depth] = pending.back();
+    pending.pop_back();
+    if (!node->is_structured()) continue;
+    if (depth > kMaxCallDepth) return true;
+    for (const json& inner : *node) pending.emplace_back(&inner, depth + 1);
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string RegistryAdvice() {
@@ -206,6 +222,9 @@ AutomationClient::Member AutomationClient::FindMember(const std::string& name, b
 
 json AutomationClient::Call(const json& request) {
   if (!object_) Refuse("no object");
+  if (NestedTooDeep(request)) {
+    Refuse("the call is nested deeper than " + std::to_string(kMaxCallDepth) + " levels");
+  }
   if (!request.is_object())
     Refuse("a call is a JSON object such as {\"member\": \"Name\", \"args\": [...]}");
   if (!request.contains("member") || !request["member"].is_string()) {

@@ -277,9 +277,9 @@ int RunOne(const std::string& class_text, const std::string& member,
   if (put_value) {
     request["put"] = ParseArgument(*put_value);
   } else if (!named.empty()) {
-    request["args"] = named;
+    request["args"] = std::move(named);
   } else {
-    request["args"] = positional;
+    request["args"] = std::move(positional);
   }
 
   AutomationClient client;

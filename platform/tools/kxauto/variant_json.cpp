@@ -15,6 +15,24 @@ namespace {
 
 [[noreturn]] void Fail(const std::string& why) { throw ConversionError{why}; }
 
+// Input from anyone: lists nested deeper, or arrays held in arrays deeper, than any real call
+// needs would only exhaust the stack of the recursive conversion.
+constexpr std::size_t kMaxNesting = 64;
+thread_local std::size_t nesting = 0;
+
+class NestingLevel {
+ public:
+  NestingLevel() {
+    if (nesting >= kMaxNesting) {
+      Fail("arrays nested deeper than " + std::to_string(kMaxNesting) + " levels");
+    }
+    ++nesting;
+  }
+  ~NestingLevel() { --nesting; }
+  NestingLevel(const NestingLevel&) = delete;
+  NestingLevel& operator=(const NestingLevel&) = delete;
+};
+
 bool IsSpecialDouble(const json& v, double* out) {
   if (!v.is_string()) return false;
   const std::string& s = v.get_ref<const std::string&>();
@@ -108,6 +126,9 @@ SAFEARRAY* MakeArray(const json& shape) {
   }
   // Nested lists of any depth are one array of that many dimensions, the first index outermost.
   const std::vector<ULONG> extents = ShapeOf(*values);
+  if (extents.size() > kMaxNesting) {
+    Fail("arrays of more than " + std::to_string(kMaxNesting) + " dimensions");
+  }
   bool numbers = true;
   CheckShape(*values, 0, extents, &numbers);
   const VARTYPE element = numbers ? VT_R8 : VT_VARIANT;
@@ -218,6 +239,7 @@ void JsonToVariant(const json& value, VARTYPE declared, VARIANT* out) {
   VariantInit(out);
   const bool is_array_spec = value.is_array() || (value.is_object() && value.contains("values"));
   if (is_array_spec) {
+    const NestingLevel level;
     out->parray = MakeArray(value);
     VARTYPE element = VT_EMPTY;
     (void)SafeArrayGetVartype(out->parray, &element);
