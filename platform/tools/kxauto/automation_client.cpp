@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cstdlib>
 #include <optional>
 
 #include "kx/platform/activation.h"
 #include "kx/platform/errorinfo.h"
 #include "kx/platform/interfaces.h"
 #include "call_frame.h"
+#include "kx/platform/registry.h"
 #include "type_members.h"
 #include "variant_json.h"
 
@@ -28,7 +30,54 @@ bool SameName(std::string_view a, std::string_view b) {
          });
 }
 
+// The object's texts may explain a refusal in another language's declarations; JSON callers get
+// one line in this client's terms after them.
+constexpr const char* kForeignDeclarationHint =
+    "kxauto: from JSON, give arrays as lists of numbers (nested for more dimensions), which "
+    "arrive as arrays of doubles, and leave outputs out or null: kxauto supplies them";
+
+bool SpeaksOfOtherLanguages(const json& value) {
+  if (value.is_string()) {
+    const std::string& text = value.get_ref<const std::string&>();
+    for (const char* marker : {"Visual Basic", "Visual C++", "Dim ", "As Variant", "As Double"}) {
+      if (text.find(marker) != std::string::npos) return true;
+    }
+    return false;
+  }
+  if (value.is_structured()) {
+    for (const json& inner : value) {
+      if (SpeaksOfOtherLanguages(inner)) return true;
+    }
+  }
+  return false;
+}
+
+// Copying or converting JSON recurses once per level; a call from anyone must not be able to
+// exhaust the stack with deep nesting, so its depth is measured without recursion first.
+constexpr std::size_t kMaxCallDepth = 100;
+
+bool NestedTooDeep(const json& value) {
+  std::vector<std::pair<const json*, std::size_t>> pending{{&value, 1}};
+  while (!pending.empty()) {
+    const auto [node, depth] = pending.back();
+    pending.pop_back();
+    if (!node->is_structured()) continue;
+    if (depth > kMaxCallDepth) return true;
+    for (const json& inner : *node) pending.emplace_back(&inner, depth + 1);
+  }
+  return false;
+}
+
 }  // namespace
+
+std::string RegistryAdvice() {
+  const char* chosen = std::getenv("KX_REGISTRY_DIR");
+  const std::string file = RegistryFilePath();
+  return "registry in use: " + (file.empty() ? std::string("none (no home folder)") : file) +
+         (chosen && *chosen ? " (from KX_REGISTRY_DIR)"
+                            : " (the default; KX_REGISTRY_DIR names another folder)") +
+         "; register a module with: kxregsvr /path/to/module.so";
+}
 
 // Receives the events of the object's default source interface and keeps them as JSON.
 class EventSink final : public IDispatch {
@@ -112,6 +161,7 @@ void AutomationClient::Release() noexcept {
   if (point_ && cookie_) (void)point_->Unadvise(cookie_);
   cookie_ = 0;
   point_.Reset();
+  source_info_.Reset();
   type_info_.Reset();
   object_.Reset();
   if (sink_) sink_->Release();
@@ -124,12 +174,12 @@ HRESULT AutomationClient::Create(const std::string& class_text, std::string* why
   CLSID clsid;
   HRESULT hr = CLSIDFromString(text.c_str(), &clsid);
   if (FAILED(hr)) {
-    *why = "'" + class_text + "' is neither a registered ProgID nor a {CLSID}";
+    *why = "'" + class_text + "' is neither a registered ProgID nor a {CLSID}; " + RegistryAdvice();
     return hr;
   }
   hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, object_.put_void());
   if (FAILED(hr)) {
-    *why = "cannot create " + class_text + " (" + FormatGuid(clsid) + ")";
+    *why = "cannot create " + class_text + " (" + FormatGuid(clsid) + "); " + RegistryAdvice();
     return hr;
   }
   UINT count = 0;
@@ -141,6 +191,7 @@ HRESULT AutomationClient::Create(const std::string& class_text, std::string* why
   IID source{};
   ComPtr<ITypeInfo> source_info;
   const bool have_source = FindDefaultSource(object_.get(), &source, &source_info);
+  source_info_ = source_info;
   if (have_source) {
     if (auto container = object_.As<IConnectionPointContainer>()) {
       if (SUCCEEDED(container->FindConnectionPoint(source, point_.put())) && point_) {
@@ -172,6 +223,9 @@ AutomationClient::Member AutomationClient::FindMember(const std::string& name, b
 
 json AutomationClient::Call(const json& request) {
   if (!object_) Refuse("no object");
+  if (NestedTooDeep(request)) {
+    Refuse("the call is nested deeper than " + std::to_string(kMaxCallDepth) + " levels");
+  }
   if (!request.is_object())
     Refuse("a call is a JSON object such as {\"member\": \"Name\", \"args\": [...]}");
   if (!request.contains("member") || !request["member"].is_string()) {
@@ -222,7 +276,9 @@ json AutomationClient::Call(const json& request) {
       for (const json& a : args) {
         while (next < n && !takes_value(next)) ++next;
         if (next >= n) Refuse("too many arguments for " + name);
-        given[next++] = a;
+        // null means left out, so that a required output gets its storage either way.
+        if (!a.is_null()) given[next] = a;
+        ++next;
       }
     }
   } else {
@@ -232,7 +288,7 @@ json AutomationClient::Call(const json& request) {
       while (i < n && !SameName(m.params[i].name, key)) ++i;
       if (i >= n) Refuse(name + " has no parameter named " + key);
       if (!takes_value(i)) Refuse(key + " is an output of " + name + ", not an argument");
-      given[i] = value;
+      if (!value.is_null()) given[i] = value;
     }
   }
 
@@ -277,7 +333,9 @@ json AutomationClient::Call(const json& request) {
 
   Variant returned;
   EXCEPINFO excep;
-  UINT arg_err = 0;
+  // The dispatch sets arg_err only for an argument it was given; a sentinel tells the cases apart.
+  constexpr UINT kNoArgument = ~UINT{0};
+  UINT arg_err = kNoArgument;
   const HRESULT hr = object_->Invoke(m.dispid, IID_NULL, LOCALE_USER_DEFAULT, flags,
                                      frame.Params(put), put ? nullptr : &returned, &excep,
                                      &arg_err);
@@ -295,10 +353,17 @@ json AutomationClient::Call(const json& request) {
     result["dispatch_hresult"] = hr;
     result["dispatch_hresult_name"] = HresultName(hr);
   }
-  if (hr == DISP_E_TYPEMISMATCH || hr == DISP_E_OVERFLOW || hr == DISP_E_PARAMNOTFOUND) {
-    if (const auto declared = frame.ParamAt(arg_err)) {
-      result["argument"] =
-          m.described ? m.params[*declared].name : "arg" + std::to_string(*declared);
+  if ((hr == DISP_E_TYPEMISMATCH || hr == DISP_E_OVERFLOW || hr == DISP_E_PARAMNOTFOUND) &&
+      frame.ParamAt(arg_err)) {
+    const std::size_t declared = *frame.ParamAt(arg_err);
+    result["argument"] = m.described ? m.params[declared].name : "arg" + std::to_string(declared);
+  } else if (hr == DISP_E_PARAMNOTFOUND && arg_err == kNoArgument && m.described) {
+    // A required parameter the call did not pass at all: the first one, in declared order.
+    for (std::size_t i = 0; i < n; ++i) {
+      if (!frame.Passed(i) && !m.params[i].is_retval() && !m.params[i].is_optional()) {
+        result["argument"] = m.params[i].name;
+        break;
+      }
     }
   }
   json outputs = json::object();
@@ -315,6 +380,9 @@ json AutomationClient::Call(const json& request) {
   if (retval || returned.vt != VT_EMPTY) result["retval"] = std::move(returned_value);
   result["events"] = sink_ ? sink_->TakeEvents() : json::array();
   result["error"] = std::move(error);
+  if (SpeaksOfOtherLanguages(result["error"]) || SpeaksOfOtherLanguages(result["events"])) {
+    result["hint"] = kForeignDeclarationHint;
+  }
   return result;
 }
 
