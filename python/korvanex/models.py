@@ -96,6 +96,10 @@ class ModelError(ValueError):
         self.text = text
         self.reason = reason
 
+    def __reduce__(self):
+        # Travels intact from a Dask worker.
+        return ModelError, (self.index, self.code, self.text, self.reason)
+
 
 def set_threads(threads: int | None) -> None:
     """Sets the threads every later call uses; ``None`` or 0 means every core."""
