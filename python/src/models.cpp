@@ -416,8 +416,8 @@ py::tuple CheckText(int check) {
 
 // A plain loop over contiguous arrays, one thread, no tests: what the binding's cost is
 // measured against.
-void ReferenceLoop(const std::string& name, const std::vector<py::array_t<double>>& in,
-                   std::vector<py::array_t<double>>& out) {
+void ReferenceLoop(const std::string& name, const std::vector<py::array_t<double, py::array::c_style>>& in,
+                   std::vector<py::array_t<double, py::array::c_style>>& out) {
   const std::size_t n = static_cast<std::size_t>(in.at(0).size());
   std::vector<const double*> v;
   for (const auto& a : in) {
