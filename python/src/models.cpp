@@ -159,8 +159,8 @@ std::uint8_t PriceElement(Family family, const Settings& set, const double* v, d
           FirstFailedOptionCheck(v[1], v[2], v[3], v[4], kSearchVolatility, v[5]);
       if (c != ArgumentCheck::kPassed) return Code(c);
       if (std::isnan(v[0])) return kTargetNotANumber;
-      o[0] = GbsBisectVolatility(side, kBsModel, v[1], v[2], v[3], kBsForeignRate, v[4], v[5],
-                                 v[0], EffectiveMaxIter(set.max_iter), mode, AbortPolling::kOff);
+      o[0] = GbsBisectVolatility(side, kBsModel, v[1], v[2], v[3], kBsForeignRate, v[4], v[5], v[0],
+                                 EffectiveMaxIter(set.max_iter), mode, AbortPolling::kOff);
       return 0;
     }
     case Family::kBinPrice:
@@ -212,8 +212,8 @@ std::uint8_t PriceElement(Family family, const Settings& set, const double* v, d
       return 0;
     }
     case Family::kBjsImpliedVol: {
-      const ArgumentCheck c = FirstFailedModelCheck(v[1], v[2], v[3], v[4], kSearchVolatility,
-                                                    v[5], set.model_type, v[6]);
+      const ArgumentCheck c = FirstFailedModelCheck(v[1], v[2], v[3], v[4], kSearchVolatility, v[5],
+                                                    set.model_type, v[6]);
       if (c != ArgumentCheck::kPassed) return Code(c);
       if (std::isnan(v[0])) return kTargetNotANumber;
       const double s = v[1], x = v[2], r = ClampRateAwayFromZero(v[3]), t = v[4], q = v[5],
@@ -245,8 +245,7 @@ Layout InputLayout(const std::vector<py::array>& inputs, int expected) {
     if (a.dtype().kind() != 'f' || a.itemsize() != static_cast<py::ssize_t>(sizeof(double))) {
       throw py::type_error("inputs must be float64 arrays");
     }
-    if (a.ndim() != first.ndim() ||
-        !std::equal(a.shape(), a.shape() + a.ndim(), first.shape())) {
+    if (a.ndim() != first.ndim() || !std::equal(a.shape(), a.shape() + a.ndim(), first.shape())) {
       throw py::value_error("inputs must have the broadcast shape");
     }
     std::vector<py::ssize_t> strides(a.strides(), a.strides() + a.ndim());
@@ -367,8 +366,8 @@ py::tuple HistoricalVolatility(const py::array& prices, std::int32_t trading_day
           } else {
             // A strided series is gathered into this thread's buffer of one series.
             for (std::size_t i = 0; i < length; ++i) {
-              scratch[i] = *reinterpret_cast<const double*>(p[0] + static_cast<py::ssize_t>(i) *
-                                                                       step);
+              scratch[i] =
+                  *reinterpret_cast<const double*>(p[0] + static_cast<py::ssize_t>(i) * step);
             }
             series = scratch;
           }
@@ -416,7 +415,8 @@ py::tuple CheckText(int check) {
 
 // A plain loop over contiguous arrays, one thread, no tests: what the binding's cost is
 // measured against.
-void ReferenceLoop(const std::string& name, const std::vector<py::array_t<double, py::array::c_style>>& in,
+void ReferenceLoop(const std::string& name,
+                   const std::vector<py::array_t<double, py::array::c_style>>& in,
                    std::vector<py::array_t<double, py::array::c_style>>& out) {
   const std::size_t n = static_cast<std::size_t>(in.at(0).size());
   std::vector<const double*> v;
@@ -432,9 +432,8 @@ void ReferenceLoop(const std::string& name, const std::vector<py::array_t<double
   py::gil_scoped_release release;
   if (name == "bs_greeks" && v.size() == 6 && o.size() == 10) {
     for (std::size_t i = 0; i < n; ++i) {
-      const GbsValues g =
-          GbsPriceAndGreeks(kBsModel, v[0][i], v[1][i], v[2][i], kBsForeignRate, v[3][i], v[5][i],
-                            v[4][i]);
+      const GbsValues g = GbsPriceAndGreeks(kBsModel, v[0][i], v[1][i], v[2][i], kBsForeignRate,
+                                            v[3][i], v[5][i], v[4][i]);
       o[0][i] = g.call;
       o[1][i] = g.put;
       o[2][i] = g.delta.call;
@@ -448,8 +447,8 @@ void ReferenceLoop(const std::string& name, const std::vector<py::array_t<double
     }
   } else if (name == "bjs_price" && v.size() == 7 && o.size() == 1) {
     for (std::size_t i = 0; i < n; ++i) {
-      o[0][i] = BjeAmericanCall(v[0][i], v[1][i], ClampRateAwayFromZero(v[2][i]), v[3][i],
-                                v[5][i], kModelDividendYield, v[6][i], v[4][i]);
+      o[0][i] = BjeAmericanCall(v[0][i], v[1][i], ClampRateAwayFromZero(v[2][i]), v[3][i], v[5][i],
+                                kModelDividendYield, v[6][i], v[4][i]);
     }
   } else {
     throw py::value_error("no reference loop for " + name);
@@ -463,15 +462,15 @@ void BindModels(py::module_& m) {
         py::arg("model_type"), py::arg("steps"), py::arg("american"), py::arg("max_iter"),
         py::arg("threads"), py::arg("want_checks"),
         "Prices one family over broadcast float64 arrays; returns (outputs, checks or None).");
-  m.def("historical_volatility", &HistoricalVolatility, py::arg("prices"),
-        py::arg("trading_days"), py::arg("threads"), py::arg("want_checks"),
+  m.def("historical_volatility", &HistoricalVolatility, py::arg("prices"), py::arg("trading_days"),
+        py::arg("threads"), py::arg("want_checks"),
         "Volatility of each series along the last axis; returns (result, checks or None).");
   m.def("check_text", &CheckText, py::arg("check"),
         "(error code, error text, reason) of an element check.");
-  m.def("hardware_threads", [] { return EffectiveThreads(0); },
-        "Threads a call uses by default.");
-  m.def("reference_loop", &ReferenceLoop, py::arg("family"), py::arg("inputs"),
-        py::arg("outputs"), "Plain single-thread C++ loop, for the benchmark.");
+  m.def(
+      "hardware_threads", [] { return EffectiveThreads(0); }, "Threads a call uses by default.");
+  m.def("reference_loop", &ReferenceLoop, py::arg("family"), py::arg("inputs"), py::arg("outputs"),
+        "Plain single-thread C++ loop, for the benchmark.");
   m.attr("not_computable_check") = kNotComputableOutput;
 }
 

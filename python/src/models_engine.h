@@ -131,10 +131,9 @@ void RunParallelWithScratch(const Layout& w, std::size_t chunk, int threads,
 
 template <typename Element>
 void RunParallel(const Layout& w, std::size_t chunk, int threads, Element&& element) {
-  RunParallelWithScratch(w, chunk, threads, 0,
-                         [&](std::size_t pos, const char* const* p, std::vector<double>&) {
-                           element(pos, p);
-                         });
+  RunParallelWithScratch(
+      w, chunk, threads, 0,
+      [&](std::size_t pos, const char* const* p, std::vector<double>&) { element(pos, p); });
 }
 
 }  // namespace kx::python
