@@ -105,6 +105,8 @@ struct Settings {
   std::int32_t steps = 0;
   std::int32_t flag_eur_am = kAmerican;
   std::int32_t max_iter = 0;
+  // Fewer trees than threads: each tree's Greeks use a second thread for the rho tree instead.
+  Parallelism tree_parallelism = Parallelism::kOneThread;
 };
 
 std::uint8_t Code(ArgumentCheck check) { return static_cast<std::uint8_t>(check); }
@@ -177,7 +179,7 @@ std::uint8_t PriceElement(Family family, const Settings& set, const double* v, d
         out.call_price = o;
       }
       TreeGreeksWorker(v[0], v[1], ClampRateAwayFromZero(v[2]), v[3], v[4], v[5], set.model_type,
-                       v[6], set.steps, set.flag_eur_am, all, all, out, Parallelism::kOneThread);
+                       v[6], set.steps, set.flag_eur_am, all, all, out, set.tree_parallelism);
       return 0;
     }
     case Family::kBinImpliedVol: {
@@ -266,11 +268,16 @@ py::tuple Price(const std::string& name, const std::vector<py::array>& inputs, b
                 int threads, bool want_checks) {
   const FamilyInfo& info = FindFamily(name);
   const Layout layout = InputLayout(inputs, info.inputs);
+  const int thread_count = EffectiveThreads(threads);
+  const bool few_trees = info.family == Family::kBinGreeks &&
+                         layout.count < static_cast<std::size_t>(thread_count);
   const Settings set{.put = put,
                      .model_type = model_type,
                      .steps = steps,
                      .flag_eur_am = american ? kAmerican : kEuropean,
-                     .max_iter = max_iter};
+                     .max_iter = max_iter,
+                     .tree_parallelism = few_trees ? Parallelism::kTwoThreads
+                                                   : Parallelism::kOneThread};
   const std::vector<py::ssize_t> shape(inputs.front().shape(),
                                        inputs.front().shape() + inputs.front().ndim());
   py::list results;
@@ -291,7 +298,7 @@ py::tuple Price(const std::string& name, const std::vector<py::array>& inputs, b
   const Family family = info.family;
   {
     py::gil_scoped_release release;
-    RunParallel(layout, info.chunk, EffectiveThreads(threads),
+    RunParallel(layout, info.chunk, thread_count,
                 [&](std::size_t pos, const char* const* p) {
                   double v[kMaxInputs];
                   for (int i = 0; i < info.inputs; ++i) {

@@ -122,6 +122,16 @@ def test_results_do_not_depend_on_the_thread_count(name, size):
     assert models.get_threads() >= 1
 
 
+@pytest.mark.parametrize("steps", [2, 300, 1200])
+def test_a_single_tree_on_two_threads_matches_one_thread(steps):
+    # With fewer trees than threads, each tree's rho tree runs on a helper thread.
+    inputs = (*BS_ARGS[:5], [0.0, 0.02][: 1 + (steps == 300)])
+    one = models.binomial_greeks(*inputs, steps=steps, threads=1)
+    two = models.binomial_greeks(*inputs, steps=steps, threads=4)
+    assert all(same(a, b) for a, b in zip(one, two))
+    assert np.isfinite(np.asarray(list(one))).all()
+
+
 def test_concurrent_calls_from_python_threads():
     book = random_book(40000)
     expected = models.bs_greeks(*book, threads=1)
