@@ -130,7 +130,8 @@ std::uint8_t TreeCheck(const double* v, double sigma, const Settings& set) {
 // Input order: s, k, r, t, sigma, q (Black-Scholes); s, k, r, t, sigma, q, rf (tree, BjS);
 // the implied volatilities take the target price in place of sigma's slot at the front:
 // target, s, k, r, t, q[, rf].
-std::uint8_t PriceElement(Family family, const Settings& set, const double* v, double* o) {
+template <Family family>
+std::uint8_t PriceElement(const Settings& set, const double* v, double* o) {
   const OptionSide side = set.put ? OptionSide::kPut : OptionSide::kCall;
   // The call search compares |price|, the put search the signed price, as the methods do.
   const CompareMode mode = set.put ? CompareMode::kSigned : CompareMode::kAbsolute;
@@ -236,6 +237,40 @@ std::uint8_t PriceElement(Family family, const Settings& set, const double* v, d
   return 0;
 }
 
+// One call's work, handed to the family's own loop.
+struct Run {
+  const Layout& layout;
+  std::size_t chunk;
+  int threads;
+  const Settings& set;
+  const std::array<double*, 10>& out;
+  std::uint8_t* checks;
+};
+
+// The loop of one family, compiled per family so that nothing is decided per element.
+template <Family family, int kInputs, int kOutputs>
+void RunFamily(const Run& run) {
+  RunParallel(run.layout, run.chunk, run.threads, [&](std::size_t pos, const char* const* p) {
+    double v[kInputs];
+    for (int i = 0; i < kInputs; ++i) v[i] = *reinterpret_cast<const double*>(p[i]);
+    double o[kOutputs];
+    std::uint8_t check = PriceElement<family>(run.set, v, o);
+    if (check != 0) {
+      for (int j = 0; j < kOutputs; ++j) run.out[j][pos] = kNaN;
+    } else {
+      // The model's "no value" sentinel must never pass for a number.
+      for (int j = 0; j < kOutputs; ++j) {
+        if (o[j] == kNotComputable) {
+          o[j] = kNaN;
+          check = kNotComputableOutput;
+        }
+        run.out[j][pos] = o[j];
+      }
+    }
+    if (run.checks) run.checks[pos] = check;
+  });
+}
+
 Layout InputLayout(const std::vector<py::array>& inputs, int expected) {
   if (static_cast<int>(inputs.size()) != expected) {
     throw py::value_error("expected " + std::to_string(expected) + " input arrays");
@@ -269,15 +304,15 @@ py::tuple Price(const std::string& name, const std::vector<py::array>& inputs, b
   const FamilyInfo& info = FindFamily(name);
   const Layout layout = InputLayout(inputs, info.inputs);
   const int thread_count = EffectiveThreads(threads);
-  const bool few_trees = info.family == Family::kBinGreeks &&
-                         layout.count < static_cast<std::size_t>(thread_count);
-  const Settings set{.put = put,
-                     .model_type = model_type,
-                     .steps = steps,
-                     .flag_eur_am = american ? kAmerican : kEuropean,
-                     .max_iter = max_iter,
-                     .tree_parallelism = few_trees ? Parallelism::kTwoThreads
-                                                   : Parallelism::kOneThread};
+  const bool few_trees =
+      info.family == Family::kBinGreeks && layout.count < static_cast<std::size_t>(thread_count);
+  const Settings set{
+      .put = put,
+      .model_type = model_type,
+      .steps = steps,
+      .flag_eur_am = american ? kAmerican : kEuropean,
+      .max_iter = max_iter,
+      .tree_parallelism = few_trees ? Parallelism::kTwoThreads : Parallelism::kOneThread};
   const std::vector<py::ssize_t> shape(inputs.front().shape(),
                                        inputs.front().shape() + inputs.front().ndim());
   py::list results;
@@ -294,32 +329,38 @@ py::tuple Price(const std::string& name, const std::vector<py::array>& inputs, b
     checks = a.mutable_data();
     checks_object = a;
   }
-  const int outputs = info.outputs;
-  const Family family = info.family;
   {
     py::gil_scoped_release release;
-    RunParallel(layout, info.chunk, thread_count,
-                [&](std::size_t pos, const char* const* p) {
-                  double v[kMaxInputs];
-                  for (int i = 0; i < info.inputs; ++i) {
-                    v[i] = *reinterpret_cast<const double*>(p[i]);
-                  }
-                  double o[10];
-                  std::uint8_t check = PriceElement(family, set, v, o);
-                  if (check != 0) {
-                    for (int j = 0; j < outputs; ++j) out[j][pos] = kNaN;
-                  } else {
-                    // The model's "no value" sentinel must never pass for a number.
-                    for (int j = 0; j < outputs; ++j) {
-                      if (o[j] == kNotComputable) {
-                        o[j] = kNaN;
-                        check = kNotComputableOutput;
-                      }
-                      out[j][pos] = o[j];
-                    }
-                  }
-                  if (checks) checks[pos] = check;
-                });
+    const Run run{layout, info.chunk, thread_count, set, out, checks};
+    switch (info.family) {
+      case Family::kBsPrice:
+        RunFamily<Family::kBsPrice, 6, 1>(run);
+        break;
+      case Family::kBsGreeks:
+        RunFamily<Family::kBsGreeks, 6, 10>(run);
+        break;
+      case Family::kBsImpliedVol:
+        RunFamily<Family::kBsImpliedVol, 6, 1>(run);
+        break;
+      case Family::kBinPrice:
+        RunFamily<Family::kBinPrice, 7, 1>(run);
+        break;
+      case Family::kBinGreeks:
+        RunFamily<Family::kBinGreeks, 7, 10>(run);
+        break;
+      case Family::kBinImpliedVol:
+        RunFamily<Family::kBinImpliedVol, 7, 1>(run);
+        break;
+      case Family::kBjsPrice:
+        RunFamily<Family::kBjsPrice, 7, 1>(run);
+        break;
+      case Family::kBjsGreeks:
+        RunFamily<Family::kBjsGreeks, 7, 10>(run);
+        break;
+      case Family::kBjsImpliedVol:
+        RunFamily<Family::kBjsImpliedVol, 7, 1>(run);
+        break;
+    }
   }
   return py::make_tuple(results, checks_object);
 }

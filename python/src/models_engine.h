@@ -66,12 +66,14 @@ void WalkRange(const Layout& w, std::size_t begin, std::size_t end, Element&& el
     for (std::size_t d = 0; d < nd; ++d) p[i] += index[d] * w.strides[i][d];
   }
   const std::size_t inner = nd - 1;
+  std::array<pybind11::ssize_t, kMaxInputs> step{};
+  for (int i = 0; i < w.inputs; ++i) step[i] = w.strides[i][inner];
   std::size_t pos = begin;
   while (pos < end) {
     const auto run = std::min(end - pos, static_cast<std::size_t>(w.shape[inner] - index[inner]));
     for (std::size_t j = 0; j < run; ++j) {
       element(pos, p.data());
-      for (int i = 0; i < w.inputs; ++i) p[i] += w.strides[i][inner];
+      for (int i = 0; i < w.inputs; ++i) p[i] += step[i];
       ++pos;
     }
     index[inner] += static_cast<pybind11::ssize_t>(run);
