@@ -205,13 +205,14 @@ std::uint8_t PriceElement(const Settings& set, const double* v, double* o) {
                        : BjeAmericanCall(s, x, r, t, q, m, rf, sigma);
         return 0;
       }
-      o[0] = BjeAmericanCall(s, x, r, t, q, m, rf, sigma);
-      o[1] = BjeAmericanPut(s, x, r, t, q, m, rf, sigma);
-      Store(o + 2, BjeDelta(s, x, r, t, q, m, rf, sigma));
-      Store(o + 4, BjeTheta(s, x, r, t, q, m, rf, sigma));
-      o[6] = BjeGamma(s, x, r, t, q, m, rf, sigma);
-      o[7] = BjeVega(s, x, r, t, q, m, rf, sigma);
-      Store(o + 8, BjeRho(s, x, r, t, q, m, rf, sigma));
+      const BjeValues g = BjePriceAndGreeks(s, x, r, t, q, m, rf, sigma);
+      o[0] = g.call;
+      o[1] = g.put;
+      Store(o + 2, g.delta);
+      Store(o + 4, g.theta);
+      o[6] = g.gamma;
+      o[7] = g.vega;
+      Store(o + 8, g.rho);
       return 0;
     }
     case Family::kBjsImpliedVol: {
