@@ -123,7 +123,8 @@ rng = np.random.default_rng(1)
 spot = rng.uniform(50, 150, n)
 args = [spot, spot * 1.05, np.full(n, 0.03), np.full(n, 1.0), np.full(n, 0.25), np.zeros(n)]
 keywords = {"steps": steps} if steps else {}
-getattr(models, family)(*[a[:100] for a in args], **keywords)  # threads and pages warmed up
+warm = {"steps": 2} if steps else {}
+getattr(models, family)(*[a[:100] for a in args], **warm)  # threads and pages warmed up
 with open("/proc/self/clear_refs", "w") as f:
     f.write("5")  # resets the peak resident size
 before = status("VmRSS:")
@@ -226,12 +227,13 @@ def main():
 
     print()
     print("Peak memory above the inputs during one call (outputs included):")
+    # The largest trees show the fixed amount per thread (each thread's tree workspace).
     for family, count, steps in (("bs_greeks", n, 0), ("bjs_price", n, 0),
-                                 ("binomial_greeks", 2000, a.tree_steps)):
+                                 ("binomial_greeks", 8, 5000)):
         extra, out = peak_memory(family, count, steps)
-        print(f"  {family}, {count} options: {extra / 2**20:.1f} MiB, of which outputs "
-              f"{out / 2**20:.1f} MiB, the rest {(extra - out) / 2**20:.1f} MiB "
-              f"({threads} threads)")
+        tree = f", N = {steps}" if steps else ""
+        print(f"  {family}, {count} options{tree}: {extra / 2**20:.2f} MiB, of which outputs "
+              f"{out / 2**20:.2f} MiB ({threads} threads)")
 
 
 if __name__ == "__main__":
