@@ -116,8 +116,7 @@ void Store(double* o, CallPut v) {
   o[1] = v.put;
 }
 
-// The tree methods' element: both validators, the rate moved off zero, one tree per option on
-// this thread (the work is shared out across options instead).
+// The tree methods run both validators: the option and model tests, then steps and FlagEurAm.
 std::uint8_t TreeCheck(const double* v, double sigma, const Settings& set) {
   const ArgumentCheck model =
       FirstFailedModelCheck(v[0], v[1], v[2], v[3], sigma, v[5], set.model_type, v[6]);
@@ -280,7 +279,8 @@ Layout InputLayout(const std::vector<py::array>& inputs, int expected) {
   const py::array& first = inputs.front();
   for (py::ssize_t d = 0; d < first.ndim(); ++d) layout.shape.push_back(first.shape(d));
   for (const py::array& a : inputs) {
-    if (a.dtype().kind() != 'f' || a.itemsize() != static_cast<py::ssize_t>(sizeof(double))) {
+    // Native-order doubles only: the Python side converts everything else.
+    if (!py::isinstance<py::array_t<double>>(a)) {
       throw py::type_error("inputs must be float64 arrays");
     }
     if (a.ndim() != first.ndim() || !std::equal(a.shape(), a.shape() + a.ndim(), first.shape())) {
@@ -369,7 +369,7 @@ py::tuple Price(const std::string& name, const std::vector<py::array>& inputs, b
 // prices: the series run along the last axis (the caller moves it there, as a view).
 py::tuple HistoricalVolatility(const py::array& prices, std::int32_t trading_days, int threads,
                                bool want_checks) {
-  if (prices.dtype().kind() != 'f' || prices.itemsize() != 8) {
+  if (!py::isinstance<py::array_t<double>>(prices)) {
     throw py::type_error("prices must be a float64 array");
   }
   if (prices.ndim() < 1) throw py::value_error("prices must have at least one dimension");

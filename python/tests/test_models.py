@@ -268,8 +268,29 @@ def test_empty_inputs_give_empty_results():
     assert all(g.shape == (0, 3) for g in greeks)
 
 
-def test_integer_inputs_are_converted():
+def test_integer_float32_and_big_endian_inputs_are_converted():
     assert models.bs_price(100, 100, 0, 1, 0) == models.bs_price(100.0, 100.0, 0.0, 1.0, 0.0)
+    spots = [90.0, 100.5, 110.25]
+    native = models.bs_price(spots, 100.0, 0.05, 1.0, 0.25)
+    assert same(models.bs_price(np.array(spots, dtype=">f8"), 100.0, 0.05, 1.0, 0.25), native)
+    assert same(models.bs_price(np.array(spots, dtype=np.float32), 100.0, 0.05, 1.0, 0.25),
+                native)
+    prices = np.array([100.0, 101.0, 99.5, 102.0])
+    assert models.historical_volatility(prices.astype(">f8")) == \
+        models.historical_volatility(prices)
+
+
+def test_native_core_refuses_what_the_python_side_must_convert():
+    from korvanex._native import models as native
+    args = [np.ones(2)] * 5
+    with pytest.raises(TypeError):
+        native.price("bs_price", [np.ones(2, dtype=">f8")] + args, False, 1, 0, True, 0, 1, False)
+    with pytest.raises(ValueError):
+        native.price("bs_price", [np.ones(3)] + args, False, 1, 0, True, 0, 1, False)
+    with pytest.raises(ValueError):
+        native.price("bs_price", args, False, 1, 0, True, 0, 1, False)
+    with pytest.raises(ValueError):
+        native.price("no_such_model", [np.ones(2)] + args, False, 1, 0, True, 0, 1, False)
 
 
 def series_reference(series, trading_days):
