@@ -32,6 +32,21 @@ def book(index):
             spread(index, 0.3166247903, 0.05, 0.6))
 
 
+# Before the cluster starts: dask warns of a local scheduler while a client is active.
+def test_different_chunks_and_broadcast_dimensions_in_process():
+    spots = np.linspace(50, 150, 1000)
+    strikes = np.linspace(60, 140, 90)
+    spot = da.from_array(spots, chunks=300)[:, None]
+    strike = da.from_array(strikes, chunks=17)[None, :]
+    lazy = kxdask.bjs_greeks(spot, strike, 0.05, 1.0, 0.2, carry="currency", foreign_rate=0.01)
+    got = dask.compute(*lazy, scheduler="synchronous")
+    want = models.bjs_greeks(spots[:, None], strikes[None, :], 0.05, 1.0, 0.2, carry="currency",
+                             foreign_rate=0.01)
+    assert all(g.shape == (1000, 90) and np.array_equal(g, w) for g, w in zip(got, want))
+    scalar = kxdask.bs_price(100.0, 100.0, 0.05, 1.0, 0.2).compute(scheduler="synchronous")
+    assert scalar == models.bs_price(100.0, 100.0, 0.05, 1.0, 0.2)
+
+
 @pytest.fixture(scope="module")
 def client():
     # Worker processes find korvanex through PYTHONPATH, as they would on other machines.
@@ -118,16 +133,3 @@ def test_unavailable_keywords_and_bad_inputs_raise_before_any_work():
         models.bs_price(spot, 100.0, 0.05, 1.0, 0.2)
     assert dask.is_dask_collection(kxdask.historical_volatility(da.ones((5, 2), chunks=1)))
 
-
-def test_different_chunks_and_broadcast_dimensions_in_process():
-    spots = np.linspace(50, 150, 1000)
-    strikes = np.linspace(60, 140, 90)
-    spot = da.from_array(spots, chunks=300)[:, None]
-    strike = da.from_array(strikes, chunks=17)[None, :]
-    lazy = kxdask.bjs_greeks(spot, strike, 0.05, 1.0, 0.2, carry="currency", foreign_rate=0.01)
-    got = dask.compute(*lazy, scheduler="synchronous")
-    want = models.bjs_greeks(spots[:, None], strikes[None, :], 0.05, 1.0, 0.2, carry="currency",
-                             foreign_rate=0.01)
-    assert all(g.shape == (1000, 90) and np.array_equal(g, w) for g, w in zip(got, want))
-    scalar = kxdask.bs_price(100.0, 100.0, 0.05, 1.0, 0.2).compute(scheduler="synchronous")
-    assert scalar == models.bs_price(100.0, 100.0, 0.05, 1.0, 0.2)
