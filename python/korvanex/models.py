@@ -9,6 +9,9 @@ Units: rates, dividend yields and volatilities are decimal fractions per year (0
 times are in years. Theta is per year of elapsed time; vega and rho are per 1.00 of volatility
 and of the interest rate (divide by 100 for "per point").
 
+Dask arrays among the arguments make the result a lazy dask array priced block by block, as
+:mod:`korvanex.dask` does.
+
 Bad elements: where the component's method refuses an input (its error code 6010, "Argument
 error: Invalid input parameter(s)."), the element is NaN. So is an output for which the model
 has no value (the component's -999.0, for instance a delta at zero volatility); never -999.0.
@@ -135,9 +138,11 @@ def _choice(name, value, allowed):
     return value
 
 
+def _is_dask(value):
+    return hasattr(value, "__dask_graph__")
+
+
 def _float_array(name, value):
-    if hasattr(value, "__dask_graph__"):
-        raise TypeError(f"{name} is a dask array: use korvanex.dask")
     array = np.asarray(value)
     if array.dtype.kind not in "fiu":
         raise TypeError(f"{name} must be real numbers, not {array.dtype}")
@@ -213,8 +218,19 @@ def _pandas_index(values):
     return None
 
 
-def _price(family, named, *, kind="call", carry="dividend", steps=0, american=True, max_iter=0,
-           errors="nan", threads=None, fields=None, as_frame=False):
+def _price(family, named, *, fields=None, as_frame=False, **keywords):
+    if any(_is_dask(value) for _, value in named):
+        # The same call on dask arrays: lazy, block by block (korvanex.dask).
+        from korvanex import dask as kxdask
+
+        positional = [value for name, value in named if name != "foreign_rate"]
+        foreign = {name: value for name, value in named if name == "foreign_rate"}
+        return getattr(kxdask, family)(*positional, **foreign, **keywords, as_frame=as_frame)
+    return _price_arrays(family, named, fields=fields, as_frame=as_frame, **keywords)
+
+
+def _price_arrays(family, named, *, kind="call", carry="dividend", steps=0, american=True,
+                  max_iter=0, errors="nan", threads=None, fields=None, as_frame=False):
     put = _choice("kind", kind, KINDS) == "put"
     model_type = CARRIES[_choice("carry", carry, tuple(CARRIES))]
     steps = _int32("steps", steps)
@@ -480,6 +496,11 @@ def historical_volatility(prices, trading_days=252, axis=0, *, errors="nan", thr
     ModelError
         With ``errors="raise"``, for the first refused series.
     """
+    if _is_dask(prices):
+        from korvanex import dask as kxdask
+
+        return kxdask.historical_volatility(prices, trading_days, axis, errors=errors,
+                                            threads=threads)
     _choice("errors", errors, ERRORS)
     threads = _thread_count(threads)
     trading_days = _int32("trading_days", trading_days)
