@@ -237,6 +237,13 @@ std::uint8_t PriceElement(const Settings& set, const double* v, double* o) {
   return 0;
 }
 
+// Called by the calling thread between chunks, without the GIL: takes it to let Python run its
+// signal handlers; true when one raised (KeyboardInterrupt), the error then stays set.
+bool SignalRaised() {
+  const py::gil_scoped_acquire gil;
+  return PyErr_CheckSignals() != 0;
+}
+
 // One call's work, handed to the family's own loop.
 struct Run {
   const Layout& layout;
@@ -249,26 +256,28 @@ struct Run {
 
 // The loop of one family, compiled per family so that nothing is decided per element.
 template <Family family, int kInputs, int kOutputs>
-void RunFamily(const Run& run) {
-  RunParallel(run.layout, run.chunk, run.threads, [&](std::size_t pos, const char* const* p) {
-    double v[kInputs];
-    for (int i = 0; i < kInputs; ++i) v[i] = *reinterpret_cast<const double*>(p[i]);
-    double o[kOutputs];
-    std::uint8_t check = PriceElement<family>(run.set, v, o);
-    if (check != 0) {
-      for (int j = 0; j < kOutputs; ++j) run.out[j][pos] = kNaN;
-    } else {
-      // The model's "no value" sentinel must never pass for a number.
-      for (int j = 0; j < kOutputs; ++j) {
-        if (o[j] == kNotComputable) {
-          o[j] = kNaN;
-          check = kNotComputableOutput;
-        }
-        run.out[j][pos] = o[j];
-      }
-    }
-    if (run.checks) run.checks[pos] = check;
-  });
+bool RunFamily(const Run& run) {
+  return RunParallel(run.layout, run.chunk, run.threads, SignalRaised,
+                     [&](std::size_t pos, const char* const* p) {
+                       double v[kInputs];
+                       for (int i = 0; i < kInputs; ++i)
+                         v[i] = *reinterpret_cast<const double*>(p[i]);
+                       double o[kOutputs];
+                       std::uint8_t check = PriceElement<family>(run.set, v, o);
+                       if (check != 0) {
+                         for (int j = 0; j < kOutputs; ++j) run.out[j][pos] = kNaN;
+                       } else {
+                         // The model's "no value" sentinel must never pass for a number.
+                         for (int j = 0; j < kOutputs; ++j) {
+                           if (o[j] == kNotComputable) {
+                             o[j] = kNaN;
+                             check = kNotComputableOutput;
+                           }
+                           run.out[j][pos] = o[j];
+                         }
+                       }
+                       if (run.checks) run.checks[pos] = check;
+                     });
 }
 
 Layout InputLayout(const std::vector<py::array>& inputs, int expected) {
@@ -330,39 +339,41 @@ py::tuple Price(const std::string& name, const std::vector<py::array>& inputs, b
     checks = a.mutable_data();
     checks_object = a;
   }
+  bool completed = false;
   {
     py::gil_scoped_release release;
     const Run run{layout, info.chunk, thread_count, set, out, checks};
     switch (info.family) {
       case Family::kBsPrice:
-        RunFamily<Family::kBsPrice, 6, 1>(run);
+        completed = RunFamily<Family::kBsPrice, 6, 1>(run);
         break;
       case Family::kBsGreeks:
-        RunFamily<Family::kBsGreeks, 6, 10>(run);
+        completed = RunFamily<Family::kBsGreeks, 6, 10>(run);
         break;
       case Family::kBsImpliedVol:
-        RunFamily<Family::kBsImpliedVol, 6, 1>(run);
+        completed = RunFamily<Family::kBsImpliedVol, 6, 1>(run);
         break;
       case Family::kBinPrice:
-        RunFamily<Family::kBinPrice, 7, 1>(run);
+        completed = RunFamily<Family::kBinPrice, 7, 1>(run);
         break;
       case Family::kBinGreeks:
-        RunFamily<Family::kBinGreeks, 7, 10>(run);
+        completed = RunFamily<Family::kBinGreeks, 7, 10>(run);
         break;
       case Family::kBinImpliedVol:
-        RunFamily<Family::kBinImpliedVol, 7, 1>(run);
+        completed = RunFamily<Family::kBinImpliedVol, 7, 1>(run);
         break;
       case Family::kBjsPrice:
-        RunFamily<Family::kBjsPrice, 7, 1>(run);
+        completed = RunFamily<Family::kBjsPrice, 7, 1>(run);
         break;
       case Family::kBjsGreeks:
-        RunFamily<Family::kBjsGreeks, 7, 10>(run);
+        completed = RunFamily<Family::kBjsGreeks, 7, 10>(run);
         break;
       case Family::kBjsImpliedVol:
-        RunFamily<Family::kBjsImpliedVol, 7, 1>(run);
+        completed = RunFamily<Family::kBjsImpliedVol, 7, 1>(run);
         break;
     }
   }
+  if (!completed) throw py::error_already_set();
   return py::make_tuple(results, checks_object);
 }
 
@@ -398,11 +409,12 @@ py::tuple HistoricalVolatility(const py::array& prices, std::int32_t trading_day
   } else if (length < kMinPrices) {
     refused = kTooFewPrices;
   }
+  bool completed = false;
   {
     py::gil_scoped_release release;
     const bool contiguous = step == static_cast<py::ssize_t>(sizeof(double));
-    RunParallelWithScratch(
-        layout, kSearchChunk, EffectiveThreads(threads), contiguous ? 0 : length,
+    completed = RunParallelWithScratch(
+        layout, kSearchChunk, EffectiveThreads(threads), contiguous ? 0 : length, SignalRaised,
         [&](std::size_t pos, const char* const* p, std::vector<double>& scratch) {
           if (refused != 0) {
             out[pos] = kNaN;
@@ -424,6 +436,7 @@ py::tuple HistoricalVolatility(const py::array& prices, std::int32_t trading_day
           if (checks) checks[pos] = 0;
         });
   }
+  if (!completed) throw py::error_already_set();
   return py::make_tuple(result, checks_object);
 }
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <exception>
 #include <mutex>
@@ -91,23 +92,38 @@ void WalkRange(const Layout& w, std::size_t begin, std::size_t end, Element&& el
 
 /// Runs element over every position on up to `threads` threads (this one included), handing out
 /// chunks of `chunk` positions; each thread owns a scratch vector of `scratch_size` doubles.
-/// The first exception of any thread stops the others and is rethrown after all have joined.
-template <typename Element>
-void RunParallelWithScratch(const Layout& w, std::size_t chunk, int threads,
-                            std::size_t scratch_size, Element&& element) {
-  if (w.count == 0) return;
+/// Between chunks, at most every kPollInterval, this thread calls interrupted(); when it returns
+/// true every thread stops at its next chunk and the call returns false. The first exception of
+/// any thread stops the others too and is rethrown after all have joined.
+inline constexpr std::chrono::milliseconds kPollInterval{100};
+
+template <typename Element, typename Interrupted>
+[[nodiscard]] bool RunParallelWithScratch(const Layout& w, std::size_t chunk, int threads,
+                                          std::size_t scratch_size, Interrupted&& interrupted,
+                                          Element&& element) {
+  if (w.count == 0) return true;
   const std::size_t chunks = (w.count + chunk - 1) / chunk;
   const auto wanted = static_cast<std::size_t>(std::max(threads, 1));
   const std::size_t thread_count = std::min(wanted, chunks);
   std::atomic<std::size_t> next{0};
   std::atomic<bool> stop{false};
+  bool was_interrupted = false;
   std::mutex fault_mutex;
   std::exception_ptr fault;
-  auto work = [&]() noexcept {
+  auto work = [&](bool caller) noexcept {
     try {
       std::vector<double> scratch(scratch_size);
+      auto last_poll = std::chrono::steady_clock::now();
       for (;;) {
         if (stop.load(std::memory_order_relaxed)) return;
+        if (caller && std::chrono::steady_clock::now() - last_poll >= kPollInterval) {
+          if (interrupted()) {
+            was_interrupted = true;
+            stop.store(true);
+            return;
+          }
+          last_poll = std::chrono::steady_clock::now();
+        }
         const std::size_t c = next.fetch_add(1, std::memory_order_relaxed);
         if (c >= chunks) return;
         WalkRange(w, c * chunk, std::min(w.count, (c + 1) * chunk),
@@ -122,19 +138,21 @@ void RunParallelWithScratch(const Layout& w, std::size_t chunk, int threads,
   std::vector<std::thread> helpers;
   try {
     helpers.reserve(thread_count - 1);
-    for (std::size_t t = 1; t < thread_count; ++t) helpers.emplace_back(work);
+    for (std::size_t t = 1; t < thread_count; ++t) helpers.emplace_back(work, false);
   } catch (...) {
     // Fewer helpers than wanted: the chunks are shared among those that started.
   }
-  work();
+  work(true);
   for (std::thread& helper : helpers) helper.join();
   if (fault) std::rethrow_exception(fault);
+  return !was_interrupted;
 }
 
-template <typename Element>
-void RunParallel(const Layout& w, std::size_t chunk, int threads, Element&& element) {
-  RunParallelWithScratch(
-      w, chunk, threads, 0,
+template <typename Element, typename Interrupted>
+[[nodiscard]] bool RunParallel(const Layout& w, std::size_t chunk, int threads,
+                               Interrupted&& interrupted, Element&& element) {
+  return RunParallelWithScratch(
+      w, chunk, threads, 0, interrupted,
       [&](std::size_t pos, const char* const* p, std::vector<double>&) { element(pos, p); });
 }
 

@@ -1,5 +1,8 @@
 """korvanex.models: broadcasting, layouts, threads, bad input and bad elements."""
 
+import os
+import subprocess
+import sys
 import threading
 
 import numpy as np
@@ -331,3 +334,29 @@ def test_historical_volatility_refusals(prices, trading_days, code):
 
 def test_historical_volatility_nan_price_gives_nan():
     assert np.isnan(models.historical_volatility([100.0, np.nan, 101.0, 102.0]))
+
+
+INTERRUPTED_CHILD = """
+import _thread, threading, numpy as np
+from korvanex import models
+n = 100_000  # about an hour of trees at N = 5000: only an interrupt ends it in time
+spot = np.linspace(50.0, 150.0, n)
+threading.Timer(0.5, _thread.interrupt_main).start()
+try:
+    if "{call}" == "greeks":
+        models.binomial_greeks(spot, 100.0, 0.05, 1.0, 0.25, steps=5000)
+    else:
+        models.binomial_implied_vol(spot * 0.1, spot, 100.0, 0.05, 1.0, steps=5000, threads=1)
+    print("finished")
+except KeyboardInterrupt:
+    print("interrupted", models.bs_price(100.0, 100.0, 0.05, 1.0, 0.2))
+"""
+
+
+@pytest.mark.parametrize("call", ["greeks", "implied_vol"])
+def test_keyboard_interrupt_stops_a_long_call(call):
+    done = subprocess.run([sys.executable, "-c", INTERRUPTED_CHILD.replace("{call}", call)],
+                          capture_output=True, text=True, timeout=120, env=os.environ)
+    assert done.returncode == 0, done.stderr
+    # Interrupted, and the module still prices afterwards.
+    assert done.stdout.split() == ["interrupted", repr(models.bs_price(*BS_ARGS[:5]))]
