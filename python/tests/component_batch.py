@@ -19,7 +19,7 @@ BATCH_TIMEOUT = 120
 def build_dir():
     configured = os.environ.get("KX_BUILD_DIR")
     if configured:
-        return pathlib.Path(configured)
+        return pathlib.Path(configured).resolve()
     return pathlib.Path(korvanex.__file__).resolve().parents[2]
 
 
