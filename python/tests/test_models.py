@@ -88,6 +88,29 @@ def test_strided_and_broadcast_views_match_contiguous_copies():
                                                            100.0, 0.03, 1.0, 0.25))
 
 
+@pytest.mark.parametrize("seed", range(8))
+def test_random_layouts_walk_every_element_in_order(seed):
+    # Shapes with broadcast axes, reversed and stepped views, chunks that start mid-row.
+    rng = np.random.default_rng(seed)
+    ndim = int(rng.integers(1, 5))
+    shape = tuple(int(n) for n in rng.integers(1, 9, ndim) * rng.integers(1, 4, ndim))
+    inputs = []
+    for low, high in ((50, 150), (60, 140), (0, 0.1), (0.1, 2), (0.05, 0.5), (0, 0.05)):
+        own = tuple(n if rng.random() < 0.7 else 1 for n in shape)
+        base = rng.uniform(low, high, tuple(2 * n for n in own))
+        view = base[tuple(slice(None, None, -2) if rng.random() < 0.5 else slice(None, None, 2)
+                          for _ in own)]
+        inputs.append(view[tuple(slice(0, n) for n in own)])
+    order = rng.permutation(ndim)
+    inputs = [np.transpose(a, order) for a in inputs]
+    got = models.bs_price(*inputs, threads=3)
+    contiguous = [np.ascontiguousarray(np.broadcast_to(a, got.shape)).ravel() for a in inputs]
+    flat = models.bs_price(*contiguous, threads=1)
+    assert same(got.ravel(), flat)
+    for i in rng.integers(0, flat.size, 5):
+        assert same(flat[i], models.bs_price(*(c[i] for c in contiguous)))
+
+
 def test_pandas_series_and_frames():
     index = pd.Index(["a", "b", "c"], name="ticker")
     spot = pd.Series([90.0, 100.0, 110.0], index=index)
