@@ -12,6 +12,7 @@
 #include "ikvquantorb.h"
 #include "job_record.h"
 #include "kx/models/abort.h"
+#include "kx/models/argument_checks.h"
 #include "kx/platform/activation.h"
 #include "kx/platform/bstr.h"
 #include "kx/platform/comptr.h"
@@ -107,6 +108,12 @@ bool Reject(const char* message) noexcept {
   return false;
 }
 
+// True for kPassed; otherwise posts the test's message.
+bool Passes(kx::models::ArgumentCheck check) {
+  if (check == kx::models::ArgumentCheck::kPassed) return true;
+  return Reject(std::string(kx::models::ArgumentCheckMessage(check)).c_str());
+}
+
 void Trace(const char* what) noexcept {
   std::printf("KorvaneX worker: computation step ended: %s\n", what);
   std::fflush(stdout);
@@ -168,37 +175,22 @@ HRESULT AbortComputation() noexcept {
 
 bool CheckOptionArgs(double stock_price, double exercise_price, double interest_rate,
                      double time_to_maturity, double volatility, double dividend_rate) {
-  if (!(stock_price > 0)) return Reject("Stock Price must be greater than 0");
-  if (!(exercise_price > 0)) return Reject("Exercise Price must be greater than 0");
-  if (!(interest_rate >= 0)) return Reject("Interest Rate must be greater than than 0");
-  if (!(time_to_maturity > 0)) return Reject("Time To Maturity must be greater than 0");
-  if (!(volatility >= 0)) return Reject("Volatility must be greater than 0");
-  if (!(dividend_rate >= 0)) return Reject("Dividend Rate cannot be less than 0");
-  if (!(dividend_rate <= 1)) return Reject("Dividend Rate cannot be greater than 1");
-  return true;
+  return Passes(kx::models::FirstFailedOptionCheck(stock_price, exercise_price, interest_rate,
+                                                   time_to_maturity, volatility, dividend_rate));
 }
 
 bool CheckModelArgs(double stock_price, double exercise_price, double interest_rate,
                     double time_to_maturity, double volatility, double dividend_rate,
                     LONG model_type, double foreign_rate) {
-  if (!CheckOptionArgs(stock_price, exercise_price, interest_rate, time_to_maturity, volatility,
-                       dividend_rate)) {
-    return false;
-  }
-  if (model_type < 0) return Reject("Model Type cannot be less than 0");
-  if (model_type > 3) return Reject("Model Type cannot be greater than 3");
-  if (!(foreign_rate >= 0)) return Reject("Foreign Interest Rate cannot be less than 0");
-  if (!(foreign_rate <= 1)) return Reject("Foreign Interest Rate cannot be greater than 1 (100%)");
-  return true;
+  return Passes(kx::models::FirstFailedModelCheck(stock_price, exercise_price, interest_rate,
+                                                  time_to_maturity, volatility, dividend_rate,
+                                                  model_type, foreign_rate));
 }
 
 bool CheckTreeArgs(ObjectSettings& settings, LONG bin_steps, LONG flag_eur_am) {
-  if (bin_steps < 1) return Reject("BinSteps must be greater than than 0");
-  if (bin_steps > 5000) return Reject("BinSteps cannot be greater than 5000");
+  if (!Passes(kx::models::FirstFailedStepCheck(bin_steps))) return false;
   settings.stored_step_count = bin_steps;
-  if (flag_eur_am != 0 && flag_eur_am != 1)
-    return Reject("FlagEurAm must be set to either 0 or 1.");
-  return true;
+  return Passes(kx::models::FlagEurAmCheck(flag_eur_am));
 }
 
 // Error information and Done
