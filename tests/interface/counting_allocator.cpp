@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <thread>
 
 #include "kx/platform/allocation.h"
 
@@ -13,7 +14,8 @@ namespace kx::component::test_support {
 namespace {
 
 std::atomic<long> countdown{0};  // 0: nothing armed
-std::atomic<long> counted{0};
+std::atomic<std::thread::id> arming_thread;
+std::atomic<bool> count_arming_thread{true};
 std::atomic<long> live{0};
 thread_local int uncounted = 0;
 
@@ -29,7 +31,8 @@ void TraceInjectedFailure() noexcept {
 // Counts one allocation; true when it is the one to fail.
 bool Refuse() noexcept {
   if (uncounted > 0) return false;
-  counted.fetch_add(1, std::memory_order_relaxed);
+  const bool arming = std::this_thread::get_id() == arming_thread.load(std::memory_order_relaxed);
+  if (arming != count_arming_thread.load(std::memory_order_relaxed)) return false;
   long current = countdown.load(std::memory_order_relaxed);
   while (current > 0) {
     if (countdown.compare_exchange_weak(current, current - 1, std::memory_order_relaxed)) {
@@ -73,16 +76,14 @@ const bool filter_installed = [] {
 
 }  // namespace
 
-void FailAllocationNumber(long k) noexcept {
-  counted.store(0, std::memory_order_relaxed);
+void FailAllocationNumber(long k, CountedThreads threads) noexcept {
+  countdown.store(0, std::memory_order_relaxed);
+  arming_thread.store(std::this_thread::get_id(), std::memory_order_relaxed);
+  count_arming_thread.store(threads == CountedThreads::kCalling, std::memory_order_relaxed);
   countdown.store(k, std::memory_order_relaxed);
 }
 
 bool AllocationFailurePending() noexcept { return countdown.load(std::memory_order_relaxed) > 0; }
-
-long AllocationsCounted() noexcept { return counted.load(std::memory_order_relaxed); }
-
-void ResetAllocationCount() noexcept { counted.store(0, std::memory_order_relaxed); }
 
 long LiveBlocks() noexcept { return live.load(std::memory_order_relaxed); }
 

@@ -6,13 +6,15 @@
 
 namespace kx::component::test_support {
 
+/// The allocations that are counted: those of the thread that arms the failure, or those of every
+/// other thread (a call's worker). The two run at the same time, so only each one's own order is
+/// the same on every run.
+enum class CountedThreads { kCalling, kOthers };
+
 /// Fails the `k`-th counted allocation from now on (1 = the next one), once; 0 disarms.
-void FailAllocationNumber(long k) noexcept;
+void FailAllocationNumber(long k, CountedThreads threads = CountedThreads::kCalling) noexcept;
 /// Whether the failure armed by FailAllocationNumber is still to come.
 [[nodiscard]] bool AllocationFailurePending() noexcept;
-/// Counted allocations since the last FailAllocationNumber or ResetAllocationCount.
-[[nodiscard]] long AllocationsCounted() noexcept;
-void ResetAllocationCount() noexcept;
 /// Blocks from operator new that are not yet deleted (the platform's C-heap blocks are left to
 /// the leak checker of the sanitizer build).
 [[nodiscard]] long LiveBlocks() noexcept;

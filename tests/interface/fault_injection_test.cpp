@@ -312,21 +312,23 @@ std::u16string TableText(std::int32_t code) {
 
 std::string Describe(const std::vector<double>& values) { return ::testing::PrintToString(values); }
 
-// Tallies of the outcomes of one method's sweep.
+// Tallies of the outcomes of one method's sweeps.
 struct SweepTally {
-  long allocations = 0;
-  long succeeded = 0;   // the failure was absorbed (a fallback) and the call succeeded
-  long no_memory = 0;   // 6003
-  long no_thread = 0;   // 6005
-  long texts_lost = 0;  // Done's text could not be copied
+  long allocations = 0;  // of the calling thread and of the worker, each failed once
+  long succeeded = 0;    // the failure was absorbed (a fallback) and the call succeeded
+  long no_memory = 0;    // 6003
+  long no_thread = 0;    // 6005
+  long texts_lost = 0;   // Done's text could not be copied
 };
 
-// Fails allocation k of one call; returns whether there was a k-th allocation.
-bool FailOneAllocation(const Method& m, Harness& h, long k, const std::vector<double>& reference,
-                       SweepTally& tally) {
-  SCOPED_TRACE(::testing::Message() << m.name << " failing allocation " << k);
+// Fails allocation k of one call on `threads`; returns whether there was a k-th allocation.
+bool FailOneAllocation(const Method& m, Harness& h, CountedThreads threads, long k,
+                       const std::vector<double>& reference, SweepTally& tally) {
+  SCOPED_TRACE(::testing::Message()
+               << m.name << " failing allocation " << k << " of the "
+               << (threads == CountedThreads::kCalling ? "calling thread" : "worker"));
   std::vector<double> outputs;
-  FailAllocationNumber(k);
+  FailAllocationNumber(k, threads);
   const HRESULT hr = m.call(h.object(), &outputs);
   const bool hit = !AllocationFailurePending();
   FailAllocationNumber(0);
@@ -394,13 +396,14 @@ SweepTally SweepAllocations(const Method& m, SHORT blocking_mode) {
   EXPECT_EQ(m.call(h.object(), &reference), S_OK);
   const long settled = h.SettledBlocks();
   constexpr long kLimit = 100000;  // far above any call's allocations
-  long k = 1;
-  for (; k < kLimit; ++k) {
-    const bool hit = FailOneAllocation(m, h, k, reference, tally);
-    EXPECT_EQ(h.SettledBlocks(), settled) << m.name << ": blocks leaked with allocation " << k;
-    if (::testing::Test::HasFailure() || !hit) break;
+  for (const CountedThreads threads : {CountedThreads::kCalling, CountedThreads::kOthers}) {
+    for (long k = 1; k < kLimit; ++k) {
+      const bool hit = FailOneAllocation(m, h, threads, k, reference, tally);
+      EXPECT_EQ(h.SettledBlocks(), settled) << m.name << ": blocks leaked with allocation " << k;
+      if (::testing::Test::HasFailure() || !hit) break;
+      ++tally.allocations;
+    }
   }
-  tally.allocations = k - 1;
   return tally;
 }
 
