@@ -39,29 +39,30 @@ int main() {
       FAILED(hr))
     return Fail("BSCallPrice", hr);
 
-  // Late bound: the member's DISPID by name, then Invoke with the arguments last to first.
+  // Late bound: the member's DISPID by name, then Invoke with the arguments last to first; the
+  // price is the call's return value.
   OLECHAR name[] = u"BSPutPrice";
   LPOLESTR names[] = {name};
   DISPID dispid = 0;
   if (HRESULT hr = quantorb->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &dispid);
       FAILED(hr))
     return Fail("GetIDsOfNames(BSPutPrice)", hr);
-  double put = 0;
-  VARIANT args[7];
+  VARIANT args[6];
   const double inputs[6] = {stock, strike, rate, time, volatility, dividend};
   for (int i = 0; i < 6; ++i) {
-    VariantInit(&args[6 - i]);
-    args[6 - i].vt = VT_R8;
-    args[6 - i].dblVal = inputs[i];
+    VariantInit(&args[5 - i]);
+    args[5 - i].vt = VT_R8;
+    args[5 - i].dblVal = inputs[i];
   }
-  VariantInit(&args[0]);
-  args[0].vt = VT_R8 | VT_BYREF;  // the output
-  args[0].pdblVal = &put;
-  DISPPARAMS params{args, nullptr, 7, 0};
+  DISPPARAMS params{args, nullptr, 6, 0};
+  VARIANT result;
+  VariantInit(&result);
   if (HRESULT hr = quantorb->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
-                                    &params, nullptr, nullptr, nullptr);
+                                    &params, &result, nullptr, nullptr);
       FAILED(hr))
     return Fail("Invoke(BSPutPrice)", hr);
+  if (result.vt != VT_R8) return Fail("BSPutPrice's result type", E_UNEXPECTED);
+  const double put = result.dblVal;
   quantorb->Release();
   CoUninitialize();
 
