@@ -597,9 +597,11 @@ TEST_F(ComponentRunTest, ClosingDuringALongBinomialRunEndsIt) {
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  // Never the user's registry: the component is registered in a folder of this run only.
+  // Never the user's or the machine's registry: the component is registered in a folder of this
+  // run only.
   QTemporaryDir registry;
   qputenv("KX_REGISTRY_DIR", registry.path().toUtf8());
+  qputenv("KX_MACHINE_REGISTRY_DIR", (registry.path() + "/machine").toUtf8());
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
 

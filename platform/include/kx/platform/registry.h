@@ -6,8 +6,10 @@
 // ~/.config/kx-platform/registry), and the machine's, seen by every user, in the folder named by
 // KX_MACHINE_REGISTRY_DIR (default /var/lib/kx-platform/registry). Reads see both merged: a key
 // has the subkeys of both scopes and the values of both, the user's value winning over the
-// machine's of the same name. Writes go to one scope, the process's write scope (the user's
-// unless SetRegistryWriteScope says otherwise). A machine file the user may not read counts as
+// machine's of the same name; this holds for both roots (the machine's HKEY_CURRENT_USER holds
+// settings for every user). Writes go to one scope, the process's write scope (the user's
+// unless SetRegistryWriteScope says otherwise); a key seen only in the other scope is created
+// in the write scope when written through. A machine file the user may not read counts as
 // empty; one the user may not write refuses writes with ERROR_ACCESS_DENIED.
 //
 // Every change is one transaction: take an exclusive lock on registry.lock, re-read the file,
