@@ -204,7 +204,7 @@ pid_t Spawn(const std::vector<std::string>& args, int stdout_fd) {
 int KillCount() {
   const char* env = std::getenv("KX_REGISTRY_KILLS");
   int n = env ? std::atoi(env) : 0;
-  return n > 0 ? n : 40;  // per scope; KX_REGISTRY_KILLS asks for more
+  return n > 0 ? n : 30;  // per scope; KX_REGISTRY_KILLS asks for more
 }
 
 TEST(RegistryFaults, AWriterKilledAtRandomMomentsNeverCorruptsNorLosesACommittedKey) {
@@ -215,8 +215,8 @@ TEST(RegistryFaults, AWriterKilledAtRandomMomentsNeverCorruptsNorLosesACommitted
     SCOPED_TRACE(ScopeName(scope));
     RegistrySandbox sandbox;
     std::mt19937 random(20261207u + static_cast<unsigned>(scope));
-    // Up to 60 ms: from before the helper's first commit to a few transactions in.
-    std::uniform_int_distribution<long> delay_us(0, 60000);
+    // Up to 40 ms: from within the first transaction to a few transactions in.
+    std::uniform_int_distribution<long> delay_us(0, 40000);
     std::vector<std::string> bases;  // every run's base class was committed before its kill
     for (int run = 0; run < kills; ++run) {
       SCOPED_TRACE("run " + std::to_string(run));
@@ -226,15 +226,21 @@ TEST(RegistryFaults, AWriterKilledAtRandomMomentsNeverCorruptsNorLosesACommitted
       pid_t pid = Spawn({KX_REGISTRY_CHURN, ScopeName(scope), tag, "loop", "0"}, fds[1]);
       close(fds[1]);
       ASSERT_GT(pid, 0);
+      // The kill comes once the helper is registering and unregistering, however slowly it
+      // starts (a sanitizer build), at a random moment of that.
+      std::string reported;
+      char buffer[4096];
+      ssize_t n;
+      while (reported.find("B\n") == std::string::npos &&
+             (n = read(fds[0], buffer, sizeof buffer)) > 0) {
+        reported.append(buffer, n);
+      }
       timespec pause{0, delay_us(random) * 1000};
       nanosleep(&pause, nullptr);
       ASSERT_EQ(kill(pid, SIGKILL), 0);
       int status = 0;
       ASSERT_EQ(waitpid(pid, &status, 0), pid);
       ++total_kills;
-      std::string reported;
-      char buffer[4096];
-      ssize_t n;
       while ((n = read(fds[0], buffer, sizeof buffer)) > 0) reported.append(buffer, n);
       close(fds[0]);
       ASSERT_TRUE(WIFSIGNALED(status)) << "the helper stopped by itself: " << status;
@@ -275,7 +281,7 @@ TEST(RegistryFaults, AWriterKilledAtRandomMomentsNeverCorruptsNorLosesACommitted
     for (const std::string& tag : bases) {
       EXPECT_EQ(ChurnClass(tag, -1).ValuesPresent(), ChurnClass::kValueCount) << tag;
     }
-    EXPECT_GT(bases.size(), 0u) << "no run got as far as its first commit";
+    EXPECT_EQ(bases.size(), static_cast<std::size_t>(kills)) << "a helper failed to start";
     // The file of the scope written is whole: its checksum holds.
     std::ifstream in(RegistryFilePath(scope));
     std::string header;
