@@ -18,6 +18,7 @@
 #include "kx/platform/activation.h"
 #include "kx/platform/registry.h"
 #include "kx/platform/registry_faults.h"
+#include "kx/platform/regscript.h"
 #include "registry_sandbox.h"
 
 extern char** environ;
@@ -247,6 +248,33 @@ TEST(RegistryScope, ACorruptMachineFileIsReportedAndNeverReplaced) {
   EXPECT_EQ(RegSetString(HKEY_CLASSES_ROOT, "User\\Key", "", "u"), ERROR_SUCCESS)
       << "the user's own file is unharmed";
   EXPECT_EQ(ReadFile(sandbox.machine_file()), torn);
+}
+
+TEST(RegistryScope, TypeLibraryLookupsReadTheMergedView) {
+  RegistrySandbox sandbox;
+  ScopeGuard guard;
+  TypeLibRegistration lib;
+  lib.libid = {0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55}};
+  lib.major_version = 1;
+  lib.help_string = "Scope test library";
+  lib.module_path = "/usr/lib/machine/module.so";
+  SetRegistryWriteScope(RegistryScope::kMachine);
+  ASSERT_EQ(RegisterTypeLib(lib), S_OK);
+  SetRegistryWriteScope(RegistryScope::kUser);
+
+  std::string path;
+  ASSERT_EQ(QueryPathOfRegTypeLib(lib.libid, 1, 0, 0x409, &path), S_OK);
+  EXPECT_EQ(path, "/usr/lib/machine/module.so");
+  lib.module_path = "/home/someone/build/module.so";
+  ASSERT_EQ(RegisterTypeLib(lib), S_OK);
+  ASSERT_EQ(QueryPathOfRegTypeLib(lib.libid, 1, 0, 0x409, &path), S_OK);
+  EXPECT_EQ(path, "/home/someone/build/module.so") << "the user's registration wins";
+  ASSERT_EQ(UnRegisterTypeLib(lib), S_OK);
+  ASSERT_EQ(QueryPathOfRegTypeLib(lib.libid, 1, 0, 0x409, &path), S_OK);
+  EXPECT_EQ(path, "/usr/lib/machine/module.so") << "the machine's shows through again";
+  SetRegistryWriteScope(RegistryScope::kMachine);
+  ASSERT_EQ(UnRegisterTypeLib(lib), S_OK);
+  EXPECT_EQ(QueryPathOfRegTypeLib(lib.libid, 1, 0, 0x409, &path), TYPE_E_LIBNOTREGISTERED);
 }
 
 struct RunResult {
