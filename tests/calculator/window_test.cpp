@@ -1131,9 +1131,11 @@ TEST_F(WindowTest, GreekSelectorRedrawsTheGreekChart) {
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  // Never the user's registry: the component is registered in a folder of this run only.
+  // Never the user's or the machine's registry: the component is registered in a folder of this
+  // run only.
   QTemporaryDir registry;
   qputenv("KX_REGISTRY_DIR", registry.path().toUtf8());
+  qputenv("KX_MACHINE_REGISTRY_DIR", (registry.path() + "/machine").toUtf8());
   // Nor the user's settings.
   QTemporaryDir settings;
   QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
