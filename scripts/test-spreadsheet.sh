@@ -12,6 +12,10 @@ if [[ ! -f "$build/CMakeCache.txt" ]]; then
 fi
 cmake --build "$build" -j "$jobs" --target korvanex_calc_oxt KorvaneX kxregsvr kxauto
 
+# An empty machine registry of this run only: an installed package must not show through.
+machine_registry=$(mktemp -d)
+trap 'rm -rf "$machine_registry"' EXIT
+export KX_MACHINE_REGISTRY_DIR=$machine_registry
 # unopkg refuses per-user installs as root; the test installs --shared into a private cache.
 KX_BUILD_DIR="$build" timeout -k 10 170 \
   /usr/bin/python3 -m pytest -q -p no:cacheprovider spreadsheet/tests/test_calc_addin.py

@@ -7,12 +7,15 @@ python/ folder when PYTHONPATH does not already point there.
 import os
 import pathlib
 import subprocess
+import tempfile
 import sys
 
 import pytest
 
 BUILD_DIR = pathlib.Path(os.environ.get(
     "KX_BUILD_DIR", pathlib.Path(__file__).resolve().parents[2] / "build" / "release"))
+# Never the machine's registry either: an installed package must not show through.
+os.environ["KX_MACHINE_REGISTRY_DIR"] = tempfile.mkdtemp(prefix="kx-machine-registry-")
 if str(BUILD_DIR / "python") not in sys.path:
     sys.path.insert(0, str(BUILD_DIR / "python"))
 

@@ -515,6 +515,10 @@ TEST_F(Kxauto, ActivationFailuresNameTheRegistryInUse) {
             std::string::npos)
       << one.errors;
   EXPECT_NE(one.errors.find("kxregsvr"), std::string::npos) << one.errors;
+  const std::string machine = kx::platform::RegistryFilePath(kx::platform::RegistryScope::kMachine);
+  EXPECT_NE(one.errors.find("the machine's: " + machine + " (from KX_MACHINE_REGISTRY_DIR)"),
+            std::string::npos)
+      << one.errors;
 
   // A class id that is well formed but not registered fails one step later, with the same advice.
   const ClientRun batch =
@@ -523,6 +527,7 @@ TEST_F(Kxauto, ActivationFailuresNameTheRegistryInUse) {
   ASSERT_EQ(batch.lines.size(), 1u);
   const json answer = Parse(batch.lines[0]);
   EXPECT_EQ(answer["registry"], file);
+  EXPECT_EQ(answer["machine_registry"], machine);
   EXPECT_NE(answer["error"]["description"].get<std::string>().find(file), std::string::npos)
       << answer;
 

@@ -73,10 +73,14 @@ bool NestedTooDeep(const json& value) {
 std::string RegistryAdvice() {
   const char* chosen = std::getenv("KX_REGISTRY_DIR");
   const std::string file = RegistryFilePath();
+  const char* machine_chosen = std::getenv("KX_MACHINE_REGISTRY_DIR");
+  const std::string machine = RegistryFilePath(RegistryScope::kMachine);
   return "registry in use: " + (file.empty() ? std::string("none (no home folder)") : file) +
          (chosen && *chosen ? " (from KX_REGISTRY_DIR)"
                             : " (the default; KX_REGISTRY_DIR names another folder)") +
-         "; register a module with: kxregsvr /path/to/module.so";
+         ", and the machine's: " + machine +
+         (machine_chosen && *machine_chosen ? " (from KX_MACHINE_REGISTRY_DIR)" : " (the default)") +
+         "; register a module with: kxregsvr /path/to/module.so (or kxregsvr --machine, as root)";
 }
 
 // Receives the events of the object's default source interface and keeps them as JSON.

@@ -224,6 +224,8 @@ int RunBatch(const std::string& class_text, bool error_status) {
     std::cout << json{{"hresult", hr},
                       {"hresult_name", kx::platform::HresultName(hr)},
                       {"registry", kx::platform::RegistryFilePath()},
+                      {"machine_registry",
+                       kx::platform::RegistryFilePath(kx::platform::RegistryScope::kMachine)},
                       {"error", {{"source", nullptr}, {"description", why}}}}
                      .dump()
               << std::endl;
