@@ -109,14 +109,10 @@ if(TARGET Lanternell)
   endforeach()
 endif()
 
-# The Python package, for Debian's python3.
+# The Python package, for Debian's python3: python/ installs it (component python) under
+# lib/python3/dist-packages when the prefix is /usr.
 if(TARGET kx_python_native)
   list(APPEND kx_components python)
-  set(kx_python_dir lib/python3/dist-packages/korvanex)
-  install(TARGETS kx_python_native LIBRARY DESTINATION ${kx_python_dir} COMPONENT python)
-  file(GLOB kx_python_package_files CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/python/korvanex/*.py
-       ${PROJECT_SOURCE_DIR}/python/korvanex/*.pyi ${PROJECT_SOURCE_DIR}/python/korvanex/py.typed)
-  install(FILES ${kx_python_package_files} DESTINATION ${kx_python_dir} COMPONENT python)
 endif()
 
 # The Calc extension, for LibreOffice's extension manager.
