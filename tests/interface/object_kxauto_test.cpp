@@ -584,5 +584,35 @@ TEST_F(Kxauto, HelpAndVersion) {
   EXPECT_EQ(RunClient(registry_.dir(), {"--list", "--batch", "Korvane.Quantorb"}, "").status, 2);
 }
 
+TEST_F(Kxauto, MistypedOptionsAreBadUsageNotNames) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* says;  // in standard error; nullptr: no complaint about options
+  } const kCases[] = {
+      {{"--lst", "Korvane.Quantorb"}, 2, "unknown option --lst"},
+      {{"--batch", "-error-status"}, 2, "unknown option -error-status"},
+      {{"Korvane.Quantorb", "--lst"}, 2, "unknown option --lst"},
+      {{"--describe", "Korvane.Quantorb", "--jsn"}, 2, "unknown option --jsn"},
+      {{"-x", "Korvane.Quantorb", "BSCallPrice"}, 2, "unknown option -x"},
+      // Arguments may start with '-': a negative volatility is the component's to refuse.
+      {{"Korvane.Quantorb", "BSDelta", "100", "100", "0.05", "1", "-0.2", "0"}, 1, nullptr},
+      {{"Korvane.Quantorb", "BSCallPrice", "100", "100", "0.05", "1", "0.2", "-0"}, 0, nullptr},
+  };
+  for (const Case& c : kCases) {
+    std::string trace;
+    for (const std::string& a : c.args) trace += a + " ";
+    SCOPED_TRACE(trace);
+    const ClientRun run = RunClient(registry_.dir(), c.args, "");
+    EXPECT_EQ(run.status, c.status) << run.errors;
+    if (c.says) {
+      EXPECT_NE(run.errors.find(c.says), std::string::npos) << run.errors;
+      EXPECT_EQ(run.errors.find("ProgID"), std::string::npos) << "no registry lookup";
+    } else {
+      EXPECT_EQ(run.errors.find("unknown option"), std::string::npos) << run.errors;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kx::component::object_test

@@ -338,6 +338,15 @@ int main(int argc, char** argv) {
     Usage(stderr);
     return kExitUsage;
   }
+  // No class or member name starts with '-': there it is a mistyped option, not a name to look
+  // up (arguments may start with one: -0.2, -inf).
+  for (std::size_t i = 0; i < std::min(rest.size(), wanted); ++i) {
+    if (rest[i].starts_with('-')) {
+      std::fprintf(stderr, "kxauto: unknown option %s (kxauto --help lists them)\n",
+                   rest[i].c_str());
+      return kExitUsage;
+    }
+  }
   (void)kx::platform::CoInitializeEx(nullptr, kx::platform::COINIT_APARTMENTTHREADED);
   int status = kExitOk;
   if (batch)
