@@ -3,6 +3,8 @@
 find_package(nlohmann_json 3 REQUIRED)
 add_library(kx_automation_client STATIC
   ${CMAKE_CURRENT_LIST_DIR}/tools/kxauto/automation_client.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tools/kxauto/call_frame.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tools/kxauto/member_listing.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tools/kxauto/type_members.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tools/kxauto/variant_json.cpp)
 target_include_directories(kx_automation_client PUBLIC ${CMAKE_CURRENT_LIST_DIR}/tools/kxauto)
@@ -10,3 +12,4 @@ target_link_libraries(kx_automation_client PUBLIC kx_platform nlohmann_json::nlo
 
 add_executable(kxauto ${CMAKE_CURRENT_LIST_DIR}/tools/kxauto/main.cpp)
 target_link_libraries(kxauto PRIVATE kx_automation_client)
+target_compile_definitions(kxauto PRIVATE KX_PROJECT_VERSION="${PROJECT_VERSION}")

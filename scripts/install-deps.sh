@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          nlohmann-json3-dev qt6-base-dev qt6-charts-dev fonts-dejavu-core xvfb xauth zlib1g-dev
+          nlohmann-json3-dev qt6-base-dev qt6-charts-dev libqt6opengl6-dev fonts-dejavu-core xvfb xauth
+          zlib1g-dev
           ccache
           # Python package: built and tested with Debian's /usr/bin/python3
           python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest python3-pandas

@@ -12,6 +12,17 @@ cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/release -j "$jobs"
 ctest --test-dir build/release --output-on-failure -j "$jobs"
 
+# The Python package, with Debian's interpreter, against the release build.
+KX_BUILD_DIR=build/release PYTHONPATH=build/release/python \
+  timeout -k 10 600 /usr/bin/python3 -m pytest -q -p no:cacheprovider python/tests
+
+# The Calc add-in in a real headless office.
+bash scripts/test-spreadsheet.sh build/release
+
+# The Debian packages: built from their own /usr build, their contents, metadata and lintian.
+bash scripts/build-packages.sh
+bash scripts/test-packages.sh
+
 # AddressSanitizer and UndefinedBehaviorSanitizer over the non-GUI layers.
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKX_SANITIZE=address,undefined \
   -DKX_BUILD_CALCULATOR=OFF -DKX_BUILD_BENCH=OFF -DKX_BUILD_PYTHON=OFF >/dev/null

@@ -1,6 +1,7 @@
 #include "method_frame.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -11,6 +12,7 @@
 #include "ikvquantorb.h"
 #include "job_record.h"
 #include "kx/models/abort.h"
+#include "kx/models/argument_checks.h"
 #include "kx/platform/activation.h"
 #include "kx/platform/bstr.h"
 #include "kx/platform/comptr.h"
@@ -24,9 +26,23 @@ using namespace kx::platform;
 namespace {
 
 // The process-wide status record. Abort writes it on the caller's thread (or any other) while a
-// worker may record its own failures, so every access takes the lock.
+// worker may record its own failures, so every access takes the lock. Its texts are those of the
+// error table, so that recording allocates nothing; only the description of 6010, which joins the
+// method's title, is composed.
+struct StatusRecord {
+  std::int32_t error_code = 0;
+  std::u16string_view error_string;
+  std::int32_t last_method = 0;
+  HRESULT result_code = S_OK;
+  std::string_view description;  // a table text; `composed` replaces it when not empty
+  std::string composed;
+
+  [[nodiscard]] std::string_view Description() const noexcept {
+    return composed.empty() ? description : std::string_view(composed);
+  }
+};
 std::mutex status_mutex;
-CallStatus status;
+StatusRecord status;
 // Bumped by every admitted frame; a frame releases ErrorString after Done only if no later call
 // has written the record meanwhile.
 std::uint64_t status_generation = 0;
@@ -75,19 +91,27 @@ std::atomic<int> allocation_countdown{0};
 std::atomic<testing::WorkerPhaseHook> phase_hook{nullptr};
 std::atomic<void*> phase_hook_context{nullptr};
 
-void RecordLocked(Failure failure, HRESULT result, std::string description) {
+// `composed` (empty for a table description) is swapped in, so this never allocates.
+void RecordLocked(Failure failure, HRESULT result, std::string& composed) noexcept {
   const FailureText& text = TextOf(failure);
   status.error_code = text.code;
-  status.error_string.assign(text.error_string);
+  status.error_string = text.error_string;
   status.last_method = kLastMethodFrame;
   status.result_code = result;
-  status.error_description = std::move(description);
+  status.description = text.description;
+  status.composed.swap(composed);
 }
 
 // Posts a validator's own message; the frame's summary replaces it before the method returns.
-bool Reject(const char* message) {
+bool Reject(const char* message) noexcept {
   (void)ReportErrorInfo(message);
   return false;
+}
+
+// True for kPassed; otherwise posts the test's message.
+bool Passes(kx::models::ArgumentCheck check) {
+  if (check == kx::models::ArgumentCheck::kPassed) return true;
+  return Reject(std::string(kx::models::ArgumentCheckMessage(check)).c_str());
 }
 
 void Trace(const char* what) noexcept {
@@ -101,25 +125,31 @@ void Trace(const char* what) noexcept {
 
 CallStatus CurrentCallStatus() {
   const std::lock_guard lock(status_mutex);
-  return status;
+  return {status.error_code, status.error_string, status.last_method, status.result_code,
+          std::string(status.Description())};
 }
 
-void RecordFailure(Failure failure) { RecordFailure(failure, TextOf(failure).result); }
+void RecordFailure(Failure failure) noexcept { RecordFailure(failure, TextOf(failure).result); }
 
-void RecordFailure(Failure failure, HRESULT result) {
-  std::string description(TextOf(failure).description);
+void RecordFailure(Failure failure, HRESULT result) noexcept {
+  std::string no_composed;
   const std::lock_guard lock(status_mutex);
-  RecordLocked(failure, result, std::move(description));
+  RecordLocked(failure, result, no_composed);
 }
 
-void RecordInvalidArguments(const char* error_title) {
+void RecordInvalidArguments(const char* error_title) noexcept {
   const FailureText& text = TextOf(Failure::kInvalidArguments);
-  std::string description = std::string(error_title) + ": " + std::string(text.description);
+  std::string composed;
+  try {
+    composed.append(error_title).append(": ").append(text.description);
+  } catch (...) {
+    composed.clear();  // the table text alone
+  }
   const std::lock_guard lock(status_mutex);
-  RecordLocked(Failure::kInvalidArguments, text.result, std::move(description));
+  RecordLocked(Failure::kInvalidArguments, text.result, composed);
 }
 
-void SetResultCode(HRESULT result) {
+void SetResultCode(HRESULT result) noexcept {
   const std::lock_guard lock(status_mutex);
   status.result_code = result;
 }
@@ -127,16 +157,16 @@ void SetResultCode(HRESULT result) {
 HRESULT AbortComputation() noexcept {
   kx::models::RequestAbort();
   const FailureText& text = TextOf(Failure::kAborted);
-  try {
+  std::string dropped;  // released outside the lock
+  {
     const std::lock_guard lock(status_mutex);
     status.error_code = text.code;
-    status.error_string.assign(text.error_string);
+    status.error_string = text.error_string;
     status.last_method = kLastMethodAbort;
     // The description is set too, so that the error information of an aborted call describes
     // the abort rather than whichever failure was recorded before it.
-    status.error_description.assign(text.description);
-  } catch (...) {
-    // The request itself is set; only the texts could not be stored.
+    status.description = text.description;
+    status.composed.swap(dropped);
   }
   return S_OK;
 }
@@ -145,46 +175,36 @@ HRESULT AbortComputation() noexcept {
 
 bool CheckOptionArgs(double stock_price, double exercise_price, double interest_rate,
                      double time_to_maturity, double volatility, double dividend_rate) {
-  if (!(stock_price > 0)) return Reject("Stock Price must be greater than 0");
-  if (!(exercise_price > 0)) return Reject("Exercise Price must be greater than 0");
-  if (!(interest_rate >= 0)) return Reject("Interest Rate must be greater than than 0");
-  if (!(time_to_maturity > 0)) return Reject("Time To Maturity must be greater than 0");
-  if (!(volatility >= 0)) return Reject("Volatility must be greater than 0");
-  if (!(dividend_rate >= 0)) return Reject("Dividend Rate cannot be less than 0");
-  if (!(dividend_rate <= 1)) return Reject("Dividend Rate cannot be greater than 1");
-  return true;
+  return Passes(kx::models::FirstFailedOptionCheck(stock_price, exercise_price, interest_rate,
+                                                   time_to_maturity, volatility, dividend_rate));
 }
 
 bool CheckModelArgs(double stock_price, double exercise_price, double interest_rate,
                     double time_to_maturity, double volatility, double dividend_rate,
                     LONG model_type, double foreign_rate) {
-  if (!CheckOptionArgs(stock_price, exercise_price, interest_rate, time_to_maturity, volatility,
-                       dividend_rate)) {
-    return false;
-  }
-  if (model_type < 0) return Reject("Model Type cannot be less than 0");
-  if (model_type > 3) return Reject("Model Type cannot be greater than 3");
-  if (!(foreign_rate >= 0)) return Reject("Foreign Interest Rate cannot be less than 0");
-  if (!(foreign_rate <= 1)) return Reject("Foreign Interest Rate cannot be greater than 1 (100%)");
-  return true;
+  return Passes(kx::models::FirstFailedModelCheck(stock_price, exercise_price, interest_rate,
+                                                  time_to_maturity, volatility, dividend_rate,
+                                                  model_type, foreign_rate));
 }
 
 bool CheckTreeArgs(ObjectSettings& settings, LONG bin_steps, LONG flag_eur_am) {
-  if (bin_steps < 1) return Reject("BinSteps must be greater than than 0");
-  if (bin_steps > 5000) return Reject("BinSteps cannot be greater than 5000");
+  if (!Passes(kx::models::FirstFailedStepCheck(bin_steps))) return false;
   settings.stored_step_count = bin_steps;
-  if (flag_eur_am != 0 && flag_eur_am != 1)
-    return Reject("FlagEurAm must be set to either 0 or 1.");
-  return true;
+  return Passes(kx::models::FlagEurAmCheck(flag_eur_am));
 }
 
 // Error information and Done
 
-HRESULT ReportErrorInfo(const std::string& description) noexcept {
+HRESULT ReportErrorInfo(std::string_view description) noexcept {
+  // Whatever fails, the information of an earlier call must not stand for this one.
+  const auto fail = [](HRESULT hr) {
+    (void)SetErrorInfo(0, nullptr);
+    return hr;
+  };
   try {
     ComPtr<ICreateErrorInfo> create;
     HRESULT hr = CreateErrorInfo(create.put());
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) return fail(hr);
     (void)create->SetGUID(GUID_NULL);
     LPOLESTR progid = nullptr;
     if (SUCCEEDED(ProgIDFromCLSID(CLSID_KvQuantorb, &progid)) && progid) {
@@ -192,27 +212,22 @@ HRESULT ReportErrorInfo(const std::string& description) noexcept {
       CoTaskMemFree(progid);
     }
     std::u16string wide = Utf8ToUtf16(description);
-    (void)create->SetDescription(wide.data());
+    hr = create->SetDescription(wide.data());
+    if (FAILED(hr)) return fail(hr);
     ComPtr<IErrorInfo> info;
     hr = create.As(&info);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) return fail(hr);
     hr = SetErrorInfo(0, info.get());
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) return fail(hr);
   } catch (...) {
-    return E_OUTOFMEMORY;
+    return fail(E_OUTOFMEMORY);
   }
   return DISP_E_EXCEPTION;
 }
 
 void RaiseDone(const ConnectionPoint& events, std::int32_t last_method, std::int32_t error_code,
-               const std::u16string& error_string) noexcept {
-  std::vector<ComPtr<IDispatch>> connected;
-  try {
-    connected = events.SinksAs<IDispatch>();
-  } catch (...) {
-    return;  // no memory for the list: no sink can be told
-  }
-  for (const ComPtr<IDispatch>& sink : connected) {
+               std::u16string_view error_string) noexcept {
+  auto raise = [&](IDispatch* sink) {
     // Positional arguments stand in reverse order: ErrorString, ErrorCode, LastMethod.
     VARIANT args[3];
     args[0].vt = VT_BSTR;
@@ -232,6 +247,22 @@ void RaiseDone(const ConnectionPoint& events, std::int32_t last_method, std::int
     SysFreeString(excep.bstrSource);
     SysFreeString(excep.bstrDescription);
     SysFreeString(excep.bstrHelpFile);
+  };
+  std::vector<ComPtr<IDispatch>> connected;
+  bool snapshot = true;
+  try {
+    connected = events.SinksAs<IDispatch>();
+  } catch (...) {
+    snapshot = false;
+  }
+  if (snapshot) {
+    for (const ComPtr<IDispatch>& sink : connected) raise(sink.get());
+    return;
+  }
+  // No memory for the snapshot: one slot at a time, each sink held across its call.
+  ComPtr<IUnknown> sink;
+  for (std::size_t slot = 0; events.SinkAt(slot, &sink); ++slot) {
+    if (sink) raise(static_cast<IDispatch*>(static_cast<void*>(sink.get())));
   }
 }
 
@@ -258,8 +289,12 @@ void WaitForWorker(HANDLE thread, SHORT blocking_mode) noexcept {
     }
   }
   // The plain wait, and after the pumped one (a no-op then, or the fallback when it failed): the
-  // frame must not go on while the worker still reads the job record.
-  (void)WaitForSingleObject(thread, INFINITE);
+  // frame must not go on while the worker still reads the job record and writes the caller's
+  // outputs, so a wait that fails for want of memory is tried again.
+  while (WaitForSingleObject(thread, INFINITE) == WAIT_FAILED &&
+         GetLastError() == ERROR_NOT_ENOUGH_MEMORY) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   if (quit_seen) PostQuitMessage(static_cast<int>(quit_code));
 }
 
@@ -289,10 +324,7 @@ void HandleWorkerException(std::exception_ptr fault) noexcept {
     RecordFailure(Failure::kOutOfMemory);
   } catch (...) {
     Trace("unexpected fault");
-    try {
-      RecordFailure(Failure::kUnexpectedFault);
-    } catch (...) {
-    }
+    RecordFailure(Failure::kUnexpectedFault);
   }
 }
 
@@ -314,20 +346,17 @@ MethodFrame::~MethodFrame() {
 HRESULT MethodFrame::Refuse() noexcept {
   finished_ = true;
   const FailureText& text = TextOf(Failure::kCallRefused);
-  try {
-    (void)ReportErrorInfo(std::string(text.description));
-    RaiseDone(object_.events, kLastMethodFrame, text.code, std::u16string(text.error_string));
-  } catch (...) {
-  }
+  (void)ReportErrorInfo(text.description);
+  RaiseDone(object_.events, kLastMethodFrame, text.code, text.error_string);
   return text.result;
 }
 
-void MethodFrame::Fail(Failure failure) {
+void MethodFrame::Fail(Failure failure) noexcept {
   checks_failed_ = true;
   RecordFailure(failure);
 }
 
-void MethodFrame::FailInvalidArguments() {
+void MethodFrame::FailInvalidArguments() noexcept {
   checks_failed_ = true;
   RecordInvalidArguments(error_title_);
 }
@@ -355,30 +384,45 @@ void MethodFrame::RunWorker(LPTHREAD_START_ROUTINE routine) noexcept {
 }
 
 HRESULT MethodFrame::Finish(ResultRule rule) noexcept {
-  CallStatus outcome;
-  try {
+  // The outcome is fixed here; only its reporting may still lack memory, and then reports less
+  // (no error information, an empty Done text) but never another outcome.
+  std::int32_t error_code = 0;
+  std::int32_t last_method = 0;
+  std::u16string_view error_string;
+  HRESULT result = S_OK;
+  std::string composed;
+  std::string_view description;
+  {
     const std::lock_guard lock(status_mutex);
     if (status.error_code == 0) {
-      status.error_string.assign(kNoErrorText);
+      status.error_string = kNoErrorText;
       status.last_method = kLastMethodFrame;
     }
-    outcome = status;
-  } catch (...) {
-    outcome.error_code = TextOf(Failure::kOutOfMemory).code;
-    outcome.result_code = E_OUTOFMEMORY;
+    error_code = status.error_code;
+    last_method = status.last_method;
+    error_string = status.error_string;
+    result = status.result_code;
+    description = status.description;
+    if (error_code != 0 && !status.composed.empty()) {
+      try {
+        composed = status.composed;
+        description = composed;
+      } catch (...) {
+        // The table text without the title.
+      }
+    }
   }
-  if (outcome.error_code != 0) (void)ReportErrorInfo(outcome.error_description);
-  HRESULT result = outcome.result_code;
-  if (rule == ResultRule::kFailOnError) result = outcome.error_code != 0 ? E_FAIL : S_OK;
+  if (error_code != 0) (void)ReportErrorInfo(description);
+  if (rule == ResultRule::kFailOnError) result = error_code != 0 ? E_FAIL : S_OK;
 
   // The gate opens before Done, so that a sink may start the next call from its handler; Done
   // reports this call's outcome from the copy taken above.
   finished_ = true;
   gate.Leave();
-  RaiseDone(object_.events, outcome.last_method, outcome.error_code, outcome.error_string);
+  RaiseDone(object_.events, last_method, error_code, error_string);
   {
     const std::lock_guard lock(status_mutex);
-    if (status_generation == generation_) status.error_string.clear();
+    if (status_generation == generation_) status.error_string = {};
   }
   return result;
 }

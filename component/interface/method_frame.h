@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <exception>
 #include <string>
+#include <string_view>
 
 #include "error_table.h"
 #include "kx/platform/hresult.h"
@@ -23,13 +24,13 @@ namespace kx::component {
 /// The outcome of the last method call, shared by every object and the worker thread.
 struct CallStatus {
   std::int32_t error_code = 0;
-  std::u16string error_string;   // what Done reports
-  std::int32_t last_method = 0;  // 2 after a method frame, 1 after Abort
+  std::u16string_view error_string;  // what Done reports: always a text of the error table
+  std::int32_t last_method = 0;      // 2 after a method frame, 1 after Abort
   kx::platform::HRESULT result_code = kx::platform::S_OK;
   std::string error_description;  // posted as error information (UTF-8)
 };
 
-/// A copy of the process-wide status record.
+/// A copy of the process-wide status record (diagnostics and tests; may throw std::bad_alloc).
 [[nodiscard]] CallStatus CurrentCallStatus();
 
 /// LastMethod values.
@@ -37,14 +38,16 @@ inline constexpr std::int32_t kLastMethodFrame = 2;
 inline constexpr std::int32_t kLastMethodAbort = 1;
 
 /// Records `failure` with its table texts and result (all five fields, LastMethod 2). Used on the
-/// caller's thread by the checks and on the worker thread by the computations.
-void RecordFailure(Failure failure);
+/// caller's thread by the checks and on the worker thread by the computations. Allocates nothing,
+/// so that running out of memory can itself be recorded.
+void RecordFailure(Failure failure) noexcept;
 /// The same with an explicit ResultCode (lock and unlock failures carry the call's HRESULT).
-void RecordFailure(Failure failure, kx::platform::HRESULT result);
-/// Error 6010 with the description "<title>: Invalid input parameter(s).".
-void RecordInvalidArguments(const char* error_title);
+void RecordFailure(Failure failure, kx::platform::HRESULT result) noexcept;
+/// Error 6010 with the description "<title>: Invalid input parameter(s)." (without the title
+/// when there is no memory to join them).
+void RecordInvalidArguments(const char* error_title) noexcept;
 /// Sets ResultCode alone (the worker starts with S_OK).
-void SetResultCode(kx::platform::HRESULT result);
+void SetResultCode(kx::platform::HRESULT result) noexcept;
 
 /// Abort: requests the running worker computation to stop at its next poll and records error 3100
 /// "Data processing aborted." with LastMethod 1. Always S_OK; raises no event.
@@ -65,11 +68,15 @@ kx::platform::HRESULT AbortComputation() noexcept;
 
 /// Posts error information on the calling thread: GUID_NULL, source = the class's registered
 /// ProgID (none when it is not registered), the description (UTF-8). Returns DISP_E_EXCEPTION.
-kx::platform::HRESULT ReportErrorInfo(const std::string& description) noexcept;
+/// Without memory for it, the thread's error information is cleared rather than left stale, and
+/// the result is E_OUTOFMEMORY.
+kx::platform::HRESULT ReportErrorInfo(std::string_view description) noexcept;
 
 /// Raises Done(LastMethod, ErrorCode, ErrorString) on every connected sink, in connection order.
+/// Every sink is told even without memory: the sinks are then walked slot by slot, and a text that
+/// cannot be copied goes as an empty one.
 void RaiseDone(const kx::platform::ConnectionPoint& events, std::int32_t last_method,
-               std::int32_t error_code, const std::u16string& error_string) noexcept;
+               std::int32_t error_code, std::u16string_view error_string) noexcept;
 
 /// Returns when the thread has ended. BlockingMode 1 dispatches the thread's messages meanwhile;
 /// any other value waits plainly.
@@ -117,8 +124,8 @@ class MethodFrame {
   [[nodiscard]] kx::platform::HRESULT Refuse() noexcept;
 
   /// Records a failed check of this call; the worker is then not started.
-  void Fail(Failure failure);
-  void FailInvalidArguments();
+  void Fail(Failure failure) noexcept;
+  void FailInvalidArguments() noexcept;
   [[nodiscard]] bool ChecksFailed() const noexcept { return checks_failed_; }
 
   [[nodiscard]] ObjectSettings& settings() noexcept { return object_.settings; }
@@ -143,18 +150,21 @@ class MethodFrame {
 
 /// A method call through its frame: a call refused at the gate returns the refusal; an admitted
 /// one runs `body(frame)` (the checks, then the computation on this thread or RunWorker) and
-/// finishes by `rule`. An exception out of the body (no memory) returns E_OUTOFMEMORY without
-/// Done.
+/// finishes by `rule`. A body that runs out of memory records 6003 and finishes like any failure.
 template <typename Body>
 [[nodiscard]] kx::platform::HRESULT RunMethodFrame(ObjectState& object, const char* error_title,
                                                    ResultRule rule, Body&& body) noexcept {
   try {
     MethodFrame frame(object, error_title);
     if (!frame.Admitted()) return frame.Refuse();
-    body(frame);
+    try {
+      body(frame);
+    } catch (...) {
+      frame.Fail(Failure::kOutOfMemory);
+    }
     return frame.Finish(rule);
   } catch (...) {
-    return kx::platform::E_OUTOFMEMORY;
+    return kx::platform::E_OUTOFMEMORY;  // the gate itself failed
   }
 }
 

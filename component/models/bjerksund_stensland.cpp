@@ -192,4 +192,57 @@ CallPut BjeRho(double s, double x, double r, double t, double q, std::int32_t mo
   return {call, rho(&BjeAmericanPut)};
 }
 
+BjeValues BjePriceAndGreeks(double s, double x, double r, double t, double q,
+                            std::int32_t model_type, double rf, double sigma) noexcept {
+  auto call = [&](double s_at, double r_at, double t_at, double sigma_at) {
+    return BjeAmericanCall(s_at, x, r_at, t_at, q, model_type, rf, sigma_at);
+  };
+  auto put = [&](double s_at, double r_at, double t_at) {
+    return BjeAmericanPut(s_at, x, r_at, t_at, q, model_type, rf, sigma);
+  };
+  BjeValues out;
+  out.call = call(s, r, t, sigma);
+  out.put = put(s, r, t);
+
+  if (std::fabs(sigma) < kMinVolatility) {
+    out.delta = {kNotComputable, kNotComputable};
+    out.gamma = kNotComputable;
+    out.vega = kNotComputable;
+  } else {
+    const double s_up = s * kUp;
+    const double s_down = s * kDown;
+    const double call_up = call(s_up, r, t, sigma);
+    const double call_down = call(s_down, r, t, sigma);
+    out.delta.call = CentredSlope(out.call, call_up, call_down, s, s_up, s_down);
+    out.delta.put = CentredSlope(out.put, put(s_up, r, t), put(s_down, r, t), s, s_up, s_down);
+    out.gamma = (call_down + (call_up - 2.0 * out.call)) / ((s - s_down) * (s_up - s));
+    const double sigma_up = sigma * kUp;
+    const double sigma_down = sigma * kDown;
+    out.vega = CentredSlope(out.call, call(s, r, t, sigma_up), call(s, r, t, sigma_down), sigma,
+                            sigma_up, sigma_down);
+  }
+
+  const double t_up = t * kUp;
+  const double t_down = t * kDown;
+  auto theta = [&](double mid, double up, double down) {
+    return -0.5 * ((up - mid) / (t_up - t) + (mid - down) / (t - t_down));
+  };
+  out.theta.call = theta(out.call, call(s, r, t_up, sigma), call(s, r, t_down, sigma));
+  out.theta.put = theta(out.put, put(s, r, t_up), put(s, r, t_down));
+
+  const double rate = r < kMinRhoRate ? kMinRhoRate : r;
+  const double r_up = rate * kRhoUp;
+  const double r_down = rate * kRhoDown;
+  // The unbumped prices at `rate` are the ones above unless the rate was raised.
+  const bool same_rate = rate == r;
+  const double call_mid = same_rate ? out.call : call(s, rate, t, sigma);
+  const double put_mid = same_rate ? out.put : put(s, rate, t);
+  auto rho = [&](double mid, double up, double down) {
+    return 0.5 * ((up - mid) / (r_up - rate) + (mid - down) / (rate - r_down));
+  };
+  out.rho.call = rho(call_mid, call(s, r_up, t, sigma), call(s, r_down, t, sigma));
+  out.rho.put = rho(put_mid, put(s, r_up, t), put(s, r_down, t));
+  return out;
+}
+
 }  // namespace kx::models

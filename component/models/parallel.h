@@ -1,8 +1,9 @@
 // Two threads for one computation, with one stop flag between them.
 //
 // The process-wide abort request is cleared by the CheckAbort that raises it, so of two threads
-// only one sees it. That thread's failure sets the computation's stop flag, which the other polls
-// (through PollAbort) and answers with StopRequested; once both have ended, the first real failure
+// only one sees it. That thread sets the computation's stop flag (before it throws, for an abort;
+// once caught, for any other failure), which the other polls (through PollAbort, or between
+// searches) and answers with StopRequested; once both have ended, the first real failure
 // (AbortSignal, std::bad_alloc) is thrown again on the calling thread.
 #pragma once
 
@@ -40,11 +41,15 @@ void RunOnTwoThreads(Parallelism parallelism, std::atomic<bool>& stop, Mine&& mi
   std::atomic<bool> claimed{false};
   std::exception_ptr failure;  // written by the claiming thread, read after the join
   auto guarded = [&](auto& task) {
+    std::atomic<bool>* const outer = std::exchange(abort_stop_flag, &stop);
     try {
       task();
+      abort_stop_flag = outer;
     } catch (const StopRequested&) {
+      abort_stop_flag = outer;
       // The other thread failed; its failure is the one reported.
     } catch (...) {
+      abort_stop_flag = outer;
       if (!claimed.exchange(true)) failure = std::current_exception();
       stop.store(true, std::memory_order_relaxed);
     }

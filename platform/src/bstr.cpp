@@ -5,6 +5,8 @@
 #include <cstring>
 #include <limits>
 
+#include "kx/platform/allocation.h"
+
 namespace kx::platform {
 namespace {
 
@@ -16,7 +18,7 @@ constexpr std::size_t kTerminator = sizeof(OLECHAR);
 BSTR AllocateBytes(const void* bytes, UINT byte_length) noexcept {
   if (byte_length > std::numeric_limits<UINT>::max() - kPrefix - kTerminator - 1) return nullptr;
   const std::size_t total = kPrefix + byte_length + kTerminator + 1;  // +1: an odd length still ends in a full zero OLECHAR
-  auto* block = static_cast<unsigned char*>(std::malloc(total));
+  auto* block = static_cast<unsigned char*>(detail::HeapAllocate(total));
   if (!block) return nullptr;
   std::memcpy(block, &byte_length, kPrefix);
   if (bytes) {
@@ -92,7 +94,7 @@ UINT SysStringByteLen(BSTR text) noexcept {
   return bytes;
 }
 
-void* CoTaskMemAlloc(std::size_t bytes) noexcept { return std::malloc(bytes ? bytes : 1); }
+void* CoTaskMemAlloc(std::size_t bytes) noexcept { return detail::HeapAllocate(bytes ? bytes : 1); }
 
 void CoTaskMemFree(void* block) noexcept { std::free(block); }
 

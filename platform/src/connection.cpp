@@ -132,6 +132,17 @@ std::vector<ComPtr<IUnknown>> ConnectionPoint::Sinks() const {
   return out;
 }
 
+bool ConnectionPoint::SinkAt(std::size_t index, ComPtr<IUnknown>* sink) const noexcept {
+  ComPtr<IUnknown> found;
+  {
+    std::lock_guard lock(mutex_);
+    if (index >= slots_.size()) return false;
+    found = ComPtr<IUnknown>(slots_[index].sink);
+  }
+  *sink = found;  // the sink it held before is released outside the lock
+  return true;
+}
+
 std::size_t ConnectionPoint::ConnectionCount() const noexcept {
   std::lock_guard lock(mutex_);
   std::size_t n = 0;

@@ -1,5 +1,6 @@
 // File-backed registry: one JSON document behind a header line that carries its length and
 // CRC-32, rewritten whole (new file, fsync, rename) under an exclusive flock for every change.
+// A user file and a machine file of that form; reads merge them, writes go to one.
 #include "kx/platform/registry.h"
 
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +21,8 @@
 #include <nlohmann/json.hpp>
 #include <set>
 #include <variant>
+
+#include "kx/platform/registry_faults.h"
 
 namespace kx::platform {
 
@@ -44,6 +48,29 @@ constexpr int kFormatVersion = 1;
 constexpr std::size_t kMaxDepth = 512;       // the platform's own nesting limit
 constexpr std::size_t kMaxNameLength = 255;  // characters of one key name
 constexpr std::size_t kMaxFileSize = std::size_t{256} << 20;
+constexpr const char* kMachineDirectory = "/var/lib/kx-platform/registry";
+
+// ---- the file operations, replaceable by tests ----
+
+int SystemOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+ssize_t SystemWrite(int fd, const void* data, std::size_t size) { return ::write(fd, data, size); }
+int SystemFsync(int fd) { return ::fsync(fd); }
+int SystemRename(const char* from, const char* to) { return ::rename(from, to); }
+
+constexpr RegistryFileOps kSystemOps = {&SystemOpen, &SystemWrite, &SystemFsync, &SystemRename};
+std::atomic<const RegistryFileOps*> file_ops{&kSystemOps};
+std::atomic<RegistryScope> write_scope{RegistryScope::kUser};
+
+const RegistryFileOps& Ops() { return *file_ops.load(std::memory_order_acquire); }
+
+// Permissions the user may lack, as opposed to a failing disk.
+bool IsDenied(int error) { return error == EACCES || error == EPERM || error == EROFS; }
+
+// Every user reads the machine's files; only their owner reads the user's.
+mode_t FileMode(RegistryScope scope) { return scope == RegistryScope::kMachine ? 0644 : 0600; }
+mode_t DirectoryMode(RegistryScope scope) {
+  return scope == RegistryScope::kMachine ? 0755 : 0700;
+}
 
 std::string Fold(std::string_view name) {
   std::string folded(name);
@@ -156,14 +183,18 @@ Key* Create(Tree& tree, const Location& loc, bool* created) {
 
 std::string JoinPath(const std::string& dir, const char* name) { return dir + "/" + name; }
 
-LSTATUS MakeDirectories(const std::string& dir) {
+LSTATUS MakeDirectories(const std::string& dir, RegistryScope scope) {
   std::string partial;
   std::size_t pos = 0;
   while (pos != std::string::npos) {
     pos = dir.find('/', pos + 1);
     partial = dir.substr(0, pos);
     if (partial.empty()) continue;
-    if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return ERROR_PATH_NOT_FOUND;
+    if (mkdir(partial.c_str(), DirectoryMode(scope)) == 0) {
+      chmod(partial.c_str(), DirectoryMode(scope));  // whatever the umask took away
+    } else if (errno != EEXIST) {
+      return IsDenied(errno) ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND;
+    }
   }
   struct stat st {};
   if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return ERROR_PATH_NOT_FOUND;
@@ -309,12 +340,17 @@ LSTATUS ReadAll(int fd, std::string* out) {
   return ERROR_SUCCESS;
 }
 
-// A missing file is an empty registry; anything present must read and check whole.
-LSTATUS LoadTree(const std::string& dir, Tree* tree) {
+// A missing file is an empty registry; anything present must read and check whole. For a
+// reader, a machine file this user may not read is not theirs to see: it counts as empty (a
+// writer must never take it for empty, or its rename would lose everything in it).
+enum class Purpose { kRead, kWrite };
+LSTATUS LoadTree(const std::string& dir, RegistryScope scope, Purpose purpose, Tree* tree) {
   std::string path = JoinPath(dir, kFileName);
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = Ops().open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
   if (fd < 0) {
     if (errno == ENOENT || errno == ENOTDIR) return ERROR_SUCCESS;
+    if (scope == RegistryScope::kMachine && purpose == Purpose::kRead && IsDenied(errno))
+      return ERROR_SUCCESS;
     return ERROR_CANTREAD;
   }
   std::string content;
@@ -330,7 +366,7 @@ LSTATUS LoadTree(const std::string& dir, Tree* tree) {
 
 bool WriteFully(int fd, std::string_view data) {
   while (!data.empty()) {
-    ssize_t n = write(fd, data.data(), data.size());
+    ssize_t n = Ops().write(fd, data.data(), data.size());
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     data.remove_prefix(static_cast<std::size_t>(n));
@@ -338,22 +374,23 @@ bool WriteFully(int fd, std::string_view data) {
   return true;
 }
 
-LSTATUS StoreTree(const std::string& dir, const Tree& tree) {
+LSTATUS StoreTree(const std::string& dir, RegistryScope scope, const Tree& tree) {
   std::string content;
   if (LSTATUS s = SerializeTree(tree, &content); s != ERROR_SUCCESS) return s;
   std::string path = JoinPath(dir, kFileName);
   std::string temp = path + ".new";  // one writer at a time holds the lock
-  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return ERROR_CANTWRITE;
-  bool ok = WriteFully(fd, content) && fsync(fd) == 0;
+  int fd = Ops().open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, FileMode(scope));
+  if (fd < 0) return IsDenied(errno) ? ERROR_ACCESS_DENIED : ERROR_CANTWRITE;
+  fchmod(fd, FileMode(scope));  // the umask must not hide the machine's file from its users
+  bool ok = WriteFully(fd, content) && Ops().fsync(fd) == 0;
   ok = (close(fd) == 0) && ok;
-  if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
+  if (!ok || Ops().rename(temp.c_str(), path.c_str()) != 0) {
     unlink(temp.c_str());
     return ERROR_CANTWRITE;
   }
   // The rename itself must reach the disk before the lock is released.
-  if (int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dfd >= 0) {
-    fsync(dfd);
+  if (int dfd = Ops().open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); dfd >= 0) {
+    Ops().fsync(dfd);
     close(dfd);
   }
   return ERROR_SUCCESS;
@@ -361,9 +398,13 @@ LSTATUS StoreTree(const std::string& dir, const Tree& tree) {
 
 class FileLock {
  public:
-  explicit FileLock(const std::string& dir) {
-    fd_ = open(JoinPath(dir, kLockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd_ < 0) return;
+  FileLock(const std::string& dir, RegistryScope scope) {
+    fd_ = Ops().open(JoinPath(dir, kLockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC,
+                     FileMode(scope));
+    if (fd_ < 0) {
+      denied_ = IsDenied(errno);
+      return;
+    }
     while (flock(fd_, LOCK_EX) != 0) {
       if (errno != EINTR) {
         close(fd_);
@@ -378,30 +419,92 @@ class FileLock {
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
   [[nodiscard]] bool held() const noexcept { return fd_ >= 0; }
+  [[nodiscard]] bool denied() const noexcept { return denied_; }
 
  private:
   int fd_ = -1;
+  bool denied_ = false;
 };
+
+RegistryScope OtherScope(RegistryScope scope) {
+  return scope == RegistryScope::kUser ? RegistryScope::kMachine : RegistryScope::kUser;
+}
 
 // Lock, re-read, change, write: the change sees every earlier writer's result.
 LSTATUS Transact(const std::function<LSTATUS(Tree&)>& change) {
-  std::string dir = RegistryDirectory();
+  const RegistryScope scope = RegistryWriteScope();
+  std::string dir = RegistryDirectory(scope);
   if (dir.empty()) return ERROR_PATH_NOT_FOUND;
-  if (LSTATUS s = MakeDirectories(dir); s != ERROR_SUCCESS) return ERROR_CANTWRITE;
-  FileLock lock(dir);
-  if (!lock.held()) return ERROR_CANTWRITE;
+  if (LSTATUS s = MakeDirectories(dir, scope); s != ERROR_SUCCESS) {
+    return s == ERROR_ACCESS_DENIED ? s : ERROR_CANTWRITE;
+  }
+  FileLock lock(dir, scope);
+  if (!lock.held()) return lock.denied() ? ERROR_ACCESS_DENIED : ERROR_CANTWRITE;
   Tree tree;
-  if (LSTATUS s = LoadTree(dir, &tree); s != ERROR_SUCCESS) return s;
+  if (LSTATUS s = LoadTree(dir, scope, Purpose::kWrite, &tree); s != ERROR_SUCCESS) return s;
   if (LSTATUS s = change(tree); s != ERROR_SUCCESS) return s;
-  return StoreTree(dir, tree);
+  return StoreTree(dir, scope, tree);
 }
 
+std::unique_ptr<Key> CopyKey(const Key& key) {
+  auto copy = std::make_unique<Key>();
+  copy->name = key.name;
+  copy->values = key.values;
+  for (const auto& [folded, child] : key.keys) copy->keys.emplace(folded, CopyKey(*child));
+  return copy;
+}
+
+// Adds what `under` has and `over` lacks: subkeys are the union, a value of `over` wins.
+void MergeUnder(Key* over, const Key& under) {
+  for (const auto& [folded, value] : under.values) over->values.emplace(folded, value);
+  for (const auto& [folded, child] : under.keys) {
+    auto it = over->keys.find(folded);
+    if (it == over->keys.end()) {
+      over->keys.emplace(folded, CopyKey(*child));
+    } else {
+      MergeUnder(it->second.get(), *child);
+    }
+  }
+}
+
+// Both folders naming one place make one scope, read once.
+bool SameFolder(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  struct stat sa {}, sb {};
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+// The merged view: the user's tree over the machine's.
 LSTATUS Read(const std::function<LSTATUS(Tree&)>& query) {
-  std::string dir = RegistryDirectory();
-  if (dir.empty()) return ERROR_PATH_NOT_FOUND;
+  std::string user_dir = RegistryDirectory(RegistryScope::kUser);
+  std::string machine_dir = RegistryDirectory(RegistryScope::kMachine);
+  if (user_dir.empty() && machine_dir.empty()) return ERROR_PATH_NOT_FOUND;
   Tree tree;
-  if (LSTATUS s = LoadTree(dir, &tree); s != ERROR_SUCCESS) return s;
+  if (!user_dir.empty()) {
+    if (LSTATUS s = LoadTree(user_dir, RegistryScope::kUser, Purpose::kRead, &tree);
+        s != ERROR_SUCCESS)
+      return s;
+  }
+  if (!machine_dir.empty() && (user_dir.empty() || !SameFolder(user_dir, machine_dir))) {
+    Tree machine;
+    if (LSTATUS s = LoadTree(machine_dir, RegistryScope::kMachine, Purpose::kRead, &machine);
+        s != ERROR_SUCCESS)
+      return s;
+    for (int i = 0; i < kRootCount; ++i) MergeUnder(&tree.roots[i], machine.roots[i]);
+  }
   return query(tree);
+}
+
+// Whether the scope not written to has the key: a key seen in the merged view may be changed
+// even when only the other scope holds it (the change then creates it in the write scope).
+bool InOtherScope(int root, const std::vector<std::string>& segments, std::size_t count) {
+  const RegistryScope scope = RegistryWriteScope();
+  std::string dir = RegistryDirectory(OtherScope(scope));
+  if (dir.empty() || SameFolder(dir, RegistryDirectory(scope))) return false;
+  Tree other;
+  if (LoadTree(dir, OtherScope(scope), Purpose::kRead, &other) != ERROR_SUCCESS) return false;
+  return Find(other, root, segments, count) != nullptr;
 }
 
 template <typename F>
@@ -436,6 +539,10 @@ LSTATUS OnOpenKey(HKEY handle, REGSAM access, TreeAccess run, Body&& body) {
   if (!(loc.sam & access)) return ERROR_ACCESS_DENIED;
   return run([&](Tree& tree) -> LSTATUS {
     Key* k = Find(tree, loc);
+    if (!k && run == &Transact && InOtherScope(loc.root, loc.segments, loc.segments.size())) {
+      bool created = false;
+      k = Create(tree, loc, &created);
+    }
     if (!k) return MissingKey(loc);
     return body(*k);
   });
@@ -484,7 +591,11 @@ LSTATUS CopyName(const std::string& name, char* out, DWORD* capacity) {
 
 // ---- where the registry lives ----
 
-std::string RegistryDirectory() {
+std::string RegistryDirectory(RegistryScope scope) {
+  if (scope == RegistryScope::kMachine) {
+    const char* dir = std::getenv("KX_MACHINE_REGISTRY_DIR");
+    return dir && *dir ? dir : kMachineDirectory;
+  }
   if (const char* dir = std::getenv("KX_REGISTRY_DIR"); dir && *dir) return dir;
   std::string config;
   if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') {
@@ -500,9 +611,21 @@ std::string RegistryDirectory() {
   return config + "/kx-platform/registry";
 }
 
-std::string RegistryFilePath() {
-  std::string dir = RegistryDirectory();
+std::string RegistryFilePath(RegistryScope scope) {
+  std::string dir = RegistryDirectory(scope);
   return dir.empty() ? dir : JoinPath(dir, kFileName);
+}
+
+void SetRegistryWriteScope(RegistryScope scope) noexcept {
+  write_scope.store(scope, std::memory_order_release);
+}
+
+RegistryScope RegistryWriteScope() noexcept { return write_scope.load(std::memory_order_acquire); }
+
+const RegistryFileOps& SystemRegistryFileOps() noexcept { return kSystemOps; }
+
+void SetRegistryFileOpsForTesting(const RegistryFileOps* ops) noexcept {
+  file_ops.store(ops ? ops : &kSystemOps, std::memory_order_release);
 }
 
 HRESULT HresultFromRegistryError(LSTATUS status) noexcept {
@@ -540,7 +663,10 @@ LSTATUS RegCreateKeyEx(HKEY key, const char* sub_key, DWORD, const char*, DWORD,
     const std::size_t base = loc.base;
     bool created = false;
     LSTATUS s = Transact([&](Tree& tree) -> LSTATUS {
-      if (loc.from_handle && !Find(tree, loc.root, loc.segments, base)) return ERROR_KEY_DELETED;
+      if (loc.from_handle && !Find(tree, loc.root, loc.segments, base) &&
+          !InOtherScope(loc.root, loc.segments, base)) {
+        return ERROR_KEY_DELETED;
+      }
       Create(tree, loc, &created);
       return ERROR_SUCCESS;
     });

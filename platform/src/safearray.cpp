@@ -7,6 +7,7 @@
 #include <limits>
 #include <new>
 
+#include "kx/platform/allocation.h"
 #include "kx/platform/variant.h"
 
 namespace kx::platform {
@@ -103,7 +104,7 @@ SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT dims, const SAFEARRAYBOUND* bounds) 
   }
   if (total * element_size > std::numeric_limits<std::size_t>::max() / 2) return nullptr;
 
-  auto* block = static_cast<unsigned char*>(std::calloc(1, kPrefix + DescriptorSize(dims)));
+  auto* block = static_cast<unsigned char*>(detail::HeapAllocateZeroed(1, kPrefix + DescriptorSize(dims)));
   if (!block) return nullptr;
   auto* psa = new (block + kPrefix) SAFEARRAY;
   psa->cDims = static_cast<USHORT>(dims);
@@ -115,7 +116,7 @@ SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT dims, const SAFEARRAYBOUND* bounds) 
   for (UINT i = 0; i < dims; ++i) psa->rgsabound[dims - 1 - i] = bounds[i];  // leftmost stored last
   if (total > 0) {
     // Zero bytes are a valid initial value for every element type (VT_EMPTY, null text, 0).
-    psa->pvData = std::calloc(static_cast<std::size_t>(total), element_size);
+    psa->pvData = detail::HeapAllocateZeroed(static_cast<std::size_t>(total), element_size);
     if (!psa->pvData) {
       std::free(block);
       return nullptr;

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -260,7 +261,8 @@ HANDLE CreateThread(void*, std::size_t stack_size, LPTHREAD_START_ROUTINE start,
     auto object = std::make_shared<WaitableObject>();
     object->kind = WaitableObject::Kind::kThread;
     const DWORD id = next_thread_id.fetch_add(1, std::memory_order_relaxed);
-    auto* ts = new ThreadStart{start, parameter, id, object};
+    // Owned here until the thread owns it: a handle that cannot be registered must not leak it.
+    auto ts = std::make_unique<ThreadStart>(ThreadStart{start, parameter, id, object});
 
     pthread_attr_t attr;
     pthread_attr_init(&attr);
@@ -276,10 +278,10 @@ HANDLE CreateThread(void*, std::size_t stack_size, LPTHREAD_START_ROUTINE start,
       handle = NewHandle(core, object);
     }
     pthread_t thread;
-    int rc = pthread_create(&thread, &attr, ThreadMain, ts);
+    int rc = pthread_create(&thread, &attr, ThreadMain, ts.get());
     pthread_attr_destroy(&attr);
+    if (rc == 0) (void)ts.release();  // ThreadMain deletes it
     if (rc != 0) {
-      delete ts;
       std::lock_guard lock(core.mutex);
       core.handles.erase(handle);
       last_error = ERROR_NOT_ENOUGH_MEMORY;

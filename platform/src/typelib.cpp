@@ -3,6 +3,7 @@
 #include <memory>
 #include <new>
 
+#include "kx/platform/allocation.h"
 #include "kx/platform/comptr.h"
 #include "kx/platform/typeinfo.h"
 #include "names.h"
@@ -66,7 +67,7 @@ class TypeInfoObject final : public internal::ObjectBase<TypeInfoObject, ITypeIn
     // One block: the FUNCDESC, its parameter ELEMDESCs, then the pointees of pointer parameters,
     // so that ReleaseFuncDesc is one free.
     const std::size_t bytes = sizeof(FUNCDESC) + n * sizeof(ELEMDESC) + n * sizeof(TYPEDESC);
-    auto* block = static_cast<unsigned char*>(std::calloc(1, bytes));
+    auto* block = static_cast<unsigned char*>(detail::HeapAllocateZeroed(1, bytes));
     if (!block) return E_OUTOFMEMORY;
     auto* f = new (block) FUNCDESC;
     auto* elems = reinterpret_cast<ELEMDESC*>(block + sizeof(FUNCDESC));

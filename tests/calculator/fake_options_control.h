@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "kx/calculator/options_control.h"
@@ -57,6 +58,10 @@ class FakeOptionsControl final : public OptionsControl {
   std::shared_ptr<bool> destroyed = std::make_shared<bool>(false);
   // What a retval member places in its result.
   platform::VARTYPE retval_type = platform::VT_R8;
+  // What LastError reports.
+  std::string last_error;
+
+  [[nodiscard]] std::string LastError() const override { return last_error; }
 
   ~FakeOptionsControl() override { *destroyed = true; }
 

@@ -3,13 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QChart>
+#include <QChartView>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLegend>
 #include <QLineEdit>
+#include <QLineSeries>
+#include <QMimeData>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -21,11 +26,14 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <array>
 #include <functional>
+#include <set>
 
 #include "fake_options_control.h"
 #include "frm_option_price.h"
 #include "kx/calculator/about.h"
+#include "kx/calculator/curves.h"
 #include "kx/calculator/dispatch_options_control.h"
 #include "kx/calculator/picture.h"
 #include "kx/platform/activation.h"
@@ -110,9 +118,17 @@ void Click(QWidget& form, const char* name) {
   QTest::mouseClick(widget, Qt::LeftButton, {}, at);
 }
 
+// Every window starts from no remembered inputs (the settings live in a folder of this run).
+void ForgetSettings() {
+  auto settings = OptionPriceForm::OpenSettings();
+  settings->clear();
+  settings->sync();
+}
+
 class WindowTest : public ::testing::Test {
  protected:
   WindowTest() {
+    ForgetSettings();
     auto fake = std::make_unique<FakeOptionsControl>();
     fake_ = fake.get();
     destroyed_ = fake->destroyed;
@@ -129,6 +145,22 @@ class WindowTest : public ::testing::Test {
     return members;
   }
 
+  // The run's calls: those before the charts' first point (which repeats the run's first
+  // pricing member); the rest must be pricing members only.
+  std::vector<DISPID> RunMembers() const {
+    std::vector<DISPID> members = Members();
+    if (members.size() < 2) return members;
+    const DISPID first_pricing = members[1];
+    auto charts = std::find(members.begin() + 2, members.end(), first_pricing);
+    for (auto it = charts; it != members.end(); ++it) {
+      EXPECT_TRUE(*it == dispid::kBinPriceGreeks || (*it >= dispid::kBSCallPrice &&
+                                                     *it <= dispid::kBSRho))
+          << "charts called member " << *it;
+    }
+    members.erase(charts, members.end());
+    return members;
+  }
+
   FakeOptionsControl* fake_;  // owned by the window until it unloads
   std::shared_ptr<bool> destroyed_;
   std::unique_ptr<OptionPriceForm> form_;
@@ -138,10 +170,11 @@ TEST_F(WindowTest, StartsAsLoaded) {
   QWidget& form = *form_;
   EXPECT_EQ(form.windowTitle(), "Option Pricing Calculator - Provided by Fenwright Software");
   auto* tab = Find<QTabWidget>(form, "ctlTab");
-  ASSERT_EQ(tab->count(), 2);
+  ASSERT_EQ(tab->count(), 3);
   EXPECT_EQ(tab->currentWidget()->objectName(), "frapricing");
   EXPECT_EQ(tab->tabText(0), "Option Pricing");
   EXPECT_EQ(tab->tabText(1), "More free tools from www.fenwright.example");
+  EXPECT_EQ(tab->tabText(2), "Charts");
   EXPECT_TRUE(tab->widget(1)->isAncestorOf(Find<QLabel>(form, "imgAbout")));
   EXPECT_FALSE(Find<QLabel>(form, "imgAbout")->pixmap().isNull());
 
@@ -219,7 +252,7 @@ TEST_F(WindowTest, CalculateShowsEachResultInItsField) {
   Type(*form_, "txtCallPrice", "10");
   Type(*form_, "txtPutPrice", "5");
   Click(*form_, "cmbCalc");
-  EXPECT_EQ(Members(), (std::vector<DISPID>{1, 10, 11, 12, 13, 14, 15, 16, 17, 18}));
+  EXPECT_EQ(RunMembers(), (std::vector<DISPID>{1, 10, 11, 12, 13, 14, 15, 16, 17, 18}));
   struct Field {
     const char* name;
     double value;
@@ -247,7 +280,7 @@ TEST_F(WindowTest, CalculateShowsEachResultInItsField) {
   Find<QComboBox>(*form_, "cmbEurAm")->setCurrentIndex(1);
   fake_->calls.clear();
   Click(*form_, "cmbCalc");
-  ASSERT_EQ(Members(), (std::vector<DISPID>{1, 43, 49, 50}));
+  ASSERT_EQ(RunMembers(), (std::vector<DISPID>{1, 43, 49, 50}));
   EXPECT_EQ(fake_->calls[1].args[9].int_value, 1);
   EXPECT_EQ(Text(*form_, "lblCallPrice").toStdString(),
             FormatPicture(FakeOutput(43, 10), kPricePicture));
@@ -281,7 +314,7 @@ TEST_F(WindowTest, ARunRefusesASecondCalculateAndShowsTheHourglass) {
   Click(*form_, "cmbCalc");
   EXPECT_TRUE(disabled_during_run);
   EXPECT_EQ(cursor_during_run, Qt::WaitCursor);
-  EXPECT_EQ(Members(), (std::vector<DISPID>{1, 43}));  // one run only
+  EXPECT_EQ(RunMembers(), (std::vector<DISPID>{1, 43}));  // one run only
   EXPECT_TRUE(calculate->isEnabled());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
@@ -484,6 +517,7 @@ class ComponentRunTest : public ::testing::Test {
   }
 
   void SetUp() override {
+    ForgetSettings();
     if (!QFileInfo::exists(KX_TEST_COMPONENT_PATH)) {
       GTEST_SKIP() << "KorvaneX.so is not built yet (" << KX_TEST_COMPONENT_PATH << ")";
     }
@@ -496,6 +530,7 @@ class ComponentRunTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    direct_.reset();
     form_.reset();
     CoFreeUnusedLibraries();
     EXPECT_FALSE(IsModuleLoaded(KX_TEST_COMPONENT_PATH)) << "an object of the component leaked";
@@ -505,8 +540,15 @@ class ComponentRunTest : public ::testing::Test {
     for (const auto& [field, text] : expected) EXPECT_EQ(Text(*form_, field), text) << field;
   }
 
+  // A second object of the component, called directly, to check what the window drew.
+  OptionsControl& Direct() {
+    if (!direct_) EXPECT_EQ(CreateOptionsControl(direct_), S_OK);
+    return *direct_;
+  }
+
   static inline bool registered_ = false;
   static inline std::string registration_output_;
+  std::unique_ptr<OptionsControl> direct_;
   std::unique_ptr<OptionPriceForm> form_;
 };
 
@@ -592,14 +634,511 @@ TEST_F(ComponentRunTest, ClosingDuringALongBinomialRunEndsIt) {
   // TearDown checks that the control was released and the component can unload.
 }
 
+
+// ---- Charts, status line, help, settings ----
+
+QString Status(QWidget& form) { return Text(form, "lblStatus"); }
+
+// The component's own answer for one Black-Scholes price member.
+double DirectBs(OptionsControl& ctl, DISPID member, double s, const ModelInputs& m) {
+  double k = m.strike, r = m.rate, t = m.time, v = m.vol, q = m.dividend;
+  ArgList args;
+  args.Ref(s).Ref(k).Ref(r).Ref(t).Ref(v).Ref(q);
+  Variant out;
+  EXPECT_EQ(ctl.Invoke(member, DISPATCH_METHOD, args.Reversed(), &out), S_OK);
+  return out.dblVal;
+}
+
+// The component's BinPriceGreeks at one underlying price: call, put, call delta, gamma.
+std::array<double, 4> DirectTree(OptionsControl& ctl, double s, const ModelInputs& m) {
+  double k = m.strike, r = m.rate, t = m.time, v = m.vol, q = m.dividend, rf = 0;
+  double c = 0, p = 0, cd = 0, pd = 0, ct = 0, pt = 0, g = 0, vega = 0, cr = 0, pr = 0;
+  ArgList args;
+  args.Ref(s).Ref(k).Ref(r).Ref(t).Ref(v).Ref(q).Int(1).Ref(rf).Int(m.steps).Int(m.style);
+  args.Ref(c).Ref(p).Ref(cd).Ref(pd).Ref(ct).Ref(pt).Ref(g).Int(1).Ref(vega).Int(1).Ref(cr).Ref(pr);
+  EXPECT_EQ(ctl.Invoke(dispid::kBinPriceGreeks, DISPATCH_METHOD, args.Reversed(), nullptr), S_OK);
+  return {c, p, cd, g};
+}
+
+TEST_F(ComponentRunTest, BlackScholesCurvesAreTheComponentsPrices) {
+  EnterReferenceOption(*form_);
+  Type(*form_, "txtDividend", "0.02");
+  Click(*form_, "cmbCalc");
+  const auto& curves = form_->charts().curves();
+  ASSERT_TRUE(curves.has_value());
+  const ModelInputs& m = curves->inputs;
+  EXPECT_EQ(m.spot, 100);
+  EXPECT_EQ(m.strike, 100);
+  EXPECT_EQ(m.rate, 0.05);
+  EXPECT_EQ(m.time, 1.0);
+  EXPECT_EQ(m.dividend, 0.02);
+  ASSERT_EQ(curves->spots.size(), 61u);
+  EXPECT_LT(curves->spots.front(), 60.0);  // three deviations of 20 % over a year each side
+  EXPECT_GT(curves->spots.back(), 170.0);
+  for (std::size_t i = 0; i < curves->spots.size(); ++i) {
+    const double s = curves->spots[i];
+    SCOPED_TRACE(testing::Message() << "underlying " << s);
+    EXPECT_EQ(curves->call_value[i], DirectBs(Direct(), dispid::kBSCallPrice, s, m));
+    EXPECT_EQ(curves->put_value[i], DirectBs(Direct(), dispid::kBSPutPrice, s, m));
+    EXPECT_EQ(curves->call_payoff[i], std::max(s - 100.0, 0.0));
+    EXPECT_EQ(curves->put_payoff[i], std::max(100.0 - s, 0.0));
+    EXPECT_GE(curves->call_value[i], curves->call_payoff[i] - 1e-9);  // a European call
+    if (i > 0) EXPECT_GE(curves->call_delta[i], curves->call_delta[i - 1]);
+  }
+  ModelInputs earlier = m;
+  for (std::size_t i = 0; i + 1 < curves->years.size(); ++i) {
+    earlier.time = curves->years[i];
+    EXPECT_EQ(curves->call_by_time[i], DirectBs(Direct(), dispid::kBSCallPrice, 100, earlier));
+  }
+  // The curve through the current price meets the price the window shows.
+  EXPECT_EQ(Text(*form_, "lblCallPrice").toStdString(),
+            FormatPicture(curves->call_by_time.front(), kPricePicture));
+}
+
+TEST_F(ComponentRunTest, BinomialCurvesFollowTheTreesStyleAndSteps) {
+  EnterReferenceOption(*form_);
+  Type(*form_, "txtDividend", "0.04");
+  Click(*form_, "optMethod_1");
+  Type(*form_, "txtSteps", "60");
+  Click(*form_, "cmbCalc");
+  const auto american = form_->charts().curves();
+  ASSERT_TRUE(american.has_value());
+  EXPECT_EQ(american->inputs.method, PricingMethod::kBinomial);
+  EXPECT_EQ(american->inputs.steps, 60);
+  EXPECT_EQ(american->inputs.style, 0);
+  ASSERT_EQ(american->spots.size(), 41u);
+  for (std::size_t i = 0; i < american->spots.size(); i += 5) {
+    const auto tree = DirectTree(Direct(), american->spots[i], american->inputs);
+    EXPECT_EQ(american->call_value[i], tree[0]) << i;
+    EXPECT_EQ(american->put_value[i], tree[1]) << i;
+    EXPECT_EQ(american->call_delta[i], tree[2]) << i;
+    EXPECT_EQ(american->gamma[i], tree[3]) << i;
+    // Early exercise: an American put is never worth less than its payoff.
+    EXPECT_GE(american->put_value[i], american->put_payoff[i] - 1e-12) << i;
+  }
+  Find<QComboBox>(*form_, "cmbEurAm")->setCurrentIndex(1);
+  Click(*form_, "cmbCalc");
+  const auto european = form_->charts().curves();
+  ASSERT_TRUE(european.has_value());
+  EXPECT_EQ(european->inputs.style, 1);
+  EXPECT_EQ(european->put_value[0], DirectTree(Direct(), european->spots[0], european->inputs)[1]);
+  EXPECT_LT(european->put_value[0], american->put_value[0]);  // deep in the money
+  EXPECT_TRUE(Status(*form_).startsWith("Computed with binomial tree (European, 60 steps): 365 "
+                                        "days to expiry, 1.0000 years"))
+      << Status(*form_).toStdString();
+}
+
+TEST_F(ComponentRunTest, FailedInputsKeepThePreviousCurvesAndSaySo) {
+  const QString ready = Status(*form_);
+  EXPECT_EQ(ready, "Enter the inputs and press Calculate.");
+  // The first Calculate of a new user: defaults, expiry today.
+  Click(*form_, "cmbCalc");
+  EXPECT_EQ(Status(*form_),
+            "Not computed, every result set to 0: expiry must be after today (it is today); "
+            "inputs must be positive (Current security price, Exercise price, Interest rate %, "
+            "Security volatility).");
+  EXPECT_FALSE(form_->charts().curves().has_value());
+
+  EnterReferenceOption(*form_);
+  Click(*form_, "cmbCalc");
+  EXPECT_EQ(Status(*form_),
+            "Computed with Black-Scholes: 365 days to expiry, 1.0000 years (actual days / 365).");
+  ASSERT_TRUE(form_->charts().curves().has_value());
+  const std::string drawn = CurvesCsv(*form_->charts().curves());
+
+  struct Case {
+    const char* field;
+    const char* text;
+    const char* status;
+  } const cases[] = {
+      {"txtDividend", "3",
+       "The component refused the inputs: Error in BSCallPrice: Invalid input parameter(s). The "
+       "results shown are the previous ones. The charts show the previous curves."},
+      {"txtInterestRate", "0",
+       "Not computed, every result set to 0: inputs must be positive (Interest rate %). The "
+       "charts show the previous curves."},
+      {"txtSteps", "40000",
+       "Could not read steps: it must lie from -32768 to 32767. The results shown are the "
+       "previous ones. The charts show the previous curves."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.field);
+    EnterReferenceOption(*form_);
+    Type(*form_, "txtStockPrice", "120");
+    // Set, not typed: the steps box takes no keys while Black-Scholes is chosen.
+    Find<QLineEdit>(*form_, "txtSteps")->setText("50");
+    Find<QLineEdit>(*form_, c.field)->setText(c.text);
+    Click(*form_, "cmbCalc");
+    EXPECT_EQ(Status(*form_), c.status);
+    ASSERT_TRUE(form_->charts().curves().has_value());
+    EXPECT_EQ(CurvesCsv(*form_->charts().curves()), drawn);
+  }
+  // The past: no charts either, and the status gives the days.
+  EnterReferenceOption(*form_);
+  Find<QLineEdit>(*form_, "txtSteps")->setText("50");
+  Find<QDateEdit>(*form_, "dtExpiryDate")->setDate(QDate::currentDate().addDays(-2));
+  Click(*form_, "cmbCalc");
+  EXPECT_EQ(Status(*form_),
+            "Not computed, every result set to 0: expiry must be after today (it is 2 days ago). "
+            "The charts show the previous curves.");
+  EXPECT_EQ(CurvesCsv(*form_->charts().curves()), drawn);
+}
+
+TEST_F(ComponentRunTest, ExportsWriteTheDrawnCurves) {
+  QTemporaryDir dir;
+  ChartPanel& charts = form_->charts();
+  EXPECT_FALSE(charts.SaveCsv(dir.filePath("none.csv")));  // nothing drawn yet
+  EXPECT_FALSE(charts.SavePng(dir.filePath("none.png")));
+  EXPECT_FALSE(QFileInfo::exists(dir.filePath("none.csv")));
+
+  EnterReferenceOption(*form_);
+  Click(*form_, "cmbCalc");
+  ASSERT_TRUE(charts.curves().has_value());
+  const ChartCurves& c = *charts.curves();
+  ASSERT_TRUE(charts.SaveCsv(dir.filePath("curves.csv")));
+  QFile file(dir.filePath("curves.csv"));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
+  ASSERT_EQ(lines.size(), 1 + 61 + 1 + 1 + 61 + 1);  // the last line ends with a newline
+  EXPECT_EQ(lines[0],
+            "underlying,call_value,put_value,call_payoff,put_payoff,call_delta,put_delta,gamma,"
+            "call_theta,put_theta,vega,call_rho,put_rho");
+  EXPECT_EQ(lines[62], "");
+  EXPECT_EQ(lines[63], "days_to_expiry,years_to_expiry,call_value,put_value");
+  for (int row : {1, 31, 61}) {
+    const QStringList cells = lines[row].split(',');
+    ASSERT_EQ(cells.size(), 13);
+    const std::size_t i = static_cast<std::size_t>(row - 1);
+    EXPECT_EQ(cells[0].toDouble(), c.spots[i]);
+    EXPECT_EQ(cells[1].toDouble(), c.call_value[i]);
+    EXPECT_EQ(cells[2].toDouble(), c.put_value[i]);
+    EXPECT_EQ(cells[4].toDouble(), std::max(100.0 - c.spots[i], 0.0));
+    EXPECT_EQ(cells[12].toDouble(), c.put_rho[i]);
+  }
+  // The first point in time is now: the component's own prices at the current price.
+  const QStringList first = lines[64].split(',');
+  ASSERT_EQ(first.size(), 4);
+  EXPECT_EQ(first[0], "365");
+  EXPECT_EQ(first[1], "1");
+  EXPECT_EQ(first[2].toDouble(), DirectBs(Direct(), dispid::kBSCallPrice, 100, c.inputs));
+  EXPECT_EQ(first[3].toDouble(), DirectBs(Direct(), dispid::kBSPutPrice, 100, c.inputs));
+  EXPECT_EQ(lines[124], "0,0,0,0");  // at the money at expiry
+
+  // A file that cannot be written is reported, not ignored.
+  EXPECT_FALSE(charts.SaveCsv(dir.filePath("missing/curves.csv")));
+
+  ASSERT_TRUE(charts.SavePng(dir.filePath("charts.png")));
+  QImage image(dir.filePath("charts.png"));
+  EXPECT_FALSE(image.isNull());
+  EXPECT_GT(image.width(), 200);
+
+  charts.CopyToClipboard();
+  const QMimeData* copied = QApplication::clipboard()->mimeData();
+  ASSERT_NE(copied, nullptr);
+  EXPECT_EQ(copied->text().toStdString(), CurvesCsv(c));
+  EXPECT_TRUE(copied->hasImage());
+}
+
+int DistinctColours(const QImage& image) {
+  std::set<QRgb> colours;
+  for (int y = 0; y < image.height(); y += 2) {
+    for (int x = 0; x < image.width(); x += 2) colours.insert(image.pixel(x, y));
+  }
+  return static_cast<int>(colours.size());
+}
+
+// Saves the Charts tab in the light and the dark palette (to KX_SCREENSHOT_DIR when set) and
+// checks that each image holds a drawing, not a blank page.
+TEST_F(ComponentRunTest, ChartsScreenshotIsNotBlank) {
+  QTemporaryDir temporary;
+  const QString dir = qEnvironmentVariableIsEmpty("KX_SCREENSHOT_DIR")
+                          ? temporary.path()
+                          : qEnvironmentVariable("KX_SCREENSHOT_DIR");
+  QDir().mkpath(dir);
+  form_->resize(1100, 820);
+  EnterReferenceOption(*form_);
+  Type(*form_, "txtStockPrice", "108");
+  Type(*form_, "txtDividend", "0.01");
+  Click(*form_, "cmbCalc");
+  ASSERT_TRUE(form_->charts().curves().has_value());
+  auto* tab = Find<QTabWidget>(*form_, "ctlTab");
+  tab->setCurrentIndex(2);
+  const QPalette light = QApplication::palette();
+  QPalette dark = light;
+  dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2e));
+  dark.setColor(QPalette::WindowText, QColor(0xe8, 0xe8, 0xe8));
+  dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x20));
+  dark.setColor(QPalette::Text, QColor(0xe8, 0xe8, 0xe8));
+  dark.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3e));
+  dark.setColor(QPalette::ButtonText, QColor(0xe8, 0xe8, 0xe8));
+  for (const auto& [name, palette] : {std::pair{"light", light}, std::pair{"dark", dark}}) {
+    SCOPED_TRACE(name);
+    QApplication::setPalette(palette);
+    QTest::qWait(50);  // lets the tab lay out and paint; no timing is asserted
+    EXPECT_EQ(form_->charts().dark(), std::string_view(name) == "dark");
+    const QImage shot = form_->grab().toImage();
+    const QString path = dir + "/charts-" + name + ".png";
+    ASSERT_TRUE(shot.save(path));
+    const QImage saved(path);
+    ASSERT_FALSE(saved.isNull());
+    EXPECT_GT(DistinctColours(saved), 100) << path.toStdString();
+    // The value chart's area itself is drawn, not left in one colour.
+    auto* view = form_->findChild<QWidget*>("chtValue");
+    ASSERT_NE(view, nullptr);
+    EXPECT_GT(DistinctColours(view->grab().toImage()), 50);
+    // The pricing tab beside it, with its status line, for a look by eye.
+    tab->setCurrentIndex(0);
+    QTest::qWait(20);
+    const QString pricing = dir + "/pricing-" + name + ".png";
+    ASSERT_TRUE(form_->grab().save(pricing));
+    EXPECT_GT(DistinctColours(QImage(pricing)), 20);
+    tab->setCurrentIndex(2);
+  }
+  QApplication::setPalette(light);
+}
+
+// The tree's curves wait in the pumped wait like the run: Calculate stays disabled, and closing
+// the window there stops them at once and draws nothing.
+TEST_F(WindowTest, ClosingWhileTheCurvesAreComputedStopsThem) {
+  EnterReferenceOption(*form_);
+  Click(*form_, "optMethod_1");
+  auto* calculate = Find<QPushButton>(*form_, "cmbCalc");
+  int tree_calls = 0;
+  bool disabled_while_drawing = false;
+  std::size_t calls_at_close = 0;
+  fake_->during_call = [&](const fakes::RecordedCall& call) {
+    if (call.member != dispid::kBinPriceGreeks || ++tree_calls != 6) return;  // 5th point
+    disabled_while_drawing = !calculate->isEnabled();
+    EXPECT_TRUE(Status(*form_).endsWith(" Drawing the charts..."));
+    form_->close();
+    calls_at_close = fake_->calls.size();
+  };
+  Click(*form_, "cmbCalc");
+  EXPECT_TRUE(disabled_while_drawing);
+  EXPECT_EQ(tree_calls, 6);
+  EXPECT_EQ(calls_at_close, 8u);  // Base, the run's tree, five points, then Abort
+  EXPECT_TRUE(*destroyed_);       // no further point reached the control
+  EXPECT_FALSE(form_->charts().curves().has_value());
+}
+
+// A point the control refuses leaves the results of the run on screen and the previous curves.
+TEST_F(WindowTest, ARefusedPointKeepsTheResultsAndThePreviousCurves) {
+  EnterReferenceOption(*form_);
+  Click(*form_, "cmbCalc");
+  ASSERT_TRUE(form_->charts().curves().has_value());
+  const double first_spot = form_->charts().curves()->spots.front();
+  Type(*form_, "txtStockPrice", "130");
+  fake_->calls.clear();
+  fake_->during_call = [&](const fakes::RecordedCall&) {
+    if (fake_->calls.size() == 30) {  // the run's ten calls done, the charts under way
+      fake_->results[dispid::kBSGamma] = E_INVALIDARG;
+      fake_->last_error = "Error in BSGamma: Invalid input parameter(s).";
+    }
+  };
+  Click(*form_, "cmbCalc");
+  EXPECT_EQ(Status(*form_),
+            "Computed with Black-Scholes: 365 days to expiry, 1.0000 years (actual days / 365). "
+            "Charts not updated: The component refused the inputs: Error in BSGamma: Invalid "
+            "input parameter(s). The charts show the previous curves.");
+  EXPECT_EQ(Text(*form_, "lblCallPrice").toStdString(),
+            FormatPicture(FakeOutput(10, kRetval), kPricePicture));
+  ASSERT_TRUE(form_->charts().curves().has_value());
+  EXPECT_EQ(form_->charts().curves()->inputs.spot, 100);
+  EXPECT_EQ(form_->charts().curves()->spots.front(), first_spot);
+  EXPECT_TRUE(Find<QPushButton>(*form_, "cmbCalc")->isEnabled());
+}
+
+TEST_F(WindowTest, SettingsRoundTrip) {
+  EnterReferenceOption(*form_);
+  Type(*form_, "txtDividend", "0.03");
+  Type(*form_, "txtCallPrice", "10.5");
+  Type(*form_, "txtPutPrice", "4");
+  Click(*form_, "optMethod_1");
+  Type(*form_, "txtSteps", "200");
+  Find<QComboBox>(*form_, "cmbEurAm")->setCurrentIndex(1);
+  form_->charts().SelectGreek(Greek::kVega);
+  const QDate expiry = QDate::currentDate().addDays(30);
+  Find<QDateEdit>(*form_, "dtExpiryDate")->setDate(expiry);
+  form_->close();  // remembered on unload
+
+  OptionPriceForm again(std::make_unique<FakeOptionsControl>());
+  const std::pair<const char*, const char*> boxes[] = {
+      {"txtStockPrice", "100"}, {"txtExercisePrice", "100"}, {"txtInterestRate", "5"},
+      {"txtVolatility", "20"},  {"txtDividend", "0.03"},     {"txtSteps", "200"},
+      {"txtCallPrice", "10.5"}, {"txtPutPrice", "4"}};
+  for (const auto& [box, text] : boxes) EXPECT_EQ(Text(again, box), text) << box;
+  EXPECT_TRUE(Find<QRadioButton>(again, "optMethod_1")->isChecked());
+  EXPECT_TRUE(Find<QComboBox>(again, "cmbEurAm")->isEnabled());
+  EXPECT_TRUE(Find<QLineEdit>(again, "txtSteps")->isEnabled());
+  EXPECT_EQ(Find<QComboBox>(again, "cmbEurAm")->currentIndex(), 1);
+  EXPECT_EQ(Find<QComboBox>(again, "cmbGreek")->currentIndex(), static_cast<int>(Greek::kVega));
+  EXPECT_EQ(Find<QDateEdit>(again, "dtExpiryDate")->date(), expiry);
+  // The results are not remembered.
+  EXPECT_EQ(Text(again, "lblCallPrice"), "");
+  EXPECT_FALSE(again.charts().curves().has_value());
+}
+
+TEST_F(WindowTest, RememberedValuesThatNoLongerFitAreLeftOut) {
+  {
+    auto settings = OptionPriceForm::OpenSettings();
+    settings->setValue("inputs/expiry", QDate::currentDate().addDays(-1));  // now past
+    settings->setValue("model/style", 7);
+    settings->setValue("model/method", 0);
+    settings->setValue("charts/greek", 99);
+  }
+  OptionPriceForm again(std::make_unique<FakeOptionsControl>());
+  EXPECT_EQ(Find<QDateEdit>(again, "dtExpiryDate")->date(), QDate::currentDate());
+  EXPECT_EQ(Find<QComboBox>(again, "cmbEurAm")->currentIndex(), 0);
+  EXPECT_FALSE(Find<QComboBox>(again, "cmbEurAm")->isEnabled());
+  EXPECT_EQ(Find<QComboBox>(again, "cmbGreek")->currentIndex(), 0);
+}
+
+TEST_F(WindowTest, EveryFieldSaysItsUnitAndRange) {
+  const std::pair<const char*, const char*> help[] = {
+      {"txtStockPrice", "Must be positive"},
+      {"txtExercisePrice", "Must be positive"},
+      {"txtInterestRate", "percent"},
+      {"dtExpiryDate", "/ 365"},
+      {"txtVolatility", "percent"},
+      {"txtDividend", "decimal fraction"},
+      {"txtSteps", "1 to 5000"},
+      {"txtCallPrice", "implied volatility"},
+      {"txtPutPrice", "implied volatility"},
+      {"lblCallPrice", "currency units"},
+      {"lblPutPrice", "currency units"},
+      {"lblDeltaCall", "0 to 1"},
+      {"lblDeltaPut", "-1 to 0"},
+      {"lblThetaCall", "per year"},
+      {"lblThetaPut", "per year"},
+      {"lblRhoCall", "per 1.00"},
+      {"lblRhoPut", "per 1.00"},
+      {"lblVega", "per 1.00"},
+      {"lblGamma", "per 1.00"},
+      {"lblIV", "decimal fraction"},
+      {"lblIVPut", "decimal fraction"},
+  };
+  for (const auto& [field, words] : help) {
+    EXPECT_TRUE(Find<QWidget>(*form_, field)->toolTip().contains(words))
+        << field << ": " << Find<QWidget>(*form_, field)->toolTip().toStdString();
+  }
+}
+
+TEST_F(WindowTest, ResultsCanBeSelectedButTabSkipsThem) {
+  EnterReferenceOption(*form_);
+  Click(*form_, "cmbCalc");
+  std::vector<const char*> results(std::begin(kResultFields), std::end(kResultFields));
+  results.push_back("lblIV");
+  results.push_back("lblIVPut");
+  for (const char* name : results) {
+    SCOPED_TRACE(name);
+    QLabel* label = Find<QLabel>(*form_, name);
+    EXPECT_TRUE(label->textInteractionFlags().testFlags(Qt::TextSelectableByMouse |
+                                                        Qt::TextSelectableByKeyboard));
+    EXPECT_EQ(label->focusPolicy(), Qt::ClickFocus);
+    label->setSelection(0, static_cast<int>(label->text().size()));
+    EXPECT_EQ(label->selectedText(), label->text());
+    EXPECT_FALSE(label->text().isEmpty());
+  }
+  // Tab from the last input goes on to a button, never into the results.
+  QWidget* next = Find<QLineEdit>(*form_, "txtPutPrice")->nextInFocusChain();
+  for (int i = 0; i < 40 && next != nullptr; ++i, next = next->nextInFocusChain()) {
+    if (next->focusPolicy() & Qt::TabFocus) {
+      EXPECT_EQ(qobject_cast<QLabel*>(next), nullptr) << next->objectName().toStdString();
+    }
+  }
+}
+
+TEST_F(WindowTest, ExpiryStepsByKeyboardAcrossMonthAndYearEnds) {
+  auto* box = Find<QDateEdit>(*form_, "dtExpiryDate");
+  box->setFocus();
+  struct Case {
+    QDate from;
+    QDateTimeEdit::Section section;
+    Qt::Key key;
+    QDate to;
+  } const cases[] = {
+      {{2030, 12, 15}, QDateTimeEdit::MonthSection, Qt::Key_Up, {2031, 1, 15}},
+      {{2031, 1, 15}, QDateTimeEdit::MonthSection, Qt::Key_Down, {2030, 12, 15}},
+      {{2030, 12, 31}, QDateTimeEdit::DaySection, Qt::Key_Up, {2031, 1, 1}},
+      {{2031, 3, 1}, QDateTimeEdit::DaySection, Qt::Key_Down, {2031, 2, 28}},
+      {{2030, 12, 31}, QDateTimeEdit::DaySection, Qt::Key_PageUp, {2031, 1, 31}},
+      {{2031, 3, 31}, QDateTimeEdit::YearSection, Qt::Key_PageDown, {2031, 2, 28}},
+      {{2032, 2, 29}, QDateTimeEdit::YearSection, Qt::Key_Up, {2033, 2, 28}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.from.toString(Qt::ISODate).toStdString() + " key " + std::to_string(c.key));
+    box->setDate(c.from);
+    box->setCurrentSection(c.section);
+    QTest::keyClick(box, c.key);
+    EXPECT_EQ(box->date(), c.to);
+    EXPECT_EQ(box->currentSection(), c.section);
+  }
+}
+
+TEST_F(WindowTest, HoverShowsThePointsValues) {
+  EnterReferenceOption(*form_);
+  Click(*form_, "cmbCalc");
+  auto* view = form_->findChild<QChartView*>("chtValue");
+  ASSERT_NE(view, nullptr);
+  const auto series = view->chart()->series();
+  ASSERT_GE(series.size(), 4);
+  auto* call = qobject_cast<QLineSeries*>(series[0]);
+  ASSERT_NE(call, nullptr);
+  EXPECT_EQ(call->name(), "Call");
+  const QPointF point = call->at(10);
+  emit call->hovered(point + QPointF(0.01, 0.3), true);  // near, not on, the computed point
+  EXPECT_EQ(Text(*form_, "lblChartPoint"),
+            QString("Call: underlying %1, option value %2")
+                .arg(QString::number(point.x(), 'f', 2), QString::number(point.y(), 'f', 4)));
+  // The legend names the marks of the exercise and current prices.
+  QStringList names;
+  for (auto* s : series) names << s->name();
+  EXPECT_TRUE(names.contains("Exercise price")) << names.join(", ").toStdString();
+  EXPECT_TRUE(names.contains("Current price"));
+  EXPECT_TRUE(names.contains("Call at expiry"));
+  EXPECT_TRUE(view->chart()->legend()->isVisible());
+  // Axes carry units.
+  QStringList titles;
+  for (auto* axis : view->chart()->axes()) titles << axis->titleText();
+  EXPECT_TRUE(titles.contains("Underlying price (currency units)"));
+  EXPECT_TRUE(titles.contains("Value (currency units)"));
+}
+
+TEST_F(WindowTest, GreekSelectorRedrawsTheGreekChart) {
+  EnterReferenceOption(*form_);
+  Click(*form_, "cmbCalc");
+  auto* view = form_->findChild<QChartView*>("chtGreek");
+  ASSERT_NE(view, nullptr);
+  const struct {
+    Greek greek;
+    const char* first_curve;
+    double first_value;
+  } cases[] = {{Greek::kDelta, "Call delta", FakeOutput(12, 6)},
+               {Greek::kGamma, "Gamma", FakeOutput(14, 6)},
+               {Greek::kTheta, "Call theta", FakeOutput(13, 6)},
+               {Greek::kVega, "Vega", FakeOutput(15, 6)},
+               {Greek::kRho, "Call rho", FakeOutput(16, 6)}};
+  for (const auto& c : cases) {
+    form_->charts().SelectGreek(c.greek);
+    auto* first = qobject_cast<QLineSeries*>(view->chart()->series().value(0));
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->name(), c.first_curve);
+    EXPECT_EQ(first->at(0).y(), c.first_value);
+  }
+}
 }  // namespace
 }  // namespace kx::calculator
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  // Never the user's registry: the component is registered in a folder of this run only.
+  // Never the user's or the machine's registry: the component is registered in a folder of this
+  // run only.
   QTemporaryDir registry;
   qputenv("KX_REGISTRY_DIR", registry.path().toUtf8());
+  qputenv("KX_MACHINE_REGISTRY_DIR", (registry.path() + "/machine").toUtf8());
+  // Nor the user's settings.
+  QTemporaryDir settings;
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
 

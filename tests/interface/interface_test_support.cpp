@@ -19,7 +19,7 @@ using namespace kx::platform;
 
 namespace {
 
-// Every test of this program uses a registry of its own, never the user's.
+// Every test of this program uses a registry of its own, never the user's or the machine's.
 class RegistryEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
@@ -27,6 +27,8 @@ class RegistryEnvironment : public ::testing::Environment {
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
     setenv("KX_REGISTRY_DIR", dir_.c_str(), 1);
+    // Nor the machine's: an installed package must not show through.
+    setenv("KX_MACHINE_REGISTRY_DIR", (dir_ + "/machine").c_str(), 1);
   }
   void TearDown() override {
     std::error_code ignored;

@@ -17,6 +17,7 @@ target_include_directories(object_test PRIVATE ${PROJECT_SOURCE_DIR}/component/i
 target_compile_definitions(object_test PRIVATE
   KX_MODULE_PATH="$<TARGET_FILE:KorvaneX>"
   KX_KXAUTO_PATH="$<TARGET_FILE:kxauto>"
+  KX_PROJECT_VERSION="${PROJECT_VERSION}"
   KX_RESOURCE_DIR="${PROJECT_SOURCE_DIR}/component/resources")
 add_dependencies(object_test KorvaneX kxauto)
 

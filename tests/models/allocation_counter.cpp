@@ -72,6 +72,10 @@ void FailLargeAllocation(std::size_t bytes, int allowed) noexcept {
   g_fail_above.store(bytes, std::memory_order_relaxed);
 }
 
+bool LargeAllocationFailurePending() noexcept {
+  return g_fail_above.load(std::memory_order_relaxed) != 0;
+}
+
 std::size_t AllocationPeakSinceReset() noexcept {
   return g_peak.load(std::memory_order_relaxed) - g_baseline.load(std::memory_order_relaxed);
 }

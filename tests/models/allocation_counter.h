@@ -13,5 +13,7 @@ void ResetAllocationPeak() noexcept;
 /// From now on the allocation of more than `bytes` that comes after `allowed` such allocations
 /// fails with std::bad_alloc (once); FailLargeAllocation(0, 0) with bytes 0 switches it off.
 void FailLargeAllocation(std::size_t bytes, int allowed) noexcept;
+/// True while the failure set by FailLargeAllocation has not happened yet.
+[[nodiscard]] bool LargeAllocationFailurePending() noexcept;
 
 }  // namespace kx::models::testing

@@ -2,6 +2,7 @@
 // outputs after an abort or a failed allocation, and no thread left behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <new>
 #include <random>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -243,21 +245,56 @@ TEST_F(TreeThreadsTest, FailedAllocationOfTheHelperReachesTheCaller) {
   for (int n = 0; n < written; ++n) EXPECT_EQ(out.values()[n], reference.values()[n]) << n;
   EXPECT_EQ(ThreadCount(), threads);
 
-  const double strikes[] = {90, 100, 110, 120};
-  const double targets[] = {12, 7, 4, 2};
-  double calls[4] = {-1, -1, -1, -1};
-  double puts[4] = {-1, -1, -1, -1};
-  TreeWorkspace w(2000);
-  testing::FailLargeAllocation(512u << 10, 0);
-  EXPECT_THROW(TreeSkewSearch(w, 100, strikes, 0.05, 1, 0, 1, 0, 2000, kEuropean, targets, targets,
-                              3, calls, puts, true),
-               std::bad_alloc);
-  testing::FailLargeAllocation(0, 0);
-  EXPECT_EQ(ThreadCount(), threads);
+  // The skew search's helper allocates its workspace only when searches are left for it. The
+  // caller alone would need several seconds for these (a thousand trees of 5000 steps), so the
+  // helper finds some however late it starts, and its failure stops the caller at the next row.
+  const std::int32_t steps = 5000;
+  std::vector<double> strikes, targets;
+  for (int i = 0; i < 64; ++i) {
+    strikes.push_back(40 + 1.5 * i);
+    targets.push_back(std::max(50.0 - 0.7 * i, 0.5));
+  }
+  std::vector<double> calls(strikes.size()), puts(strikes.size());
+  TreeWorkspace w(steps);
+  bool failed = false;
+  // A helper that still found nothing left is no failure: the search must then be complete.
+  for (int attempt = 0; attempt < 3 && !failed; ++attempt) {
+    SCOPED_TRACE(::testing::Message() << "attempt " << attempt);
+    std::fill(calls.begin(), calls.end(), -1.0);
+    std::fill(puts.begin(), puts.end(), -1.0);
+    bool threw = false;
+    testing::FailLargeAllocation(512u << 10, 0);
+    try {
+      TreeSkewSearch(w, 100, strikes, 0.05, 1, 0, 1, 0, steps, kEuropean, targets, targets, 0,
+                     calls, puts, true);
+    } catch (const std::bad_alloc&) {
+      threw = true;
+    }
+    failed = !testing::LargeAllocationFailurePending();
+    testing::FailLargeAllocation(0, 0);
+    EXPECT_EQ(threw, failed);
+    if (!failed) {
+      for (std::size_t i = 0; i < strikes.size(); ++i) {
+        EXPECT_NE(calls[i], -1.0) << "call " << i;
+        EXPECT_NE(puts[i], -1.0) << "put " << i;
+      }
+    }
+    EXPECT_EQ(ThreadCount(), threads);
+  }
+  EXPECT_TRUE(failed) << "the helper never had a search to allocate for";
+
   // And the next computation runs normally.
-  TreeSkewSearch(w, 100, strikes, 0.05, 1, 0, 1, 0, 2000, kEuropean, targets, targets, 3, calls,
-                 puts, true);
-  for (const double v : calls) EXPECT_NE(v, -1.0);
+  const std::span<const double> few(strikes.data() + 30, 2), few_targets(targets.data() + 30, 2);
+  std::vector<double> reference_calls(2), reference_puts(2), next_calls(2, -1.0),
+      next_puts(2, -1.0);
+  TreeSkewSearch(w, 100, few, 0.05, 1, 0, 1, 0, steps, kEuropean, few_targets, few_targets, 3,
+                 reference_calls, reference_puts, true, Parallelism::kOneThread);
+  TreeSkewSearch(w, 100, few, 0.05, 1, 0, 1, 0, steps, kEuropean, few_targets, few_targets, 3,
+                 next_calls, next_puts, true);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_PRED2(Identical, next_calls[i], reference_calls[i]) << "call " << i;
+    EXPECT_PRED2(Identical, next_puts[i], reference_puts[i]) << "put " << i;
+  }
 }
 
 TEST_F(TreeThreadsTest, AbortDuringSkewStopsBothThreads) {

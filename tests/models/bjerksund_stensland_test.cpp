@@ -199,5 +199,48 @@ TEST(BjeApproximateCall, SameDoublesAsFivePlainPhiCalls) {
   }
 }
 
+bool SameDouble(double a, double b) {
+  return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+TEST(BjePriceAndGreeks, SameDoublesAsTheSevenFunctions) {
+  std::mt19937_64 random(47);
+  auto uniform = [&](double low, double high) {
+    return std::uniform_real_distribution<double>(low, high)(random);
+  };
+  for (int n = 0; n < 3000; ++n) {
+    // Ordinary inputs and the edges: zero and tiny volatility, rates at, below and raised to
+    // 1e-12 for the rhos, negative rates, spot beyond the trigger, NaN.
+    const double s = n % 53 == 0 ? std::nan("") : uniform(1, 300);
+    const double x = n % 11 == 0 ? s * 0.2 : uniform(1, 300);
+    const double rates[] = {uniform(0.0001, 0.2), 0.0, 1e-13, -1e-8, 1e-8, uniform(-0.05, 0)};
+    const double r = rates[n % 6];
+    const double t = uniform(0.01, 5);
+    const double sigmas[] = {uniform(0.01, 1.5), 0.0, 5e-13, uniform(0.05, 0.5)};
+    const double sigma = sigmas[n % 4];
+    const double q = uniform(0, 0.2);
+    const double rf = uniform(0, 0.2);
+    const std::int32_t model = static_cast<std::int32_t>(n % 5);
+    SCOPED_TRACE(::testing::Message()
+                 << "model " << model << " S=" << s << " X=" << x << " r=" << r << " rf=" << rf
+                 << " T=" << t << " q=" << q << " sigma=" << sigma);
+    const BjeValues v = BjePriceAndGreeks(s, x, r, t, q, model, rf, sigma);
+    const CallPut delta = BjeDelta(s, x, r, t, q, model, rf, sigma);
+    const CallPut theta = BjeTheta(s, x, r, t, q, model, rf, sigma);
+    const CallPut rho = BjeRho(s, x, r, t, q, model, rf, sigma);
+    EXPECT_PRED2(SameDouble, v.call, BjeAmericanCall(s, x, r, t, q, model, rf, sigma));
+    EXPECT_PRED2(SameDouble, v.put, BjeAmericanPut(s, x, r, t, q, model, rf, sigma));
+    EXPECT_PRED2(SameDouble, v.delta.call, delta.call);
+    EXPECT_PRED2(SameDouble, v.delta.put, delta.put);
+    EXPECT_PRED2(SameDouble, v.theta.call, theta.call);
+    EXPECT_PRED2(SameDouble, v.theta.put, theta.put);
+    EXPECT_PRED2(SameDouble, v.gamma, BjeGamma(s, x, r, t, q, model, rf, sigma));
+    EXPECT_PRED2(SameDouble, v.vega, BjeVega(s, x, r, t, q, model, rf, sigma));
+    EXPECT_PRED2(SameDouble, v.rho.call, rho.call);
+    EXPECT_PRED2(SameDouble, v.rho.put, rho.put);
+    if (HasFailure()) return;
+  }
+}
+
 }  // namespace
 }  // namespace kx::models

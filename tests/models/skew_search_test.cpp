@@ -143,8 +143,9 @@ TEST_F(SkewAbortTest, PendingRequestStopsBothThreads) {
                       skew.call_targets, skew.put_targets, 0, calls, puts, true, parallelism),
         AbortSignal);
     EXPECT_EQ(AbortRequested.load(), 0);
-    // One thread stops at the first poll, before any result; the other finishes at most the
-    // searches it began before the stop reached it.
+    // No call search ends while the request is pending, and the thread that takes it raises the
+    // stop flag before it throws, so each thread ends at most the search it is in and one put
+    // search (which never polls) before it.
     int written = 0;
     for (std::size_t i = 0; i < 200; ++i) {
       EXPECT_TRUE(calls[i] == -1.0 || Identical(calls[i], reference_calls[i])) << "call " << i;
@@ -154,7 +155,7 @@ TEST_F(SkewAbortTest, PendingRequestStopsBothThreads) {
     if (parallelism == Parallelism::kOneThread) {
       EXPECT_EQ(written, 0);
     } else {
-      EXPECT_LT(written, 200);
+      EXPECT_LE(written, 4);
     }
   }
 }

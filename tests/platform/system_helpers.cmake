@@ -12,3 +12,10 @@ add_dependencies(platform_test kx_test_probe kxregsvr)
 target_compile_definitions(platform_test PRIVATE KX_TEST_PROBE_MODULE="$<TARGET_FILE:kx_test_probe>"
                                                  KX_REGSVR="$<TARGET_FILE:kxregsvr>"
                                                  KX_PLATFORM_LIBRARY="$<TARGET_FILE:kx_platform>")
+
+# Helper program for the registry's kill and concurrent-registration tests.
+add_executable(kx_registry_churn ${CMAKE_CURRENT_LIST_DIR}/registry_churn_main.cpp)
+target_link_libraries(kx_registry_churn PRIVATE kx_platform)
+add_dependencies(platform_test kx_registry_churn)
+target_compile_definitions(platform_test PRIVATE KX_REGISTRY_CHURN="$<TARGET_FILE:kx_registry_churn>")
+target_compile_definitions(platform_test PRIVATE KX_PROJECT_VERSION="${PROJECT_VERSION}")

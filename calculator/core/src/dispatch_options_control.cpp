@@ -1,6 +1,7 @@
 #include "kx/calculator/dispatch_options_control.h"
 
 #include "kx/platform/activation.h"
+#include "kx/platform/bstr.h"
 
 namespace kx::calculator {
 
@@ -21,6 +22,7 @@ HRESULT DispatchOptionsControl::Invoke(DISPID member, WORD flags,
   UINT arg_error = 0;
   const HRESULT hr = dispatch_->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
                                        result, &excep, &arg_error);
+  if (FAILED(hr)) last_error_ = BstrToUtf8(excep.bstrDescription);
   SysFreeString(excep.bstrSource);
   SysFreeString(excep.bstrDescription);
   SysFreeString(excep.bstrHelpFile);

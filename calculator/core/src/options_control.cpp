@@ -46,6 +46,8 @@ HRESULT ControlSite::Invoke(DISPID member, WORD flags, std::span<VARIANTARG> arg
   return control_->Invoke(member, flags, args_reversed, result);
 }
 
+std::string ControlSite::LastError() const { return control_ ? control_->LastError() : std::string(); }
+
 void ControlSite::Release() noexcept {
   released_ = true;
   if (depth_ == 0) control_.reset();

@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cstdlib>
 #include <optional>
 
 #include "kx/platform/activation.h"
 #include "kx/platform/errorinfo.h"
 #include "kx/platform/interfaces.h"
+#include "call_frame.h"
+#include "kx/platform/registry.h"
 #include "type_members.h"
 #include "variant_json.h"
 
@@ -27,7 +30,58 @@ bool SameName(std::string_view a, std::string_view b) {
          });
 }
 
+// The object's texts may explain a refusal in another language's declarations; JSON callers get
+// one line in this client's terms after them.
+constexpr const char* kForeignDeclarationHint =
+    "kxauto: from JSON, give arrays as lists of numbers (nested for more dimensions), which "
+    "arrive as arrays of doubles, and leave outputs out or null: kxauto supplies them";
+
+bool SpeaksOfOtherLanguages(const json& value) {
+  if (value.is_string()) {
+    const std::string& text = value.get_ref<const std::string&>();
+    for (const char* marker : {"Visual Basic", "Visual C++", "Dim ", "As Variant", "As Double"}) {
+      if (text.find(marker) != std::string::npos) return true;
+    }
+    return false;
+  }
+  if (value.is_structured()) {
+    for (const json& inner : value) {
+      if (SpeaksOfOtherLanguages(inner)) return true;
+    }
+  }
+  return false;
+}
+
+// Copying or converting JSON recurses once per level; a call from anyone must not be able to
+// exhaust the stack with deep nesting, so its depth is measured without recursion first.
+constexpr std::size_t kMaxCallDepth = 100;
+
+bool NestedTooDeep(const json& value) {
+  std::vector<std::pair<const json*, std::size_t>> pending{{&value, 1}};
+  while (!pending.empty()) {
+    const auto [node, depth] = pending.back();
+    pending.pop_back();
+    if (!node->is_structured()) continue;
+    if (depth > kMaxCallDepth) return true;
+    for (const json& inner : *node) pending.emplace_back(&inner, depth + 1);
+  }
+  return false;
+}
+
 }  // namespace
+
+std::string RegistryAdvice() {
+  const char* chosen = std::getenv("KX_REGISTRY_DIR");
+  const std::string file = RegistryFilePath();
+  const char* machine_chosen = std::getenv("KX_MACHINE_REGISTRY_DIR");
+  const std::string machine = RegistryFilePath(RegistryScope::kMachine);
+  return "registry in use: " + (file.empty() ? std::string("none (no home folder)") : file) +
+         (chosen && *chosen ? " (from KX_REGISTRY_DIR)"
+                            : " (the default; KX_REGISTRY_DIR names another folder)") +
+         ", and the machine's: " + machine +
+         (machine_chosen && *machine_chosen ? " (from KX_MACHINE_REGISTRY_DIR)" : " (the default)") +
+         "; register a module with: kxregsvr /path/to/module.so (or kxregsvr --machine, as root)";
+}
 
 // Receives the events of the object's default source interface and keeps them as JSON.
 class EventSink final : public IDispatch {
@@ -111,6 +165,7 @@ void AutomationClient::Release() noexcept {
   if (point_ && cookie_) (void)point_->Unadvise(cookie_);
   cookie_ = 0;
   point_.Reset();
+  source_info_.Reset();
   type_info_.Reset();
   object_.Reset();
   if (sink_) sink_->Release();
@@ -123,12 +178,12 @@ HRESULT AutomationClient::Create(const std::string& class_text, std::string* why
   CLSID clsid;
   HRESULT hr = CLSIDFromString(text.c_str(), &clsid);
   if (FAILED(hr)) {
-    *why = "'" + class_text + "' is neither a registered ProgID nor a {CLSID}";
+    *why = "'" + class_text + "' is neither a registered ProgID nor a {CLSID}; " + RegistryAdvice();
     return hr;
   }
   hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, object_.put_void());
   if (FAILED(hr)) {
-    *why = "cannot create " + class_text + " (" + FormatGuid(clsid) + ")";
+    *why = "cannot create " + class_text + " (" + FormatGuid(clsid) + "); " + RegistryAdvice();
     return hr;
   }
   UINT count = 0;
@@ -140,6 +195,7 @@ HRESULT AutomationClient::Create(const std::string& class_text, std::string* why
   IID source{};
   ComPtr<ITypeInfo> source_info;
   const bool have_source = FindDefaultSource(object_.get(), &source, &source_info);
+  source_info_ = source_info;
   if (have_source) {
     if (auto container = object_.As<IConnectionPointContainer>()) {
       if (SUCCEEDED(container->FindConnectionPoint(source, point_.put())) && point_) {
@@ -171,6 +227,9 @@ AutomationClient::Member AutomationClient::FindMember(const std::string& name, b
 
 json AutomationClient::Call(const json& request) {
   if (!object_) Refuse("no object");
+  if (NestedTooDeep(request)) {
+    Refuse("the call is nested deeper than " + std::to_string(kMaxCallDepth) + " levels");
+  }
   if (!request.is_object())
     Refuse("a call is a JSON object such as {\"member\": \"Name\", \"args\": [...]}");
   if (!request.contains("member") || !request["member"].is_string()) {
@@ -221,7 +280,9 @@ json AutomationClient::Call(const json& request) {
       for (const json& a : args) {
         while (next < n && !takes_value(next)) ++next;
         if (next >= n) Refuse("too many arguments for " + name);
-        given[next++] = a;
+        // null means left out, so that a required output gets its storage either way.
+        if (!a.is_null()) given[next] = a;
+        ++next;
       }
     }
   } else {
@@ -231,92 +292,41 @@ json AutomationClient::Call(const json& request) {
       while (i < n && !SameName(m.params[i].name, key)) ++i;
       if (i >= n) Refuse(name + " has no parameter named " + key);
       if (!takes_value(i)) Refuse(key + " is an output of " + name + ", not an argument");
-      given[i] = value;
+      if (!value.is_null()) given[i] = value;
     }
   }
 
-  // Storage for values passed by reference; never reallocated once pointers are taken.
-  std::vector<Variant> storage(n + untyped.size());
-  std::vector<VARIANT> declared_order;
-  std::vector<std::size_t> param_of_arg;  // declared index of each passed argument
-  auto omitted = [] {
-    VARIANT v;
-    v.vt = VT_ERROR;
-    v.scode = DISP_E_PARAMNOTFOUND;
-    return v;
-  };
+  // Values of a member without type information are passed by value, as VARIANTs.
+  std::vector<ParamInfo> params = m.params;
+  if (!m.described) params.assign(untyped.size(), ParamInfo{.name = {}, .vt = VT_VARIANT});
+  CallFrame frame(std::move(params));
   try {
     if (!m.described) {
       for (std::size_t i = 0; i < untyped.size(); ++i) {
-        if (untyped[i].is_null()) {
-          declared_order.push_back(omitted());
-        } else {
-          JsonToVariant(untyped[i], VT_VARIANT, &storage[i]);
-          declared_order.push_back(storage[i]);
-        }
-        param_of_arg.push_back(i);
+        if (untyped[i].is_null()) continue;
+        Variant v;
+        JsonToVariant(untyped[i], VT_VARIANT, &v);
+        (void)frame.Pass(i, std::move(v));
       }
     } else {
-      // Pass up to the last parameter that has a value or needs storage for an output.
-      std::size_t count = 0;
       for (std::size_t i = 0; i < n; ++i) {
-        if (retval == i) continue;
-        // Required outputs get storage; an optional one left out stays omitted.
-        const bool output =
-            (m.params[i].flags & PARAMFLAG_FOUT) != 0 && !(m.params[i].flags & PARAMFLAG_FOPT);
-        if ((given[i] && !given[i]->is_null()) || (output && !given[i])) count = i + 1;
-      }
-      for (std::size_t i = 0; i < count; ++i) {
         const Member::Param& p = m.params[i];
-        const bool by_ref = (p.vt & VT_BYREF) != 0;
-        const auto base = static_cast<VARTYPE>(p.vt & ~VT_BYREF);
-        const bool output = (p.flags & PARAMFLAG_FOUT) != 0;
-        param_of_arg.push_back(i);
-        if (given[i] && given[i]->is_null()) {
-          declared_order.push_back(omitted());
-          continue;
-        }
-        if (!given[i] && (!output || (p.flags & PARAMFLAG_FOPT))) {
-          declared_order.push_back(omitted());
-          continue;
-        }
-        Variant& s = storage[i];
+        if (p.is_retval() || (given[i] && given[i]->is_null())) continue;
         if (given[i]) {
-          JsonToVariant(*given[i], base, &s);
-          if (by_ref && base != VT_VARIANT) {
-            const HRESULT hr = VariantChangeType(&s, &s, 0, base);
-            if (FAILED(hr))
-              Refuse("argument " + p.name + " cannot be a value of its declared type");
-          }
-        } else if (base == VT_BSTR) {
-          s.vt = VT_BSTR;
-          s.bstrVal = nullptr;
-        } else if (base != VT_VARIANT) {
-          Variant zero(0.0);
-          if (FAILED(VariantChangeType(&s, &zero, 0, base)))
-            Refuse("cannot hold an output of " + p.name);
+          Variant v;
+          JsonToVariant(*given[i], static_cast<VARTYPE>(p.vt & ~VT_BYREF), &v);
+          if (!frame.Pass(i, std::move(v)))
+            Refuse("argument " + p.name + " cannot be a value of its declared type");
+        } else if ((p.flags & PARAMFLAG_FOUT) && !(p.flags & PARAMFLAG_FOPT)) {
+          // Required outputs get storage; an optional one left out stays omitted.
+          if (!frame.ProvideOutput(i)) Refuse("cannot hold an output of " + p.name);
         }
-        if (!by_ref) {
-          declared_order.push_back(s);
-          continue;
-        }
-        VARIANT ref;
-        ref.vt = p.vt;
-        ref.byref = base == VT_VARIANT ? static_cast<void*>(static_cast<VARIANT*>(&s))
-                                       : static_cast<void*>(&s.llVal);
-        declared_order.push_back(ref);
       }
     }
   } catch (const ConversionError& e) {
     Refuse(e.message);
   }
 
-  std::vector<VARIANT> reversed(declared_order.rbegin(), declared_order.rend());
-  DISPID named_put = DISPID_PROPERTYPUT;
-  DISPPARAMS params{.rgvarg = reversed.data(),
-                    .rgdispidNamedArgs = put ? &named_put : nullptr,
-                    .cArgs = static_cast<UINT>(reversed.size()),
-                    .cNamedArgs = put ? 1u : 0u};
   WORD flags = DISPATCH_METHOD;
   if (put)
     flags = DISPATCH_PROPERTYPUT;
@@ -327,29 +337,18 @@ json AutomationClient::Call(const json& request) {
 
   Variant returned;
   EXCEPINFO excep;
-  UINT arg_err = 0;
-  const HRESULT hr = object_->Invoke(m.dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
-                                     put ? nullptr : &returned, &excep, &arg_err);
-
-  HRESULT member_hr = hr;
+  // The dispatch sets arg_err only for an argument it was given; a sentinel tells the cases apart.
+  constexpr UINT kNoArgument = ~UINT{0};
+  UINT arg_err = kNoArgument;
+  const HRESULT hr = object_->Invoke(m.dispid, IID_NULL, LOCALE_USER_DEFAULT, flags,
+                                     frame.Params(put), put ? nullptr : &returned, &excep,
+                                     &arg_err);
+  const CallOutcome outcome = ReadOutcome(hr, &excep);
+  const HRESULT member_hr = outcome.member_hr;
   json error = nullptr;
-  if (hr == DISP_E_EXCEPTION) {
-    if (excep.pfnDeferredFillIn) (void)excep.pfnDeferredFillIn(&excep);
-    if (excep.scode != 0) member_hr = excep.scode;
-    error = {{"source", excep.bstrSource ? json(BstrToUtf8(excep.bstrSource)) : json(nullptr)},
-             {"description",
-              excep.bstrDescription ? json(BstrToUtf8(excep.bstrDescription)) : json(nullptr)}};
-    SysFreeString(excep.bstrSource);
-    SysFreeString(excep.bstrDescription);
-    SysFreeString(excep.bstrHelpFile);
-  }
-  ComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.put()) == S_OK && info && error.is_null()) {
-    Bstr source, description;
-    (void)info->GetSource(source.put());
-    (void)info->GetDescription(description.put());
-    error = {{"source", source.get() ? json(source.Utf8()) : json(nullptr)},
-             {"description", description.get() ? json(description.Utf8()) : json(nullptr)}};
+  if (outcome.has_error_info) {
+    error = {{"source", outcome.source ? json(*outcome.source) : json(nullptr)},
+             {"description", outcome.description ? json(*outcome.description) : json(nullptr)}};
   }
 
   result["hresult"] = member_hr;
@@ -359,16 +358,23 @@ json AutomationClient::Call(const json& request) {
     result["dispatch_hresult_name"] = HresultName(hr);
   }
   if ((hr == DISP_E_TYPEMISMATCH || hr == DISP_E_OVERFLOW || hr == DISP_E_PARAMNOTFOUND) &&
-      arg_err < param_of_arg.size()) {
-    const std::size_t declared = param_of_arg[param_of_arg.size() - 1 - arg_err];
+      frame.ParamAt(arg_err)) {
+    const std::size_t declared = *frame.ParamAt(arg_err);
     result["argument"] = m.described ? m.params[declared].name : "arg" + std::to_string(declared);
+  } else if (hr == DISP_E_PARAMNOTFOUND && arg_err == kNoArgument && m.described) {
+    // A required parameter the call did not pass at all: the first one, in declared order.
+    for (std::size_t i = 0; i < n; ++i) {
+      if (!frame.Passed(i) && !m.params[i].is_retval() && !m.params[i].is_optional()) {
+        result["argument"] = m.params[i].name;
+        break;
+      }
+    }
   }
   json outputs = json::object();
   if (m.described) {
-    for (std::size_t i = 0; i < param_of_arg.size(); ++i) {
-      const std::size_t p = param_of_arg[i];
-      if ((m.params[p].flags & PARAMFLAG_FOUT) && declared_order[i].vt != VT_ERROR) {
-        outputs[m.params[p].name] = VariantToJson(declared_order[i]);
+    for (std::size_t i = 0; i < n; ++i) {
+      if ((m.params[i].flags & PARAMFLAG_FOUT) && !m.params[i].is_retval() && frame.Passed(i)) {
+        outputs[m.params[i].name] = VariantToJson(frame.Value(i));
       }
     }
   }
@@ -378,6 +384,9 @@ json AutomationClient::Call(const json& request) {
   if (retval || returned.vt != VT_EMPTY) result["retval"] = std::move(returned_value);
   result["events"] = sink_ ? sink_->TakeEvents() : json::array();
   result["error"] = std::move(error);
+  if (SpeaksOfOtherLanguages(result["error"]) || SpeaksOfOtherLanguages(result["events"])) {
+    result["hint"] = kForeignDeclarationHint;
+  }
   return result;
 }
 

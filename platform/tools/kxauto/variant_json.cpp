@@ -16,6 +16,24 @@ namespace {
 
 [[noreturn]] void Fail(const std::string& why) { throw ConversionError{why}; }
 
+// Input from anyone: lists nested deeper, or arrays held in arrays deeper, than any real call
+// needs would only exhaust the stack of the recursive conversion.
+constexpr std::size_t kMaxNesting = 64;
+thread_local std::size_t nesting = 0;
+
+class NestingLevel {
+ public:
+  NestingLevel() {
+    if (nesting >= kMaxNesting) {
+      Fail("arrays nested deeper than " + std::to_string(kMaxNesting) + " levels");
+    }
+    ++nesting;
+  }
+  ~NestingLevel() { --nesting; }
+  NestingLevel(const NestingLevel&) = delete;
+  NestingLevel& operator=(const NestingLevel&) = delete;
+};
+
 bool IsSpecialDouble(const json& v, double* out) {
   if (!v.is_string()) return false;
   const std::string& s = v.get_ref<const std::string&>();
@@ -70,6 +88,36 @@ void NaturalScalar(const json& v, VARIANT* out) {
   }
 }
 
+// The extents of nested lists, outermost first: every list at one depth must have the length of
+// the first one there, and values stand only at the deepest level.
+std::vector<ULONG> ShapeOf(const json& values) {
+  std::vector<ULONG> extents;
+  for (const json* level = &values;; level = &(*level)[0]) {
+    extents.push_back(static_cast<ULONG>(level->size()));
+    if (level->empty() || !(*level)[0].is_array()) break;
+  }
+  return extents;
+}
+
+// Checks that `node` at `depth` fits `extents`; clears *numbers when a value is not a number.
+void CheckShape(const json& node, std::size_t depth, const std::vector<ULONG>& extents,
+                bool* numbers) {
+  if (node.size() != extents[depth]) {
+    Fail(depth == 1 && extents.size() == 2
+             ? "the rows of a 2-D array must be lists of one length"
+             : "the lists at depth " + std::to_string(depth + 1) + " of an array must all have " +
+                   std::to_string(extents[depth]) + " elements");
+  }
+  const bool innermost = depth + 1 == extents.size();
+  for (const json& x : node) {
+    if (x.is_array() != !innermost) Fail("mixed lists and values in one array");
+    if (innermost)
+      *numbers = *numbers && IsNumberLike(x);
+    else
+      CheckShape(x, depth + 1, extents, numbers);
+  }
+}
+
 SAFEARRAY* MakeArray(const json& shape) {
   const json* values = &shape;
   LONG lower = 0;
@@ -83,36 +131,30 @@ SAFEARRAY* MakeArray(const json& shape) {
       lower = static_cast<LONG>(shape["lower_bound"].get<std::int64_t>());
     }
   }
-  const bool two_d = !values->empty() && (*values)[0].is_array();
-  const ULONG rows = static_cast<ULONG>(values->size());
-  ULONG cols = 0;
-  bool numbers = true;
-  if (two_d) {
-    cols = static_cast<ULONG>((*values)[0].size());
-    for (const json& row : *values) {
-      if (!row.is_array() || row.size() != cols)
-        Fail("the rows of a 2-D array must be lists of one length");
-      for (const json& x : row) numbers = numbers && IsNumberLike(x);
-    }
-  } else {
-    for (const json& x : *values) {
-      if (x.is_array()) Fail("mixed lists and values in one array");
-      numbers = numbers && IsNumberLike(x);
-    }
+  // Nested lists of any depth are one array of that many dimensions, the first index outermost.
+  const std::vector<ULONG> extents = ShapeOf(*values);
+  if (extents.size() > kMaxNesting) {
+    Fail("arrays of more than " + std::to_string(kMaxNesting) + " dimensions");
   }
-  // Every index must be a LONG too: the last one is lower + count - 1.
-  if (static_cast<std::int64_t>(lower) + std::max(rows, cols) - 1 > INT32_MAX) {
-    Fail("the array's indices would pass 2147483647");
+  bool numbers = true;
+  CheckShape(*values, 0, extents, &numbers);
+  // Every index must be a LONG too: the last one of a dimension is lower + extent - 1.
+  for (ULONG extent : extents) {
+    if (static_cast<std::int64_t>(lower) + extent - 1 > INT32_MAX) {
+      Fail("the array's indices would pass 2147483647");
+    }
   }
   const VARTYPE element = numbers ? VT_R8 : VT_VARIANT;
-  SAFEARRAYBOUND bounds[2] = {{rows, lower}, {cols, lower}};
-  SAFEARRAY* array = SafeArrayCreate(element, two_d ? 2 : 1, bounds);
+  std::vector<SAFEARRAYBOUND> bounds;
+  for (ULONG extent : extents) bounds.push_back({extent, lower});
+  SAFEARRAY* array = SafeArrayCreate(element, static_cast<UINT>(bounds.size()), bounds.data());
   if (!array) Fail("cannot create an array of that size");
-  auto put = [&](LONG* index, const json& x) {
+  std::vector<LONG> index(extents.size(), lower);
+  auto put = [&](const json& x) {
     HRESULT hr;
     if (numbers) {
       const double d = ToDouble(x);
-      hr = SafeArrayPutElement(array, index, &d);
+      hr = SafeArrayPutElement(array, index.data(), &d);
     } else {
       Variant v;
       try {
@@ -121,24 +163,23 @@ SAFEARRAY* MakeArray(const json& shape) {
         (void)SafeArrayDestroy(array);
         throw;
       }
-      hr = SafeArrayPutElement(array, index, &v);
+      hr = SafeArrayPutElement(array, index.data(), &v);
     }
     if (FAILED(hr)) {
       (void)SafeArrayDestroy(array);
       Fail("cannot fill the array");
     }
   };
-  for (ULONG r = 0; r < rows; ++r) {
-    if (two_d) {
-      for (ULONG c = 0; c < cols; ++c) {
-        LONG index[2] = {lower + static_cast<LONG>(r), lower + static_cast<LONG>(c)};
-        put(index, (*values)[r][c]);
-      }
-    } else {
-      LONG index[1] = {lower + static_cast<LONG>(r)};
-      put(index, (*values)[r]);
+  auto fill = [&](auto& self, const json& node, std::size_t depth) -> void {
+    for (std::size_t k = 0; k < node.size(); ++k) {
+      index[depth] = lower + static_cast<LONG>(k);
+      if (depth + 1 == extents.size())
+        put(node[k]);
+      else
+        self(self, node[k], depth + 1);
     }
-  }
+  };
+  fill(fill, *values, 0);
   return array;
 }
 
@@ -147,60 +188,56 @@ json ArrayToJson(SAFEARRAY* array) {
   VARTYPE element = VT_EMPTY;
   if (FAILED(SafeArrayGetVartype(array, &element))) return nullptr;
   const UINT dims = SafeArrayGetDim(array);
-  if (dims < 1 || dims > 2) return "<array of " + std::to_string(dims) + " dimensions>";
-  LONG lower[2] = {0, 0}, upper[2] = {-1, -1};
+  if (dims < 1) return nullptr;
+  std::vector<LONG> lower(dims), upper(dims);
   for (UINT d = 0; d < dims; ++d) {
     if (FAILED(SafeArrayGetLBound(array, d + 1, &lower[d])) ||
         FAILED(SafeArrayGetUBound(array, d + 1, &upper[d]))) {
       return nullptr;
     }
   }
-  auto element_at = [&](LONG* index) -> json {
+  std::vector<LONG> index(dims);
+  auto element_at = [&]() -> json {
     Variant v;
     switch (element) {
       case VT_R8: {
         double d = 0;
-        (void)SafeArrayGetElement(array, index, &d);
+        (void)SafeArrayGetElement(array, index.data(), &d);
         return DoubleToJson(d);
       }
       case VT_I4: {
         LONG l = 0;
-        (void)SafeArrayGetElement(array, index, &l);
+        (void)SafeArrayGetElement(array, index.data(), &l);
         return l;
       }
       case VT_I2: {
         SHORT s = 0;
-        (void)SafeArrayGetElement(array, index, &s);
+        (void)SafeArrayGetElement(array, index.data(), &s);
         return s;
       }
       case VT_BSTR: {
         BSTR b = nullptr;
-        (void)SafeArrayGetElement(array, index, &b);
+        (void)SafeArrayGetElement(array, index.data(), &b);
         Bstr owned = Bstr::Attach(b);
         return owned.Utf8();
       }
       case VT_VARIANT:
-        (void)SafeArrayGetElement(array, index, &v);
+        (void)SafeArrayGetElement(array, index.data(), &v);
         return VariantToJson(v);
       default:
         return nullptr;
     }
   };
-  json out = json::array();
-  for (LONG r = lower[0]; r <= upper[0]; ++r) {
-    if (dims == 1) {
-      LONG index[1] = {r};
-      out.push_back(element_at(index));
-    } else {
-      json row = json::array();
-      for (LONG c = lower[1]; c <= upper[1]; ++c) {
-        LONG index[2] = {r, c};
-        row.push_back(element_at(index));
-      }
-      out.push_back(std::move(row));
+  // Nested lists, the first dimension outermost: the shape JSON input takes.
+  auto level = [&](auto& self, UINT d) -> json {
+    json out = json::array();
+    for (std::int64_t k = lower[d]; k <= upper[d]; ++k) {
+      index[d] = static_cast<LONG>(k);
+      out.push_back(d + 1 == dims ? element_at() : self(self, d + 1));
     }
-  }
-  return out;
+    return out;
+  };
+  return level(level, 0);
 }
 
 }  // namespace
@@ -215,6 +252,7 @@ void JsonToVariant(const json& value, VARTYPE declared, VARIANT* out) {
   VariantInit(out);
   const bool is_array_spec = value.is_array() || (value.is_object() && value.contains("values"));
   if (is_array_spec) {
+    const NestingLevel level;
     out->parray = MakeArray(value);
     VARTYPE element = VT_EMPTY;
     (void)SafeArrayGetVartype(out->parray, &element);

@@ -1,10 +1,11 @@
 // Automation values to and from JSON for the command-line client.
 //
 // JSON in: numbers, texts, true/false, arrays (a list is 1-D, a list of equal-length lists is 2-D
-// with the first index the row; numbers make VT_R8 arrays, anything else VT_VARIANT arrays) and
+// with the first index the row, lists nested n deep are n-D with the first index outermost;
+// numbers make VT_R8 arrays, anything else VT_VARIANT arrays) and
 // {"lower_bound": n, "values": [...]} for an array whose indices start at n. The texts "nan",
 // "inf" and "-inf" stand for those doubles where a double is wanted.
-// JSON out: the same shapes; non-finite doubles as "nan", "inf", "-inf"; VT_EMPTY and VT_NULL as
+// JSON out: the same shapes, any number of dimensions; non-finite doubles as "nan", "inf", "-inf"; VT_EMPTY and VT_NULL as
 // null; an error value as {"scode": n, "scode_name": "..."}.
 #pragma once
 

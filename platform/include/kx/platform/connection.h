@@ -44,6 +44,9 @@ class ConnectionPoint : public IConnectionPoint {
     for (auto& s : Sinks()) out.emplace_back(static_cast<I*>(static_cast<void*>(s.get())));
     return out;
   }
+  // The sink of slot `index` (AddRef'd; null for an empty slot); false past the last slot. Walks
+  // the sinks without the snapshot that Sinks() allocates.
+  [[nodiscard]] bool SinkAt(std::size_t index, ComPtr<IUnknown>* sink) const noexcept;
   [[nodiscard]] std::size_t ConnectionCount() const noexcept;
   // Drops every connection (for an object that closes).
   void UnadviseAll() noexcept;

@@ -1,8 +1,17 @@
 #pragma once
 // A file-backed registry with the HKEY_CLASSES_ROOT and HKEY_CURRENT_USER roots.
 //
-// The whole registry is one file, registry.kxr, in the folder named by KX_REGISTRY_DIR
-// (default $XDG_CONFIG_HOME/kx-platform/registry, or ~/.config/kx-platform/registry).
+// The registry has two scopes, each one file, registry.kxr, of the same form: the user's, in the
+// folder named by KX_REGISTRY_DIR (default $XDG_CONFIG_HOME/kx-platform/registry, or
+// ~/.config/kx-platform/registry), and the machine's, seen by every user, in the folder named by
+// KX_MACHINE_REGISTRY_DIR (default /var/lib/kx-platform/registry). Reads see both merged: a key
+// has the subkeys of both scopes and the values of both, the user's value winning over the
+// machine's of the same name; this holds for both roots (the machine's HKEY_CURRENT_USER holds
+// settings for every user). Writes go to one scope, the process's write scope (the user's
+// unless SetRegistryWriteScope says otherwise); a key seen only in the other scope is created
+// in the write scope when written through. A machine file the user may not read counts as
+// empty; one the user may not write refuses writes with ERROR_ACCESS_DENIED.
+//
 // Every change is one transaction: take an exclusive lock on registry.lock, re-read the file,
 // apply the change, write a new file, fsync it and rename it over the old one. Readers see
 // either the old or the new file, never a mix, and two processes writing at once lose nothing.
@@ -54,7 +63,8 @@ inline constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
 // *size then holds the size needed), ERROR_NO_MORE_ITEMS (enumeration ended), ERROR_KEY_DELETED,
 // ERROR_ACCESS_DENIED (writing through a key opened without write access),
 // ERROR_REGISTRY_CORRUPT (torn or unreadable file), ERROR_CANTWRITE (the new file could not be
-// written; the old one stays).
+// written; the old one stays), ERROR_ACCESS_DENIED also when the write scope's folder or file
+// may not be written by this user.
 // Access masks are checked only for reading versus writing. Reserved, class, security and
 // last-write arguments are accepted and ignored.
 [[nodiscard]] LSTATUS RegCreateKeyEx(HKEY key, const char* sub_key, DWORD reserved,
@@ -86,9 +96,16 @@ LSTATUS RegCloseKey(HKEY key) noexcept;  // ERROR_INVALID_HANDLE when closed twi
 
 // ---- C++ helpers. root is HKEY_CLASSES_ROOT, HKEY_CURRENT_USER or an open key. ----
 
-// Folder and file of the registry as the environment names them now.
-[[nodiscard]] std::string RegistryDirectory();
-[[nodiscard]] std::string RegistryFilePath();
+enum class RegistryScope { kUser, kMachine };
+
+// Folder and file of a scope's registry as the environment names them now (the user's by
+// default). Empty when no folder can be found.
+[[nodiscard]] std::string RegistryDirectory(RegistryScope scope = RegistryScope::kUser);
+[[nodiscard]] std::string RegistryFilePath(RegistryScope scope = RegistryScope::kUser);
+
+// The scope that every write of this process goes to (registration tools choose the machine's).
+void SetRegistryWriteScope(RegistryScope scope) noexcept;
+[[nodiscard]] RegistryScope RegistryWriteScope() noexcept;
 
 // HRESULT for a registry error: REGDB_E_READREGDB for a corrupt or unreadable file,
 // REGDB_E_WRITEREGDB when it could not be written, REGDB_E_KEYMISSING for a missing key or

@@ -2,6 +2,7 @@
 // The real pricing control: the component's object created through the registry by its class,
 // called through IDispatch::Invoke.
 #include <memory>
+#include <string>
 
 #include "kx/calculator/options_control.h"
 #include "kx/platform/comptr.h"
@@ -18,13 +19,15 @@ class DispatchOptionsControl final : public OptionsControl {
   explicit DispatchOptionsControl(platform::ComPtr<platform::IDispatch> dispatch) noexcept
       : dispatch_(std::move(dispatch)) {}
 
-  // Property puts name their value DISPID_PROPERTYPUT; any exception information the object
-  // fills in is freed here, since the run shows no message.
+  // Property puts name their value DISPID_PROPERTYPUT. Of the exception information the object
+  // fills in, only the description of a failure is kept (for LastError); the rest is freed.
   [[nodiscard]] HRESULT Invoke(DISPID member, WORD flags, std::span<VARIANTARG> args_reversed,
                                VARIANT* result) override;
+  [[nodiscard]] std::string LastError() const override { return last_error_; }
 
  private:
   platform::ComPtr<platform::IDispatch> dispatch_;
+  std::string last_error_;
 };
 
 // Creates the object of `clsid` in process, through the registry, and wraps its IDispatch.

@@ -3,6 +3,7 @@
 // identifier, never through the component's headers.
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "kx/platform/hresult.h"
@@ -45,6 +46,9 @@ class OptionsControl {
   // receives the member's retval output. Returns the member's HRESULT.
   [[nodiscard]] virtual HRESULT Invoke(DISPID member, WORD flags,
                                        std::span<VARIANTARG> args_reversed, VARIANT* result) = 0;
+  // The object's description of why its last failed call failed (UTF-8), or "" when it gave
+  // none. Only the status line reads it; the run itself shows no message.
+  [[nodiscard]] virtual std::string LastError() const { return {}; }
 };
 
 // Builds an argument list in call order: doubles by reference to the caller's own variables
@@ -76,6 +80,7 @@ class ControlSite final : public OptionsControl {
 
   [[nodiscard]] HRESULT Invoke(DISPID member, WORD flags, std::span<VARIANTARG> args_reversed,
                                VARIANT* result) override;
+  [[nodiscard]] std::string LastError() const override;
   void Release() noexcept;
   [[nodiscard]] bool released() const noexcept { return released_; }
   [[nodiscard]] bool call_in_progress() const noexcept { return depth_ > 0; }

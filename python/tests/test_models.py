@@ -1,0 +1,385 @@
+"""korvanex.models: broadcasting, layouts, threads, bad input and bad elements."""
+
+import os
+import subprocess
+import sys
+import threading
+
+import numpy as np
+import pandas as pd
+import pytest
+
+from korvanex import models
+
+BS_ARGS = (100.0, 100.0, 0.05, 1.0, 0.2, 0.0)
+
+
+def bits(values):
+    values = np.asarray(values, dtype=np.float64)
+    return np.where(np.isnan(values), 0, values.view(np.uint64))
+
+
+def same(a, b):
+    return np.shape(a) == np.shape(b) and np.array_equal(bits(a), bits(b))
+
+
+def random_book(n, seed=5):
+    rng = np.random.default_rng(seed)
+    spot = rng.uniform(50, 150, n)
+    return (spot, spot * rng.uniform(0.7, 1.3, n), rng.uniform(0, 0.08, n),
+            rng.uniform(0.05, 2, n), rng.uniform(0.05, 0.6, n), rng.uniform(0, 0.05, n))
+
+
+# Every function with arguments that price one valid element.
+CALLS = {
+    "bs_price": (models.bs_price, BS_ARGS, {}),
+    "bs_greeks": (models.bs_greeks, BS_ARGS, {}),
+    "bs_implied_vol": (models.bs_implied_vol, (10.45, 100.0, 100.0, 0.05, 1.0, 0.0), {}),
+    "binomial_price": (models.binomial_price, BS_ARGS, {"steps": 20}),
+    "binomial_greeks": (models.binomial_greeks, BS_ARGS, {"steps": 20}),
+    "binomial_implied_vol": (models.binomial_implied_vol, (10.4, 100.0, 100.0, 0.05, 1.0, 0.0),
+                             {"steps": 20}),
+    "bjs_price": (models.bjs_price, BS_ARGS, {}),
+    "bjs_greeks": (models.bjs_greeks, BS_ARGS, {}),
+    "bjs_implied_vol": (models.bjs_implied_vol, (10.4, 100.0, 100.0, 0.05, 1.0, 0.0), {}),
+}
+
+
+def as_arrays(result):
+    return list(result) if isinstance(result, models.Greeks) else [result]
+
+
+@pytest.mark.parametrize("name", CALLS)
+def test_scalars_give_floats_and_arrays_broadcast(name):
+    function, args, keywords = CALLS[name]
+    scalar = as_arrays(function(*args, **keywords))
+    assert all(type(v) is float and np.isfinite(v) for v in scalar)
+    # The strike as a (3, 1) column and the spot as a (4,) row broadcast to (3, 4).
+    strikes = np.array([[90.0], [100.0], [110.0]])
+    spots = np.array([80.0, 95.0, 100.0, 120.0])
+    grid = list(args)
+    grid[-5], grid[-6] = strikes, spots  # strike and spot sit before rate, time, vol/dividend
+    if name.endswith("implied_vol"):
+        grid = list(args)
+        grid[1], grid[2] = spots, strikes
+    result = as_arrays(function(*grid, **keywords))
+    for field in result:
+        assert field.shape == (3, 4) and field.dtype == np.float64
+    # Element (i, j) is the scalar call with the same inputs.
+    for i, j in [(0, 0), (1, 2), (2, 3)]:
+        one = list(grid)
+        one = [v[i, 0] if v is strikes else v[j] if v is spots else v for v in one]
+        expected = as_arrays(function(*one, **keywords))
+        assert all(same(f[i, j], e) for f, e in zip(result, expected))
+
+
+def test_strided_and_broadcast_views_match_contiguous_copies():
+    book = random_book(6 * 5 * 4)
+    cube = [a.reshape(6, 5, 4) for a in book]
+    # Transposed, reversed and step-sliced views: the walk follows their strides.
+    views = [cube[0].transpose(2, 0, 1), cube[1][::-1].transpose(2, 0, 1),
+             cube[2].transpose(2, 0, 1)[:, ::1, :], np.asfortranarray(cube[3]).transpose(2, 0, 1),
+             cube[4].transpose(2, 0, 1), 0.01]
+    contiguous = [np.ascontiguousarray(v) for v in views]
+    for function in (models.bs_greeks, models.bjs_greeks):
+        assert all(same(a, b) for a, b in zip(function(*views), function(*contiguous)))
+    stepped = [np.arange(100.0, 140.0)[::4], 100.0, 0.03, 1.0, 0.25]
+    assert same(models.bs_price(*stepped), models.bs_price(np.arange(100.0, 140.0, 4.0),
+                                                           100.0, 0.03, 1.0, 0.25))
+
+
+@pytest.mark.parametrize("seed", range(8))
+def test_random_layouts_walk_every_element_in_order(seed):
+    # Shapes with broadcast axes, reversed and stepped views, chunks that start mid-row.
+    rng = np.random.default_rng(seed)
+    ndim = int(rng.integers(1, 5))
+    shape = tuple(int(n) for n in rng.integers(1, 9, ndim) * rng.integers(1, 4, ndim))
+    inputs = []
+    for low, high in ((50, 150), (60, 140), (0, 0.1), (0.1, 2), (0.05, 0.5), (0, 0.05)):
+        own = tuple(n if rng.random() < 0.7 else 1 for n in shape)
+        base = rng.uniform(low, high, tuple(2 * n for n in own))
+        view = base[tuple(slice(None, None, -2) if rng.random() < 0.5 else slice(None, None, 2)
+                          for _ in own)]
+        inputs.append(view[tuple(slice(0, n) for n in own)])
+    order = rng.permutation(ndim)
+    inputs = [np.transpose(a, order) for a in inputs]
+    got = models.bs_price(*inputs, threads=3)
+    contiguous = [np.ascontiguousarray(np.broadcast_to(a, got.shape)).ravel() for a in inputs]
+    flat = models.bs_price(*contiguous, threads=1)
+    assert same(got.ravel(), flat)
+    for i in rng.integers(0, flat.size, 5):
+        assert same(flat[i], models.bs_price(*(c[i] for c in contiguous)))
+
+
+def test_pandas_series_and_frames():
+    index = pd.Index(["a", "b", "c"], name="ticker")
+    spot = pd.Series([90.0, 100.0, 110.0], index=index)
+    price = models.bs_price(spot, 100.0, 0.05, 1.0, 0.2)
+    assert isinstance(price, np.ndarray) and price.shape == (3,)
+    frame = models.bs_greeks(spot, 100.0, 0.05, 1.0, 0.2, as_frame=True)
+    assert list(frame.columns) == list(models.Greeks._fields)
+    assert frame.index.equals(index)
+    assert same(frame["call_price"].to_numpy(), price)
+    one = models.bjs_greeks(*BS_ARGS, as_frame=True)
+    assert one.shape == (1, 10)
+    with pytest.raises(ValueError, match="1-D"):
+        models.bs_greeks(np.full((2, 2), 100.0), *BS_ARGS[1:], as_frame=True)
+
+
+@pytest.mark.parametrize("name,size", [("bs_greeks", 20001), ("bjs_implied_vol", 700),
+                                       ("binomial_greeks", 37), ("binomial_implied_vol", 9)])
+def test_results_do_not_depend_on_the_thread_count(name, size):
+    function, args, keywords = CALLS[name]
+    book = random_book(size, seed=size)
+    inputs = list(book[:len(args)])
+    if name.endswith("implied_vol"):
+        inputs[0] = models.bs_price(*book) * 1.01
+    inputs[0][::97] = -1.0  # a few refused elements among them
+    results = [as_arrays(function(*inputs, threads=t, **keywords)) for t in (1, 2, 3, 8)]
+    for other in results[1:]:
+        assert all(same(a, b) for a, b in zip(results[0], other))
+    models.set_threads(1)
+    try:
+        assert models.get_threads() == 1
+        assert all(same(a, b) for a, b in
+                   zip(results[0], as_arrays(function(*inputs, **keywords))))
+    finally:
+        models.set_threads(None)
+    assert models.get_threads() >= 1
+
+
+@pytest.mark.parametrize("steps", [2, 300, 1200])
+def test_a_single_tree_on_two_threads_matches_one_thread(steps):
+    # With fewer trees than threads, each tree's rho tree runs on a helper thread.
+    inputs = (*BS_ARGS[:5], [0.0, 0.02][: 1 + (steps == 300)])
+    one = models.binomial_greeks(*inputs, steps=steps, threads=1)
+    two = models.binomial_greeks(*inputs, steps=steps, threads=4)
+    assert all(same(a, b) for a, b in zip(one, two))
+    assert np.isfinite(np.asarray(list(one))).all()
+
+
+def test_concurrent_calls_from_python_threads():
+    book = random_book(40000)
+    expected = models.bs_greeks(*book, threads=1)
+    failures = []
+
+    def price():
+        for _ in range(3):
+            if not all(same(a, b) for a, b in zip(models.bs_greeks(*book, threads=2), expected)):
+                failures.append("mismatch")
+
+    threads = [threading.Thread(target=price) for _ in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(timeout=120)
+    assert not any(t.is_alive() for t in threads)
+    assert failures == []
+
+
+# One refused input per row: (function, position, value, component code, reason).
+REFUSED = [
+    ("bs_price", 0, 0.0, 6010, "Stock Price must be greater than 0"),
+    ("bs_price", 1, -1.0, 6010, "Exercise Price must be greater than 0"),
+    ("bs_greeks", 2, -1e-12, 6010, "Interest Rate must be greater than than 0"),
+    ("bs_greeks", 3, 0.0, 6010, "Time To Maturity must be greater than 0"),
+    ("bs_greeks", 4, -0.01, 6010, "Volatility must be greater than 0"),
+    ("bs_price", 5, -0.01, 6010, "Dividend Rate cannot be less than 0"),
+    ("bs_price", 5, 1.01, 6010, "Dividend Rate cannot be greater than 1"),
+    ("bs_price", 4, np.nan, 6010, "Volatility must be greater than 0"),
+    ("bs_implied_vol", 0, np.nan, 6010, "Option Price is not a number"),
+    ("bs_implied_vol", 1, np.nan, 6010, "Stock Price must be greater than 0"),
+    ("bjs_price", 2, np.nan, 6010, "Interest Rate must be greater than than 0"),
+    ("bjs_implied_vol", 0, np.nan, 6010, "Option Price is not a number"),
+    ("binomial_implied_vol", 0, np.nan, 6010, "Option Price is not a number"),
+    ("binomial_greeks", 5, 2.0, 6010, "Dividend Rate cannot be greater than 1"),
+]
+
+
+@pytest.mark.parametrize("name,position,value,code,reason", REFUSED)
+def test_refused_elements_are_nan_with_code_and_reason(name, position, value, code, reason):
+    function, args, keywords = CALLS[name]
+    inputs = list(args)
+    column = np.full(3, float(args[position]))
+    column[1] = value
+    inputs[position] = column
+    result, errors = function(*inputs, errors="return", **keywords)
+    for field in as_arrays(result):
+        assert np.isnan(field[1]) and np.isfinite(field[[0, 2]]).all()
+    assert errors.code.tolist() == [0, code, 0]
+    assert errors.text[1] == "Argument error: Invalid input parameter(s)."
+    assert errors.reason.tolist() == ["", reason, ""]
+    with pytest.raises(models.ModelError, match=f"element \\(1,\\): error {code}") as raised:
+        function(*inputs, errors="raise", **keywords)
+    assert (raised.value.index, raised.value.code, raised.value.reason) == ((1,), code, reason)
+
+
+@pytest.mark.parametrize("keywords,reason", [
+    ({"carry": "currency", "foreign_rate": -0.01}, "Foreign Interest Rate cannot be less than 0"),
+    ({"carry": "currency", "foreign_rate": 1.5},
+     "Foreign Interest Rate cannot be greater than 1 (100%)"),
+    ({"steps": 0}, "BinSteps must be greater than than 0"),
+    ({"steps": 5001}, "BinSteps cannot be greater than 5000"),
+    ({"steps": 10**12}, "BinSteps cannot be greater than 5000"),
+    ({"steps": -(10**12)}, "BinSteps must be greater than than 0"),
+])
+def test_tree_keywords_refused_like_the_methods(keywords, reason):
+    keywords = {"steps": 10, **keywords}
+    result, errors = models.binomial_price(*BS_ARGS, errors="return", **keywords)
+    assert np.isnan(result) and errors.code == 6010 and errors.reason == reason
+
+
+def test_not_computable_outputs_are_nan_never_the_sentinel():
+    greeks, errors = models.bs_greeks(100.0, [90.0, 110.0], 0.05, 1.0, 0.0, errors="return")
+    assert errors.code.tolist() == [models.NOT_COMPUTABLE] * 2
+    assert np.isnan(greeks.call_delta).all() and np.isnan(greeks.gamma).all()
+    assert np.isfinite(greeks.call_price).all() and np.isfinite(greeks.call_theta).all()
+    one_step, errors = models.binomial_greeks(*BS_ARGS, steps=1, errors="return")
+    assert np.isnan(one_step.call_theta) and np.isnan(one_step.gamma)
+    assert np.isfinite(one_step.call_delta) and errors.code == models.NOT_COMPUTABLE
+    put = models.bjs_price(*BS_ARGS[:4], 0.0, kind="put")
+    assert np.isnan(put)
+    for result in (greeks, one_step):
+        assert not np.any(np.asarray(list(result)) == -999.0)
+
+
+def test_implied_vol_search_rules():
+    # max_iter 0 and below mean 50; one bisection step leaves the midpoint of [0, 50].
+    assert models.bs_implied_vol(10.45, *BS_ARGS[:4], max_iter=0) == \
+        models.bs_implied_vol(10.45, *BS_ARGS[:4], max_iter=-5)
+    assert models.bs_implied_vol(10.45, *BS_ARGS[:4], max_iter=1) == 25.0
+    assert models.bjs_implied_vol(10.45, *BS_ARGS[:4], max_iter=1) == 25.0
+    assert models.bs_implied_vol(-1.0, *BS_ARGS[:4]) == 0.0
+    assert models.bs_implied_vol(1e6, *BS_ARGS[:4]) == pytest.approx(99.99999963, abs=1e-8)
+    true_vol = 0.3
+    price = models.bs_price(*BS_ARGS[:4], true_vol, kind="put")
+    assert models.bs_implied_vol(price, *BS_ARGS[:4], kind="put") == pytest.approx(true_vol,
+                                                                                  abs=1e-6)
+
+
+@pytest.mark.parametrize("call", [
+    lambda: models.bs_price("100", *BS_ARGS[1:]),
+    lambda: models.bs_price(np.array([1 + 2j]), *BS_ARGS[1:]),
+    lambda: models.bs_price([None, 1.0], *BS_ARGS[1:]),
+    lambda: models.binomial_price(*BS_ARGS, steps=10.0),
+    lambda: models.binomial_price(*BS_ARGS, steps=True),
+    lambda: models.binomial_price(*BS_ARGS, steps=10, american="yes"),
+    lambda: models.bs_implied_vol(10.0, *BS_ARGS[:4], max_iter=2.5),
+    lambda: models.bs_price(*BS_ARGS, threads="2"),
+    lambda: models.historical_volatility(np.array([["a", "b", "c"]])),
+    lambda: models.historical_volatility([1.0, 2.0, 3.0], trading_days=252.0),
+])
+def test_wrong_types_raise_type_error(call):
+    with pytest.raises(TypeError):
+        call()
+
+
+@pytest.mark.parametrize("call", [
+    lambda: models.bs_price([100.0, 90.0], [100.0, 90.0, 80.0], 0.05, 1.0, 0.2),
+    lambda: models.bs_price(*BS_ARGS, kind="straddle"),
+    lambda: models.bjs_price(*BS_ARGS, carry="bond"),
+    lambda: models.bs_price(*BS_ARGS, errors="ignore"),
+    lambda: models.bs_price(*BS_ARGS, threads=-1),
+    lambda: models.historical_volatility(5.0),
+    lambda: models.historical_volatility(np.ones((4, 3)), axis=2),
+])
+def test_bad_shapes_and_keywords_raise_value_error(call):
+    with pytest.raises(ValueError):
+        call()
+
+
+def test_empty_inputs_give_empty_results():
+    assert models.bs_price(np.array([]), *BS_ARGS[1:]).shape == (0,)
+    greeks = models.binomial_greeks(np.empty((0, 3)), *BS_ARGS[1:], steps=5)
+    assert all(g.shape == (0, 3) for g in greeks)
+
+
+def test_integer_float32_and_big_endian_inputs_are_converted():
+    assert models.bs_price(100, 100, 0, 1, 0) == models.bs_price(100.0, 100.0, 0.0, 1.0, 0.0)
+    spots = [90.0, 100.5, 110.25]
+    native = models.bs_price(spots, 100.0, 0.05, 1.0, 0.25)
+    assert same(models.bs_price(np.array(spots, dtype=">f8"), 100.0, 0.05, 1.0, 0.25), native)
+    assert same(models.bs_price(np.array(spots, dtype=np.float32), 100.0, 0.05, 1.0, 0.25),
+                native)
+    prices = np.array([100.0, 101.0, 99.5, 102.0])
+    assert models.historical_volatility(prices.astype(">f8")) == \
+        models.historical_volatility(prices)
+
+
+def test_native_core_refuses_what_the_python_side_must_convert():
+    from korvanex._native import models as native
+    args = [np.ones(2)] * 5
+    with pytest.raises(TypeError):
+        native.price("bs_price", [np.ones(2, dtype=">f8")] + args, False, 1, 0, True, 0, 1, False)
+    with pytest.raises(ValueError):
+        native.price("bs_price", [np.ones(3)] + args, False, 1, 0, True, 0, 1, False)
+    with pytest.raises(ValueError):
+        native.price("bs_price", args, False, 1, 0, True, 0, 1, False)
+    with pytest.raises(ValueError):
+        native.price("no_such_model", [np.ones(2)] + args, False, 1, 0, True, 0, 1, False)
+
+
+def series_reference(series, trading_days):
+    returns = np.diff(np.log(series))
+    return np.std(returns, ddof=1) * np.sqrt(trading_days)
+
+
+def test_historical_volatility_axes_and_layouts():
+    rng = np.random.default_rng(3)
+    prices = 100 * np.exp(np.cumsum(rng.normal(0, 0.01, (50, 4, 3)), axis=0))
+    by_series = models.historical_volatility(prices, 252)
+    assert by_series.shape == (4, 3)
+    for i, j in [(0, 0), (3, 2)]:
+        one = models.historical_volatility(np.ascontiguousarray(prices[:, i, j]), 252)
+        assert type(one) is float and same(by_series[i, j], one)
+        assert one == pytest.approx(series_reference(prices[:, i, j], 252), rel=1e-9)
+    moved = np.moveaxis(prices, 0, -1)
+    assert same(models.historical_volatility(moved, 252, axis=-1), by_series)
+    assert same(models.historical_volatility(np.ascontiguousarray(moved), 252, axis=2), by_series)
+    frame = pd.DataFrame(prices[:, :, 0], columns=list("abcd"))
+    assert same(models.historical_volatility(frame), by_series[:, 0])
+    assert same(models.historical_volatility(prices, threads=1),
+                models.historical_volatility(prices, threads=3))
+
+
+@pytest.mark.parametrize("prices,trading_days,code", [
+    ([100.0, 101.0], 252, 5070),
+    ([100.0, 101.0, 102.0], 0, 3053),
+    ([100.0, 101.0, 102.0], 368, 3053),
+    ([100.0, 101.0], 0, 3053),  # the trading days are tested first
+])
+def test_historical_volatility_refusals(prices, trading_days, code):
+    result, errors = models.historical_volatility(prices, trading_days, errors="return")
+    assert np.isnan(result) and errors.code == code
+    with pytest.raises(models.ModelError, match=f"error {code}"):
+        models.historical_volatility(prices, trading_days, errors="raise")
+
+
+def test_historical_volatility_nan_price_gives_nan():
+    assert np.isnan(models.historical_volatility([100.0, np.nan, 101.0, 102.0]))
+
+
+INTERRUPTED_CHILD = """
+import _thread, threading, numpy as np
+from korvanex import models
+n = 100_000  # about an hour of trees at N = 5000: only an interrupt ends it in time
+spot = np.linspace(50.0, 150.0, n)
+threading.Timer(0.5, _thread.interrupt_main).start()
+try:
+    if "{call}" == "greeks":
+        models.binomial_greeks(spot, 100.0, 0.05, 1.0, 0.25, steps=5000)
+    else:
+        models.binomial_implied_vol(spot * 0.1, spot, 100.0, 0.05, 1.0, steps=5000, threads=1)
+    print("finished")
+except KeyboardInterrupt:
+    print("interrupted", models.bs_price(100.0, 100.0, 0.05, 1.0, 0.2))
+"""
+
+
+@pytest.mark.parametrize("call", ["greeks", "implied_vol"])
+def test_keyboard_interrupt_stops_a_long_call(call):
+    done = subprocess.run([sys.executable, "-c", INTERRUPTED_CHILD.replace("{call}", call)],
+                          capture_output=True, text=True, timeout=120, env=os.environ)
+    assert done.returncode == 0, done.stderr
+    # Interrupted, and the module still prices afterwards.
+    assert done.stdout.split() == ["interrupted", repr(models.bs_price(*BS_ARGS[:5]))]
