@@ -4,6 +4,7 @@ find_package(nlohmann_json 3 REQUIRED)
 add_library(kx_automation_client STATIC
   ${CMAKE_CURRENT_LIST_DIR}/tools/kxauto/automation_client.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tools/kxauto/call_frame.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tools/kxauto/event_sink.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tools/kxauto/member_listing.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tools/kxauto/type_members.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tools/kxauto/variant_json.cpp)

@@ -14,6 +14,7 @@
 #include "automation_values.h"
 #include "bindings.h"
 #include "call_frame.h"
+#include "event_sink.h"
 #include "kx/platform/activation.h"
 #include "kx/platform/interfaces.h"
 #include "type_members.h"
@@ -39,61 +40,9 @@ struct RaisedEvent {
 
 // Keeps the events of the default source interface until the thread whose call raised them
 // collects them, so that each Python thread sees only its own call's events, in order.
-class EventSink final : public IDispatch {
+class EventSink final : public kx::kxauto::EventSinkBase {
  public:
-  EventSink(const IID& source, ComPtr<ITypeInfo> info) : source_(source), info_(std::move(info)) {}
-
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == source_) {
-      return ReturnInterface(static_cast<IDispatch*>(this), object);
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++references_; }
-  ULONG Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
-  HRESULT GetTypeInfoCount(UINT* count) override {
-    if (count) *count = 0;
-    return S_OK;
-  }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-    if (info) *info = nullptr;
-    return E_NOTIMPL;
-  }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
-                 UINT*) override {
-    if (result) VariantInit(result);
-    try {
-      const UINT count = params ? params->cArgs : 0;
-      const UINT named = params ? params->cNamedArgs : 0;
-      const std::vector<std::string> names = kx::kxauto::NamesOf(info_.get(), member, count + 1);
-      RaisedEvent event{std::this_thread::get_id(),
-                        names.empty() ? "dispid" + std::to_string(member) : names[0],
-                        std::vector<std::pair<std::string, Variant>>(count)};
-      auto put = [&](UINT position, const VARIANT& value) {
-        if (position >= count) return;
-        event.args[position].first =
-            position + 1 < names.size() ? names[position + 1] : "arg" + std::to_string(position);
-        (void)VariantCopyInd(&event.args[position].second, &value);
-      };
-      // Positional arguments stand in reverse order after the named ones.
-      for (UINT k = 0; k + named < count; ++k) put(k, params->rgvarg[count - 1 - k]);
-      for (UINT i = 0; i < named; ++i) {
-        put(static_cast<UINT>(params->rgdispidNamedArgs[i]), params->rgvarg[i]);
-      }
-      const std::lock_guard lock(mutex_);
-      events_.push_back(std::move(event));
-    } catch (...) {
-      return E_OUTOFMEMORY;
-    }
-    return S_OK;
-  }
+  using EventSinkBase::EventSinkBase;
 
   [[nodiscard]] std::vector<RaisedEvent> Take(std::thread::id thread) {
     std::vector<RaisedEvent> mine;
@@ -110,10 +59,18 @@ class EventSink final : public IDispatch {
   }
 
  private:
-  ~EventSink() = default;
-  std::atomic<ULONG> references_{1};
-  IID source_;
-  ComPtr<ITypeInfo> info_;
+  void Receive(DISPID member, const std::string& name, const std::vector<Argument>& args) override {
+    RaisedEvent event{std::this_thread::get_id(),
+                      name.empty() ? "dispid" + std::to_string(member) : name, {}};
+    for (const Argument& a : args) {
+      Variant copy;
+      (void)VariantCopyInd(&copy, a.value);
+      event.args.emplace_back(a.name, std::move(copy));
+    }
+    const std::lock_guard lock(mutex_);
+    events_.push_back(std::move(event));
+  }
+
   std::mutex mutex_;
   std::vector<RaisedEvent> events_;
 };

@@ -59,9 +59,9 @@ SAFEARRAY* MakeArray(py::handle value, const std::string& param) {
   py::object values = py::reinterpret_borrow<py::object>(value);
   LONG lower = 0;
   if (py::hasattr(value, "__kx_array__")) {
-    py::tuple spec = value.attr("__kx_array__")();
-    values = spec[0];
-    lower = static_cast<LONG>(AsInteger(spec[1], INT_MIN, INT_MAX, param + "'s lower bound"));
+    py::tuple layout = value.attr("__kx_array__")();
+    values = layout[0];
+    lower = static_cast<LONG>(AsInteger(layout[1], INT_MIN, INT_MAX, param + "'s lower bound"));
   }
   py::module_ numpy = py::module_::import("numpy");
   py::array raw;

@@ -10,6 +10,7 @@
 #include "kx/platform/errorinfo.h"
 #include "kx/platform/interfaces.h"
 #include "call_frame.h"
+#include "event_sink.h"
 #include "kx/platform/registry.h"
 #include "type_members.h"
 #include "variant_json.h"
@@ -83,55 +84,10 @@ std::string RegistryAdvice() {
          "; register a module with: kxregsvr /path/to/module.so (or kxregsvr --machine, as root)";
 }
 
-// Receives the events of the object's default source interface and keeps them as JSON.
-class EventSink final : public IDispatch {
+// Keeps the events of the object's default source interface as JSON.
+class EventSink final : public EventSinkBase {
  public:
-  EventSink(const IID& source, ComPtr<ITypeInfo> info) : source_(source), info_(std::move(info)) {}
-
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == source_) {
-      return ReturnInterface(static_cast<IDispatch*>(this), object);
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++references_; }
-  ULONG Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
-  HRESULT GetTypeInfoCount(UINT* count) override {
-    if (count) *count = 0;
-    return S_OK;
-  }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-    if (info) *info = nullptr;
-    return E_NOTIMPL;
-  }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
-                 UINT*) override {
-    if (result) VariantInit(result);
-    const UINT count = params ? params->cArgs : 0;
-    const std::vector<std::string> names = NamesOf(info_.get(), member, count + 1);
-    json event = json::object();
-    event["event"] = names.empty() ? "dispid " + std::to_string(member) : names[0];
-    const UINT named = params ? params->cNamedArgs : 0;
-    auto add = [&](UINT position, const VARIANT& value) {
-      const std::string name =
-          position + 1 < names.size() ? names[position + 1] : "arg" + std::to_string(position);
-      event[name] = VariantToJson(value);
-    };
-    // Positional arguments stand in reverse order after the named ones; report declared order.
-    for (UINT k = 0; k + named < count; ++k) add(k, params->rgvarg[count - 1 - k]);
-    for (UINT i = 0; i < named; ++i) {
-      add(static_cast<UINT>(params->rgdispidNamedArgs[i]), params->rgvarg[i]);
-    }
-    events_.push_back(std::move(event));
-    return S_OK;
-  }
+  using EventSinkBase::EventSinkBase;
 
   [[nodiscard]] json TakeEvents() {
     json out = json::array();
@@ -141,10 +97,13 @@ class EventSink final : public IDispatch {
   }
 
  private:
-  ~EventSink() = default;
-  std::atomic<ULONG> references_{1};
-  IID source_;
-  ComPtr<ITypeInfo> info_;
+  void Receive(DISPID member, const std::string& name, const std::vector<Argument>& args) override {
+    json event = json::object();
+    event["event"] = name.empty() ? "dispid " + std::to_string(member) : name;
+    for (const Argument& a : args) event[a.name] = VariantToJson(*a.value);
+    events_.push_back(std::move(event));
+  }
+
   std::vector<json> events_;
 };
 
