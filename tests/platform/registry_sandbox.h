@@ -6,6 +6,8 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -49,5 +51,16 @@ class RegistrySandbox {
   std::optional<std::string> previous_;
   std::optional<std::string> previous_machine_;
 };
+
+// A registry file's bytes, read and written whole, for tests that compare or damage them.
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+}
 
 }  // namespace kx::platform::test_support

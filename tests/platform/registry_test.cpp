@@ -20,15 +20,8 @@ namespace {
 
 using test_support::RegistrySandbox;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-}
+using test_support::ReadFile;
+using test_support::WriteFile;
 
 TEST(Registry, StringAndDwordValuesRoundTripThroughTheFile) {
   RegistrySandbox sandbox;
