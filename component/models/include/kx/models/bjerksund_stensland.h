@@ -64,15 +64,7 @@ struct BjeBoundary {
 
 /// Everything BjeAmericanCall, BjeAmericanPut, BjeDelta, BjeTheta, BjeGamma, BjeVega and BjeRho
 /// give for the same inputs.
-struct BjeValues {
-  double call = 0.0;
-  double put = 0.0;
-  CallPut delta;
-  CallPut theta;
-  double gamma = 0.0;
-  double vega = 0.0;
-  CallPut rho;
-};
+using BjeValues = OptionValues;
 
 /// The seven functions above at once, the same doubles, with each distinct price computed once
 /// (16 prices instead of 26: the unbumped prices and the spot bumps are shared).

@@ -53,15 +53,7 @@ struct D1D2 {
                              double t, double q, double sigma) noexcept;
 
 /// Everything the functions above give for one set of inputs.
-struct GbsValues {
-  double call = 0.0;
-  double put = 0.0;
-  CallPut delta;
-  CallPut theta;
-  double gamma = 0.0;
-  double vega = 0.0;
-  CallPut rho;
-};
+using GbsValues = OptionValues;
 
 /// GbsCall, GbsPut, GbsDelta, GbsTheta, GbsGamma, GbsVega and GbsRho of the same inputs, the same
 /// doubles, with d1, d2, the discount factors and the normal values computed once.

@@ -28,6 +28,17 @@ struct CallPut {
   double put = 0.0;
 };
 
+/// Both prices and every Greek of one option, as one model gives them.
+struct OptionValues {
+  double call = 0.0;
+  double put = 0.0;
+  CallPut delta;
+  CallPut theta;
+  double gamma = 0.0;
+  double vega = 0.0;
+  CallPut rho;
+};
+
 /// Cost of carry b: r for ModelType 0, r - q for 1, 0 for 2, r - rf for 3, and r for any other
 /// value.
 [[nodiscard]] double CostOfCarry(std::int32_t model_type, double r, double q, double rf) noexcept;
