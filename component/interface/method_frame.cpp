@@ -155,11 +155,14 @@ void SetResultCode(HRESULT result) noexcept {
 }
 
 HRESULT AbortComputation() noexcept {
-  kx::models::RequestAbort();
   const FailureText& text = TextOf(Failure::kAborted);
   std::string dropped;  // released outside the lock
   {
+    // The request and the recorded 3100 change together, under the lock RunWorker clears both
+    // under: otherwise a worker start between them could clear the 3100 and keep the request, and
+    // the aborted call would report success without its results.
     const std::lock_guard lock(status_mutex);
+    kx::models::RequestAbort();
     status.error_code = text.code;
     status.error_string = text.error_string;
     status.last_method = kLastMethodAbort;
@@ -362,9 +365,9 @@ void MethodFrame::FailInvalidArguments() noexcept {
 }
 
 void MethodFrame::RunWorker(LPTHREAD_START_ROUTINE routine) noexcept {
-  kx::models::ClearAbortRequest();
   {
     const std::lock_guard lock(status_mutex);
+    kx::models::ClearAbortRequest();
     status.error_code = 0;
   }
   HANDLE thread = nullptr;
