@@ -45,46 +45,51 @@ def classify(family, inputs, put, settings, vols, checks, price, codes):
     pricing = family.replace("implied_vol", "price")
 
     def model(mask, sigma):
-        # The call search compares |price|, the put search the signed price.
+        """(price at sigma, target) of the masked elements, as 1-D arrays; sigma is given per
+        masked element. Every element at once needs no copies of the inputs."""
         whole = bool(np.all(mask))
-        args = [a if whole else a[mask] for a in inputs]
+        args = list(inputs) if whole else [a[mask] for a in inputs]
         side = put if np.ndim(put) == 0 or whole else put[mask]
+        if whole:
+            sigma = np.broadcast_to(sigma.reshape(-1), (mask.size,)).reshape(np.shape(mask))
         sigma = np.asarray(sigma, dtype=np.float64)
         values, _ = price(pricing, args[1:5] + [sigma] + args[5:], side, settings, False)
-        return np.where(side, values[0], np.abs(values[0])), (target if whole else target[mask])
+        # The call search compares |price|, the put search the signed price.
+        value = np.where(side, values[0], np.abs(values[0]))
+        if whole:
+            return np.reshape(value, -1), np.reshape(target, -1)
+        return value, target[mask]
+
+    def spot_root_time(mask):
+        return np.abs(inputs[1][mask]) * np.sqrt(np.abs(inputs[4][mask]))
 
     verdict = np.zeros(np.shape(vols), dtype=np.uint8)
     at_bottom = priced & (vols <= bottom)
     if at_bottom.any():
-        low, goal = model(at_bottom, np.full(np.count_nonzero(at_bottom) if not at_bottom.all()
-                                             else np.shape(vols), smallest))
+        low, goal = model(at_bottom, np.full(np.count_nonzero(at_bottom), smallest))
         # Volatilities below the smallest tried move the price by at most vega * smallest, and
         # vega is below spot * sqrt(time).
-        spot, time = (inputs[1], inputs[4]) if at_bottom.all() else \
-            (inputs[1][at_bottom], inputs[4][at_bottom])
-        slack = np.abs(spot) * np.sqrt(np.abs(time)) * smallest
+        slack = spot_root_time(at_bottom) * smallest
         verdict[at_bottom] = np.where(goal < low - slack, codes["below"], 0)
     at_top = priced & (vols >= top)
     if at_top.any():
-        high, goal = model(at_top, np.full(np.count_nonzero(at_top) if not at_top.all()
-                                           else np.shape(vols), HIGH))
+        high, goal = model(at_top, np.full(np.count_nonzero(at_top), HIGH))
         # A tree overflows long before volatility 100: an infinite price reaches nothing.
         verdict[at_top] = np.where(np.isfinite(high) & (goal <= high), 0, codes["above"])
     inside = priced & ~at_bottom & ~at_top
     if inside.any() and not family.startswith("bs"):
-        # The trees and Bjerksund-Stensland can jump (to an overflowed price) inside the final
-        # bracket: the target then lies in the jump, and no volatility gives it. Black-Scholes
-        # prices are continuous and finite up to 100.
-        mid = vols if inside.all() else vols[inside]
+        # The trees and Bjerksund-Stensland can jump (to an overflowed price, or where a tree's
+        # probabilities leave [0, 1]) inside the final bracket: the target then lies in the
+        # jump, and no volatility gives it. Black-Scholes prices are continuous and finite up
+        # to 100.
+        mid = vols[inside]
         low, goal = model(inside, np.maximum(mid - smallest / 2, 0.0))
         high, _ = model(inside, mid + smallest / 2)
-        spot, time = (inputs[1], inputs[4]) if inside.all() else \
-            (inputs[1][inside], inputs[4][inside])
-        slack = np.abs(spot) * np.sqrt(np.abs(time)) * smallest + FLAT * np.abs(goal)
+        slack = spot_root_time(inside) * smallest + FLAT * np.abs(goal)
         verdict[inside] = np.where(high - low <= slack, 0, codes["jump"])
         inside &= verdict == 0
     if inside.any():
-        half, goal = model(inside, (vols if inside.all() else vols[inside]) / 2)
+        half, goal = model(inside, vols[inside] / 2)
         verdict[inside] = np.where(half >= goal - FLAT * np.abs(goal), codes["not_unique"], 0)
     refused = verdict != 0
     if refused.any():
