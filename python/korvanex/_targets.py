@@ -19,6 +19,8 @@ DEFAULT_MAX_ITER = 50
 FULL_STEPS = 27
 # A target this close (relative) to the price at half the volatility is met there too.
 FLAT = 1e-12
+# The volatility (1 %) at which a target met at the bottom of the bracket is tried again.
+FLAT_PROBE = 0.01
 
 
 def search_steps(family, max_iter):
@@ -71,6 +73,13 @@ def classify(family, inputs, put, settings, vols, checks, price, codes):
         # vega is below spot * sqrt(time).
         slack = spot_root_time(at_bottom) * smallest
         verdict[at_bottom] = np.where(goal < low - slack, codes["below"], 0)
+        # A target met at the bottom is only an answer if a real volatility does not meet it
+        # too (a deep put whose price is flat in volatility, a price of 0 out of the money).
+        met = at_bottom & (verdict == 0)
+        if met.any():
+            one_percent, goal = model(met, np.full(np.count_nonzero(met), FLAT_PROBE))
+            flat = np.abs(one_percent - goal) <= FLAT * np.abs(goal) + 1e-15 * spot_root_time(met)
+            verdict[met] = np.where(flat, codes["not_unique"], 0)
     at_top = priced & (vols >= top)
     if at_top.any():
         high, goal = model(at_top, np.full(np.count_nonzero(at_top), HIGH))

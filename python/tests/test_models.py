@@ -409,8 +409,77 @@ def test_historical_volatility_refusals(prices, trading_days, code):
         models.historical_volatility(prices, trading_days, errors="raise")
 
 
-def test_historical_volatility_nan_price_gives_nan():
-    assert np.isnan(models.historical_volatility([100.0, np.nan, 101.0, 102.0]))
+def test_historical_volatility_missing_prices():
+    # A ticker listed later (NaN first), and one with a gap in the middle.
+    closes = pd.DataFrame({"old": [100.0, 101.0, 99.5, 102.0, 103.0],
+                           "new": [np.nan, np.nan, 50.0, 51.0, 50.5],
+                           "gap": [20.0, np.nan, 20.4, 20.1, 19.8]},
+                          index=pd.date_range("2026-01-05", periods=5))
+    vols, errors = models.historical_volatility(closes, errors="return")
+    assert list(vols.index) == list(closes.columns) and not np.isnan(vols["old"])
+    assert np.isnan(vols[["new", "gap"]]).all() and list(errors.code) == [0, 5070, 5070]
+    assert "missing" in errors.reason["new"]
+    # skipna: each series on the prices it has, as if given alone.
+    skipped = models.historical_volatility(closes, skipna=True)
+    for name in closes:
+        alone = closes[name].dropna().to_numpy()
+        assert skipped[name] == models.historical_volatility(alone)
+    # Too few prices left is still refused.
+    short = models.historical_volatility([np.nan, 100.0, np.nan, 101.0], skipna=True,
+                                         errors="return")
+    assert np.isnan(short[0]) and short[1].code == 5070
+    # Along rows, a Series indexed by the rows.
+    assert list(models.historical_volatility(closes.T, axis=1, skipna=True).index) == \
+        list(closes.columns)
+
+
+def bs_exact(spot, strike, rate, time, vol, dividend, put):
+    """The Black-Scholes formula with scipy's exact normal distribution."""
+    from scipy.stats import norm
+
+    d1 = (np.log(spot / strike) + (rate - dividend + vol**2 / 2) * time) / (vol * np.sqrt(time))
+    d2 = d1 - vol * np.sqrt(time)
+    sign = -1.0 if put else 1.0
+    return sign * (spot * np.exp(-dividend * time) * norm.cdf(sign * d1)
+                   - strike * np.exp(-rate * time) * norm.cdf(sign * d2))
+
+
+def test_negative_rates_on_request_against_the_exact_formula():
+    rng = np.random.default_rng(11)
+    n = 2000
+    spot, strike = rng.uniform(50, 150, n), rng.uniform(50, 150, n)
+    rate, time = rng.uniform(-0.03, 0.05, n), rng.uniform(0.05, 3.0, n)
+    vol, dividend = rng.uniform(0.05, 0.8, n), rng.uniform(0.0, 0.05, n)
+    # Refused by default, as the component does, with the argument named.
+    refused, errors = models.bs_price(spot, strike, rate, time, vol, dividend, errors="return")
+    assert np.isnan(refused[rate < 0]).all() and (errors.code[rate < 0] == 6010).all()
+    assert "Interest Rate" in errors.reason[np.argmax(rate < 0)]
+    # The stated accuracy: |price - exact| <= 7.5e-8 (S exp(-qT) + K exp(-rT)), either sign.
+    bound = 7.5e-8 * (spot * np.exp(-dividend * time) + strike * np.exp(-rate * time)) + 1e-12
+    for kind in ("call", "put"):
+        ours = models.bs_price(spot, strike, rate, time, vol, dividend, kind=kind,
+                               negative_rates=True)
+        exact = bs_exact(spot, strike, rate, time, vol, dividend, kind == "put")
+        assert (np.abs(ours - exact) <= bound).all()
+        back = models.bs_implied_vol(ours, spot, strike, rate, time, dividend, kind=kind,
+                                     negative_rates=True)
+        # Prices of a thousandth and more determine the volatility (smaller ones are flat).
+        ok = (ours > 1e-3) & ~np.isnan(back)
+        assert ok.mean() > 0.9 and np.allclose(back[ok], vol[ok], atol=1e-5)
+    # The tree: European within its discretisation error of the exact formula; an American
+    # put at r < 0 without dividends is never exercised early, so it is the European one.
+    few = slice(0, 40)
+    args = (spot[few], strike[few], rate[few], time[few], vol[few])
+    tree = models.binomial_price(*args, steps=1000, american=False, kind="put",
+                                 negative_rates=True)
+    assert np.allclose(tree, bs_exact(*args, 0.0, True), atol=0.02)
+    negative = rate[few] < 0
+    american = models.binomial_price(*args, steps=1000, american=True, kind="put",
+                                     negative_rates=True)
+    assert negative.any() and np.array_equal(american[negative], tree[negative])
+    # Bjerksund-Stensland is not sound there: the keyword is refused with the reason.
+    with pytest.raises(ValueError, match="not sound for negative rates"):
+        models.bjs_price(*BS_ARGS, negative_rates=True)
 
 
 INTERRUPTED_CHILD = """
