@@ -2,7 +2,6 @@
 the element checks, pandas in and out. Imports neither public module: they import it.
 """
 
-
 from __future__ import annotations
 
 import numbers
@@ -12,24 +11,6 @@ import numpy as np
 
 from korvanex import _targets
 from korvanex._native import models as _native
-
-__all__ = [
-    "Greeks",
-    "ElementErrors",
-    "ModelError",
-    "bs_price",
-    "bs_greeks",
-    "bs_implied_vol",
-    "binomial_price",
-    "binomial_greeks",
-    "binomial_implied_vol",
-    "bjs_price",
-    "bjs_greeks",
-    "bjs_implied_vol",
-    "historical_volatility",
-    "set_threads",
-    "get_threads",
-]
 
 KINDS = ("call", "put")
 #: Cost-of-carry models: b = r, r - q, 0 and r - rf (ModelType 0 to 3).

@@ -25,7 +25,8 @@ Bad elements: where the component's method refuses an input (its error code 6010
 error: Invalid input parameter(s)."), the element is NaN. So is an output for which the model
 has no value (the component's -999.0, for instance a delta at zero volatility; code
 ``NOT_COMPUTABLE``), and an implied volatility whose target no volatility reproduces, or many
-do (codes ``BELOW_RANGE``, ``ABOVE_RANGE``, ``NOT_UNIQUE``, ``NOT_REACHED``); never -999.0 or a made-up number.
+do (codes ``BELOW_RANGE``, ``ABOVE_RANGE``, ``NOT_UNIQUE``, ``NOT_REACHED``); never -999.0
+or a made-up number.
 ``errors="return"`` also returns each element's error code, error text and reason,
 ``errors="raise"`` raises :class:`ModelError` naming the first bad element.
 """
@@ -151,9 +152,9 @@ float or ndarray
 _RETURNS_GREEKS = """Returns
 -------
 Greeks or DataFrame
-    :class:`Greeks` of float64 arrays (or Series) of the broadcast shape: the call and put prices, deltas,
-    thetas (per year), gamma, vega (per 1.00 of volatility) and rhos (per 1.00 of the rate);
-    NaN where refused or not computable. With ``errors="return"`` a tuple (greeks,
+    :class:`Greeks` of float64 arrays (or Series) of the broadcast shape: the call and put
+    prices, deltas, thetas (per year), gamma, vega (per 1.00 of volatility) and rhos (per 1.00
+    of the rate); NaN where refused or not computable. With ``errors="return"`` a tuple (greeks,
     :class:`ElementErrors`)."""
 _RAISES = """Raises
 ------
@@ -315,7 +316,8 @@ def bjs_greeks(spot, strike, rate, time, vol, dividend=0.0, *, carry="dividend",
 bjs_greeks.__doc__ = _doc(
     "Bjerksund-Stensland prices and Greeks (difference quotients of the prices).",
     _COMMON_PARAMETERS, _VOL, _DIVIDEND, _CARRY, _FOREIGN, _OPTIONS, _AS_FRAME, _RETURNS_GREEKS,
-    _RAISES, notes=_BJS_RATES + " Delta, gamma, vega and the put price are NaN (not computable) for a "
+    _RAISES, notes=_BJS_RATES + " Delta, gamma, vega and the put price are NaN (not computable) "
+    "for a "
     "volatility below 1e-12.")
 
 
