@@ -339,7 +339,7 @@ def native_price(family, arrays, put, settings, want_checks):
 def _by_kind(family, arrays, put, settings, want_checks):
     """Prices with a kind per element: the calls and the puts in one native call each."""
     if np.ndim(put) == 0 or not put.any() or put.all():
-        one = bool(np.ravel(put)[0]) if np.ndim(put) and put.size else bool(put)
+        one = bool(put) if np.ndim(put) == 0 else bool(put.size and put.all())
         return native_price(family, arrays, one, settings, want_checks)
     shape = arrays[0].shape
     outputs = None
