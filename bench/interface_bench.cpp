@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "ikvquantorb.h"
@@ -162,6 +163,55 @@ void BM_BSImpliedVolatilitySkewThroughVtable(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_BSImpliedVolatilitySkewThroughVtable)->ArgName("blocking")->Arg(0)->Arg(1)->UseRealTime();
+
+// The same calls late-bound, as an automation client makes them: IDispatch::Invoke by DISPID with
+// VARIANT arguments (in reverse order), the price coming back as the result.
+HRESULT InvokeWithDoubles(IDispatch* object, DISPID member, std::vector<Variant>& reversed) {
+  DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+  Variant result;
+  return object->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result,
+                        nullptr, nullptr);
+}
+
+void BM_BSCallPriceThroughIDispatch(benchmark::State& state) {
+  Connected client;
+  ComPtr<IDispatch> object;
+  (void)client.object->QueryInterface(IID_IDispatch, object.put_void());
+  std::vector<Variant> args;
+  for (double v : {0.0, 0.2, 1.0, 0.05, 100.0, 100.0}) args.emplace_back(v);
+  if (InvokeWithDoubles(object.get(), kx::component::kDispidBSCallPrice, args) != S_OK) {
+    state.SkipWithError("Invoke failed");
+  }
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        InvokeWithDoubles(object.get(), kx::component::kDispidBSCallPrice, args));
+  }
+}
+BENCHMARK(BM_BSCallPriceThroughIDispatch);
+
+void BM_BinCallPriceThroughIDispatch(benchmark::State& state) {
+  Connected client;
+  (void)client.object->put_BlockingMode(static_cast<SHORT>(state.range(1)));
+  ComPtr<IDispatch> object;
+  (void)client.object->QueryInterface(IID_IDispatch, object.put_void());
+  std::vector<Variant> args;
+  args.emplace_back(LONG{1});                            // FlagEurAm
+  args.emplace_back(static_cast<LONG>(state.range(0)));  // BinSteps
+  args.emplace_back(0.0);                                // ForeignInterestRate
+  args.emplace_back(LONG{1});                            // ModelType
+  for (double v : {0.0, 0.2, 1.0, 0.05, 100.0, 100.0}) args.emplace_back(v);
+  const HRESULT hr = InvokeWithDoubles(object.get(), kx::component::kDispidBinCallPrice, args);
+  if (hr != S_OK) state.SkipWithError(("Invoke failed " + std::to_string(hr)).c_str());
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        InvokeWithDoubles(object.get(), kx::component::kDispidBinCallPrice, args));
+  }
+}
+BENCHMARK(BM_BinCallPriceThroughIDispatch)
+    ->ArgNames({"steps", "blocking"})
+    ->Args({10, 0})
+    ->Args({10, 1})
+    ->UseRealTime();
 
 // A year of daily prices.
 std::vector<double> DailyPrices() {
