@@ -16,22 +16,27 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long an idle worker watches for the next job before it ends: longer than the gap between
-// the calls of a host's loop (a spreadsheet recalculating a column, a script, a chart), short
-// enough that an idle process soon has no thread of ours and a lone call wastes little.
-constexpr auto kWorkerLinger = std::chrono::microseconds(200);
+// How long a worker that has finished its job watches for the next one before it sleeps: longer
+// than the frame's own work between two back-to-back calls. Both sides watch without yielding and
+// only briefly: a thread that spins or yields for long is ranked behind every busy program on a
+// loaded machine and answers late, while one woken from sleep runs at once.
+constexpr auto kWorkerWatch = std::chrono::microseconds(20);
+// How long a worker sleeps for the next job before it ends: waking it costs less than starting a
+// thread, and an idle process soon has no thread of ours.
+constexpr DWORD kWorkerLingerMs = 5;
 // How long the caller watches for the end of its job before it sleeps (or pumps): a small tree
-// ends within it, and a long job hardly notices it.
-// Both sides yield while they watch: on a busy machine the other side (or another program) gets
-// the processor instead of a spinning thread, which halves the hand-off's wall time there.
-constexpr auto kCallerWatch = std::chrono::microseconds(100);
+// ends within it.
+constexpr auto kCallerWatch = std::chrono::microseconds(20);
 
 // One job at a time is posted (by the caller inside the call gate) and completed (by the worker):
 // `posted` and `completed` count them, so each side knows whose turn it is from one load.
 struct Worker {
-  std::mutex mutex;  // alive, thread and finished; the start and the end of a worker
+  std::mutex mutex;  // alive, sleeping, thread and the events; the start and the end of a worker
   bool alive = false;
+  bool sleeping = false;      // the worker waits on `wake`
+  bool dismissed = false;     // the module is about to go: an idle worker ends
   HANDLE thread = nullptr;    // the latest worker's, open until the next starts (see WaitUntilNoWorker)
+  HANDLE wake = nullptr;      // auto-reset; set when a job is posted to a sleeping worker
   HANDLE finished = nullptr;  // auto-reset; set when a job completes while its caller sleeps
   std::atomic<LPTHREAD_START_ROUTINE> routine{nullptr};
   std::atomic<std::uint64_t> posted{0};
@@ -44,27 +49,43 @@ Worker& TheWorker() {
   return *worker;
 }
 
+// The next job's number once one is posted, or `done` when the worker is to end.
+std::uint64_t AwaitJob(Worker& w, std::uint64_t done) {
+  const Clock::time_point until = Clock::now() + kWorkerWatch;
+  std::uint64_t next = w.posted.load(std::memory_order_acquire);
+  while (next == done && Clock::now() < until) next = w.posted.load(std::memory_order_acquire);
+  while (next == done) {
+    {
+      // Sleeping and ending are decided under the lock the caller posts under: a job posted
+      // before is seen here, and one posted after finds the worker sleeping (and wakes it) or gone
+      // (and starts another).
+      const std::lock_guard lock(w.mutex);
+      next = w.posted.load(std::memory_order_acquire);
+      if (next != done) break;
+      if (w.dismissed) {
+        w.alive = false;
+        return done;
+      }
+      w.sleeping = true;
+    }
+    const DWORD woken = WaitForSingleObject(w.wake, kWorkerLingerMs);
+    const std::lock_guard lock(w.mutex);
+    w.sleeping = false;
+    next = w.posted.load(std::memory_order_acquire);
+    if (next == done && (woken == WAIT_TIMEOUT || w.dismissed)) {
+      w.alive = false;
+      return done;
+    }
+  }
+  return next;
+}
+
 DWORD WorkerLoop(void*) {
   Worker& w = TheWorker();
   std::uint64_t done = w.completed.load(std::memory_order_acquire);
   for (;;) {
-    Clock::time_point until = Clock::now() + kWorkerLinger;
-    std::uint64_t next = w.posted.load(std::memory_order_acquire);
-    while (next == done) {
-      if (Clock::now() >= until) {
-        // Ending is decided under the lock the caller checks `alive` under: a job posted before
-        // that check is seen here, and one posted after it starts a new worker.
-        const std::lock_guard lock(w.mutex);
-        next = w.posted.load(std::memory_order_acquire);
-        if (next == done) {
-          w.alive = false;
-          return 0;
-        }
-        break;
-      }
-      std::this_thread::yield();
-      next = w.posted.load(std::memory_order_acquire);
-    }
+    const std::uint64_t next = AwaitJob(w, done);
+    if (next == done) return 0;
     w.routine.load(std::memory_order_relaxed)(nullptr);
     done = next;
     // Sequentially consistent with the caller's flag: either it sees the completion before it
@@ -119,10 +140,10 @@ bool RunOnWorker(LPTHREAD_START_ROUTINE routine, SHORT blocking_mode) noexcept {
   const std::uint64_t job = w.posted.load(std::memory_order_relaxed) + 1;
   {
     const std::lock_guard lock(w.mutex);
-    if (!w.finished) {
-      w.finished = CreateEvent(nullptr, FALSE, FALSE, nullptr);
-      if (!w.finished) return false;
-    }
+    if (!w.finished) w.finished = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+    if (!w.wake) w.wake = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+    if (!w.finished || !w.wake) return false;
+    w.dismissed = false;
     w.routine.store(routine, std::memory_order_relaxed);
     w.posted.store(job, std::memory_order_release);
     if (!w.alive) {
@@ -136,6 +157,8 @@ bool RunOnWorker(LPTHREAD_START_ROUTINE routine, SHORT blocking_mode) noexcept {
       if (w.thread) (void)CloseHandle(w.thread);
       w.thread = thread;
       w.alive = true;
+    } else if (w.sleeping) {
+      (void)SetEvent(w.wake);
     }
   }
   const Clock::time_point until = Clock::now() + kCallerWatch;
@@ -144,7 +167,6 @@ bool RunOnWorker(LPTHREAD_START_ROUTINE routine, SHORT blocking_mode) noexcept {
       SleepUntilCompleted(w, job, blocking_mode == 1);
       break;
     }
-    std::this_thread::yield();
   }
   return true;
 }
@@ -155,6 +177,8 @@ void WaitUntilNoWorker() noexcept {
   {
     const std::lock_guard lock(w.mutex);
     thread = w.thread;
+    w.dismissed = true;
+    if (w.sleeping) (void)SetEvent(w.wake);
   }
   if (thread) (void)WaitForSingleObject(thread, INFINITE);
 }

@@ -1,12 +1,13 @@
 // The worker thread of the worker-family calls (binomial methods, the skews, historical
 // volatility).
 //
-// Starting a thread and waking a sleeping one each cost tens of microseconds on a virtual machine,
-// far more than a small tree. So a worker stays for a short while after its job, watching for the
-// next one, and the caller watches for the end of a short job before it sleeps or pumps messages:
-// back-to-back calls (a column of cells, a loop in a script, a chart's points) hand their jobs
-// over in well under a microsecond. A worker that sees no job for kWorkerLinger ends, so an idle
-// process keeps no thread of ours.
+// Starting a thread costs tens of microseconds, and so does waking a sleeping one on an idle
+// virtual machine, far more than a small tree. So a worker stays after its job, first watching for
+// the next one for a few microseconds and then sleeping for a few milliseconds, and the caller
+// watches for the end of a short job before it sleeps or pumps messages: back-to-back calls (a
+// column of cells, a loop in a script, a chart's points) hand their jobs over in well under a
+// microsecond, spaced ones wake a sleeping worker. A worker with no job for kWorkerLingerMs ends,
+// so an idle process soon keeps no thread of ours.
 //
 // Only one job runs at a time (the call gate sees to that); the job record it reads is written
 // before the job is handed over, and its results are read after it is seen to have ended.
