@@ -1,7 +1,6 @@
 #include "method_frame.h"
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -17,7 +16,7 @@
 #include "kx/platform/bstr.h"
 #include "kx/platform/comptr.h"
 #include "kx/platform/errorinfo.h"
-#include "kx/platform/messages.h"
+#include "worker_thread.h"
 
 namespace kx::component {
 
@@ -271,36 +270,6 @@ void RaiseDone(const ConnectionPoint& events, std::int32_t last_method, std::int
 
 // Worker thread
 
-void WaitForWorker(HANDLE thread, SHORT blocking_mode) noexcept {
-  bool quit_seen = false;
-  WPARAM quit_code = 0;
-  if (blocking_mode == 1) {
-    for (;;) {
-      const DWORD woken = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT);
-      if (woken != WAIT_OBJECT_0 + 1) break;
-      MSG msg;
-      while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-          // Not ours to consume: the host's own loop must still see it.
-          quit_seen = true;
-          quit_code = msg.wParam;
-          continue;
-        }
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-      }
-    }
-  }
-  // The plain wait, and after the pumped one (a no-op then, or the fallback when it failed): the
-  // frame must not go on while the worker still reads the job record and writes the caller's
-  // outputs, so a wait that fails for want of memory is tried again.
-  while (WaitForSingleObject(thread, INFINITE) == WAIT_FAILED &&
-         GetLastError() == ERROR_NOT_ENOUGH_MEMORY) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  if (quit_seen) PostQuitMessage(static_cast<int>(quit_code));
-}
-
 std::size_t CallGateWaitingThreads() noexcept { return gate.Waiting(); }
 
 JobRecord& NewJob() noexcept {
@@ -370,20 +339,17 @@ void MethodFrame::RunWorker(LPTHREAD_START_ROUTINE routine) noexcept {
     kx::models::ClearAbortRequest();
     status.error_code = 0;
   }
-  HANDLE thread = nullptr;
+  bool ran = false;
   if (detail::TakeInjectedWorkerStartFailure()) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
   } else {
-    thread = CreateThread(nullptr, 0, routine, nullptr, 0, nullptr);
+    ran = RunOnWorker(routine, object_.settings.blocking_mode.load());
   }
-  if (!thread) {
+  if (!ran) {
     const DWORD error = GetLastError();
     RecordFailure(Failure::kWorkerNotStarted,
                   error != 0 ? HRESULT_FROM_WIN32(static_cast<LONG>(error)) : E_FAIL);
-    return;
   }
-  WaitForWorker(thread, object_.settings.blocking_mode.load());
-  CloseHandle(thread);
 }
 
 HRESULT MethodFrame::Finish(ResultRule rule) noexcept {

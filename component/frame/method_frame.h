@@ -78,10 +78,6 @@ kx::platform::HRESULT ReportErrorInfo(std::string_view description) noexcept;
 void RaiseDone(const kx::platform::ConnectionPoint& events, std::int32_t last_method,
                std::int32_t error_code, std::u16string_view error_string) noexcept;
 
-/// Returns when the thread has ended. BlockingMode 1 dispatches the thread's messages meanwhile;
-/// any other value waits plainly.
-void WaitForWorker(kx::platform::HANDLE thread, kx::platform::SHORT blocking_mode) noexcept;
-
 /// Threads waiting at the call gate for the running call to finish (diagnostics and tests).
 [[nodiscard]] std::size_t CallGateWaitingThreads() noexcept;
 
@@ -131,8 +127,9 @@ class MethodFrame {
   [[nodiscard]] ObjectSettings& settings() noexcept { return object_.settings; }
   [[nodiscard]] const char* error_title() const noexcept { return error_title_; }
 
-  /// Clears the abort request and ErrorCode, runs `routine` on a new thread and waits for it with
-  /// the object's BlockingMode. A thread that cannot be started records 6005.
+  /// Clears the abort request and ErrorCode, runs `routine` on the worker thread and waits for it
+  /// with the object's BlockingMode (worker_thread.h). A thread that cannot be started records
+  /// 6005.
   void RunWorker(kx::platform::LPTHREAD_START_ROUTINE routine) noexcept;
 
   /// Records "No Error" or posts the error information, leaves the gate, raises Done once and

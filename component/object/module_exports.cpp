@@ -6,6 +6,7 @@
 #include "embedded_resources.h"
 #include "kx/platform/module.h"
 #include "quantorb_typelib.h"
+#include "worker_thread.h"
 
 using namespace kx::platform;
 using namespace kx::component;
@@ -50,7 +51,13 @@ KX_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** o
   return GetComponentClassObject(clsid, riid, object);
 }
 
-KX_MODULE_EXPORT HRESULT DllCanUnloadNow() { return ComponentModuleLocks().CanUnloadNow(); }
+KX_MODULE_EXPORT HRESULT DllCanUnloadNow() {
+  if (ComponentModuleLocks().CanUnloadNow() != S_OK) return S_FALSE;
+  // Without objects no call runs, so a worker left is only lingering, and ends within moments;
+  // the module must not be unmapped under its code.
+  WaitUntilNoWorker();
+  return S_OK;
+}
 
 KX_MODULE_EXPORT HRESULT DllRegisterServer() {
   const Registration r = PrepareRegistration(reinterpret_cast<const void*>(&DllRegisterServer));

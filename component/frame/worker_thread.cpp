@@ -1,0 +1,186 @@
+#include "worker_thread.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include "kx/platform/messages.h"
+
+namespace kx::component {
+
+using namespace kx::platform;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How long a worker that has finished its job watches for the next one before it sleeps: longer
+// than the frame's own work between two back-to-back calls. Both sides watch without yielding and
+// only briefly: a thread that spins or yields for long is ranked behind every busy program on a
+// loaded machine and answers late, while one woken from sleep runs at once.
+constexpr auto kWorkerWatch = std::chrono::microseconds(20);
+// How long a worker sleeps for the next job before it ends: waking it costs less than starting a
+// thread, and an idle process soon has no thread of ours.
+constexpr DWORD kWorkerLingerMs = 5;
+// How long the caller watches for the end of its job before it sleeps (or pumps): a small tree
+// ends within it.
+constexpr auto kCallerWatch = std::chrono::microseconds(20);
+
+// One job at a time is posted (by the caller inside the call gate) and completed (by the worker):
+// `posted` and `completed` count them, so each side knows whose turn it is from one load.
+struct Worker {
+  std::mutex mutex;  // alive, sleeping, thread and the events; the start and the end of a worker
+  bool alive = false;
+  bool sleeping = false;      // the worker waits on `wake`
+  bool dismissed = false;     // the module is about to go: an idle worker ends
+  HANDLE thread = nullptr;    // the latest worker's, open until the next starts (see WaitUntilNoWorker)
+  HANDLE wake = nullptr;      // auto-reset; set when a job is posted to a sleeping worker
+  HANDLE finished = nullptr;  // auto-reset; set when a job completes while its caller sleeps
+  std::atomic<LPTHREAD_START_ROUTINE> routine{nullptr};
+  std::atomic<std::uint64_t> posted{0};
+  std::atomic<std::uint64_t> completed{0};
+  std::atomic<bool> caller_sleeping{false};
+};
+
+Worker& TheWorker() {
+  static auto* worker = new Worker;  // a lingering worker may still read it after static destructors
+  return *worker;
+}
+
+// The next job's number once one is posted, or `done` when the worker is to end.
+std::uint64_t AwaitJob(Worker& w, std::uint64_t done) {
+  const Clock::time_point until = Clock::now() + kWorkerWatch;
+  std::uint64_t next = w.posted.load(std::memory_order_acquire);
+  while (next == done && Clock::now() < until) next = w.posted.load(std::memory_order_acquire);
+  while (next == done) {
+    {
+      // Sleeping and ending are decided under the lock the caller posts under: a job posted
+      // before is seen here, and one posted after finds the worker sleeping (and wakes it) or gone
+      // (and starts another).
+      const std::lock_guard lock(w.mutex);
+      next = w.posted.load(std::memory_order_acquire);
+      if (next != done) break;
+      if (w.dismissed) {
+        w.alive = false;
+        return done;
+      }
+      w.sleeping = true;
+    }
+    const DWORD woken = WaitForSingleObject(w.wake, kWorkerLingerMs);
+    const std::lock_guard lock(w.mutex);
+    w.sleeping = false;
+    next = w.posted.load(std::memory_order_acquire);
+    if (next == done && (woken == WAIT_TIMEOUT || w.dismissed)) {
+      w.alive = false;
+      return done;
+    }
+  }
+  return next;
+}
+
+DWORD WorkerLoop(void*) {
+  Worker& w = TheWorker();
+  std::uint64_t done = w.completed.load(std::memory_order_acquire);
+  for (;;) {
+    const std::uint64_t next = AwaitJob(w, done);
+    if (next == done) return 0;
+    w.routine.load(std::memory_order_relaxed)(nullptr);
+    done = next;
+    // Sequentially consistent with the caller's flag: either it sees the completion before it
+    // sleeps, or this sees it sleeping and wakes it.
+    w.completed.store(done);
+    if (w.caller_sleeping.load()) (void)SetEvent(w.finished);
+  }
+}
+
+bool Completed(const Worker& w, std::uint64_t job) noexcept {
+  return w.completed.load(std::memory_order_acquire) == job;
+}
+
+// Sleeps until the job has completed, dispatching messages meanwhile when `pump`.
+void SleepUntilCompleted(Worker& w, std::uint64_t job, bool pump) noexcept {
+  w.caller_sleeping.store(true);
+  bool quit_seen = false;
+  WPARAM quit_code = 0;
+  if (pump) {
+    while (!Completed(w, job)) {
+      const DWORD woken = MsgWaitForMultipleObjects(1, &w.finished, FALSE, INFINITE, QS_ALLINPUT);
+      if (woken == WAIT_OBJECT_0) continue;
+      if (woken != WAIT_OBJECT_0 + 1) break;  // a failed wait: the plain one below
+      MSG msg;
+      while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+          // Not ours to consume: the host's own loop must still see it.
+          quit_seen = true;
+          quit_code = msg.wParam;
+          continue;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+      }
+    }
+  }
+  // The frame must not go on while the worker still reads the job record and writes the caller's
+  // outputs, so a wait that fails for want of memory is tried again.
+  while (!Completed(w, job)) {
+    if (WaitForSingleObject(w.finished, INFINITE) == WAIT_FAILED) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  w.caller_sleeping.store(false);
+  if (quit_seen) PostQuitMessage(static_cast<int>(quit_code));
+}
+
+}  // namespace
+
+bool RunOnWorker(LPTHREAD_START_ROUTINE routine, SHORT blocking_mode) noexcept {
+  Worker& w = TheWorker();
+  const std::uint64_t job = w.posted.load(std::memory_order_relaxed) + 1;
+  {
+    const std::lock_guard lock(w.mutex);
+    if (!w.finished) w.finished = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+    if (!w.wake) w.wake = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+    if (!w.finished || !w.wake) return false;
+    w.dismissed = false;
+    w.routine.store(routine, std::memory_order_relaxed);
+    w.posted.store(job, std::memory_order_release);
+    if (!w.alive) {
+      HANDLE thread = CreateThread(nullptr, 0, &WorkerLoop, nullptr, 0, nullptr);
+      if (!thread) {
+        const DWORD error = GetLastError();
+        w.posted.store(job - 1, std::memory_order_relaxed);  // no worker saw it
+        SetLastError(error);
+        return false;
+      }
+      if (w.thread) (void)CloseHandle(w.thread);
+      w.thread = thread;
+      w.alive = true;
+    } else if (w.sleeping) {
+      (void)SetEvent(w.wake);
+    }
+  }
+  const Clock::time_point until = Clock::now() + kCallerWatch;
+  while (!Completed(w, job)) {
+    if (Clock::now() >= until) {
+      SleepUntilCompleted(w, job, blocking_mode == 1);
+      break;
+    }
+  }
+  return true;
+}
+
+void WaitUntilNoWorker() noexcept {
+  Worker& w = TheWorker();
+  HANDLE thread = nullptr;
+  {
+    const std::lock_guard lock(w.mutex);
+    thread = w.thread;
+    w.dismissed = true;
+    if (w.sleeping) (void)SetEvent(w.wake);
+  }
+  if (thread) (void)WaitForSingleObject(thread, INFINITE);
+}
+
+}  // namespace kx::component
