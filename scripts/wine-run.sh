@@ -14,6 +14,10 @@ if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
     flock 9
     if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
       timeout -k 10 300 wine wineboot -i >/dev/null 2>&1
+      # Windows without a display: the null graphics driver (message windows, dialogs, the
+      # apartment windows of COM) instead of none at all.
+      timeout -k 10 60 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
+        >/dev/null 2>&1
       timeout -k 10 120 wineserver -w
     fi
   ) 9>"$build/wine-prefix.lock"

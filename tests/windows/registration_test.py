@@ -30,6 +30,8 @@ def query(build, tree):
     """The tree as a set of lines in the list's format; None when the key is absent."""
     out = wine(build, "reg", "query", tree, "/s")
     if out.returncode != 0:
+        if "unable to find" not in (out.stdout + out.stderr).lower():
+            print(f"reg query {tree}: exit {out.returncode}: {out.stderr.strip()}")
         return None
     lines, key = {tree}, None
     for raw in out.stdout.splitlines():
