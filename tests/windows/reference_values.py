@@ -114,7 +114,7 @@ def vbscript(refs):
     # VBScript reads a decimal literal to the nearest double; 17 significant digits round-trip.
     rows = "\n".join(f'References.Add "{n}", Array({float(v)!r}, {u})' for n, v, u in refs)
     return ("' Written by reference_values.py from the Linux build's results; do not edit.\n"
-            "Dim References\nSet References = CreateObject(\"Scripting.Dictionary\")\n"
+            "Option Explicit\nDim References\nSet References = CreateObject(\"Scripting.Dictionary\")\n"
             + rows + "\n")
 
 

@@ -1,4 +1,5 @@
 ' Written by reference_values.py from the Linux build's results; do not edit.
+Option Explicit
 Dim References
 Set References = CreateObject("Scripting.Dictionary")
 References.Add "BSCallPrice", Array(10.450575619322265, 4)
