@@ -1,7 +1,8 @@
 // A C++ client of the registered KorvaneX.dll, written as any Windows program would be: the class
 // by ProgID, the interface from the header widl writes from the type library's .idl, calls through
 // the vtable and through IDispatch::Invoke, events through a connection point, Abort from a
-// second thread. Every number is compared with the Linux build's (reference_values.h).
+// second thread, persistence, drawing and the About box on the system's own media, GDI and
+// dialogs. Every number is compared with the Linux build's (reference_values.h).
 #include <windows.h>
 #include <ole2.h>
 #include <ocidl.h>
@@ -495,6 +496,145 @@ TEST_F(ClientTest, AbortFromAnotherThreadWhileThePlainWaitRuns) {
       Sleep(50);
     }
   });
+}
+
+}  // namespace
+
+namespace {
+
+// ---- The control on the system's persistence media, GDI and dialogs ----------------------------
+
+TEST_F(ClientTest, SavesAndLoadsThroughAStreamAndAStorage) {
+  ASSERT_EQ(object_->put_Base(1), S_OK);
+  ASSERT_EQ(object_->put_BlockingMode(0), S_OK);
+  Com<IPersistStreamInit> persist;
+  ASSERT_EQ(object_->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(persist.put())),
+            S_OK);
+  EXPECT_EQ(persist->IsDirty(), S_OK);
+  Com<IStream> stream;
+  ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, stream.put()), S_OK);
+  ASSERT_EQ(persist->Save(stream.p, TRUE), S_OK);
+  EXPECT_EQ(persist->IsDirty(), S_FALSE);
+  STATSTG stat{};
+  ASSERT_EQ(stream->Stat(&stat, STATFLAG_NONAME), S_OK);
+  EXPECT_EQ(stat.cbSize.QuadPart, 14u);
+
+  // A second object takes both values from the stream.
+  Com<IKvQuantorb> other;
+  ASSERT_EQ(CoCreateInstance(CLSID_KvQuantorb, nullptr, CLSCTX_INPROC_SERVER, IID_IKvQuantorb,
+                             reinterpret_cast<void**>(other.put())),
+            S_OK);
+  Com<IPersistStreamInit> other_persist;
+  ASSERT_EQ(other->QueryInterface(IID_IPersistStreamInit,
+                                  reinterpret_cast<void**>(other_persist.put())),
+            S_OK);
+  LARGE_INTEGER start{};
+  ASSERT_EQ(stream->Seek(start, STREAM_SEEK_SET, nullptr), S_OK);
+  ASSERT_EQ(other_persist->Load(stream.p), S_OK);
+  LONG base = 0;
+  SHORT blocking = -1;
+  EXPECT_EQ(other->get_Base(&base), S_OK);
+  EXPECT_EQ(other->get_BlockingMode(&blocking), S_OK);
+  EXPECT_EQ(base, 1);
+  EXPECT_EQ(blocking, 0);
+
+  // A compound file in memory: the "Contents" stream.
+  Com<ILockBytes> bytes;
+  ASSERT_EQ(CreateILockBytesOnHGlobal(nullptr, TRUE, bytes.put()), S_OK);
+  Com<IStorage> storage;
+  ASSERT_EQ(StgCreateDocfileOnILockBytes(bytes.p, STGM_CREATE | STGM_READWRITE |
+                                                      STGM_SHARE_EXCLUSIVE,
+                                         0, storage.put()),
+            S_OK);
+  Com<IPersistStorage> persist_storage;
+  ASSERT_EQ(object_->QueryInterface(IID_IPersistStorage,
+                                    reinterpret_cast<void**>(persist_storage.put())),
+            S_OK);
+  ASSERT_EQ(persist_storage->Save(storage.p, TRUE), S_OK);
+  Com<IStream> contents;
+  EXPECT_EQ(storage->OpenStream(L"Contents", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,
+                                contents.put()),
+            S_OK);
+}
+
+// The picture of the control is bitmap 202, copied unscaled to the top-left of the bounds.
+TEST_F(ClientTest, DrawsBitmap202ThroughGdi) {
+  Com<IViewObject> view;
+  ASSERT_EQ(object_->QueryInterface(IID_IViewObject, reinterpret_cast<void**>(view.put())), S_OK);
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = 64;
+  info.bmiHeader.biHeight = -64;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP surface = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  ASSERT_NE(surface, nullptr);
+  HGDIOBJ old = SelectObject(dc, surface);
+  auto* pixels = static_cast<std::uint32_t*>(bits);
+  std::fill(pixels, pixels + 64 * 64, 0x00123456u);
+  const RECTL bounds{5, 7, 5 + 40, 7 + 40};
+  EXPECT_EQ(view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr,
+                       nullptr, 0),
+            S_OK);
+  GdiFlush();
+  int changed = 0, outside = 0;
+  for (int y = 0; y < 64; ++y) {
+    for (int x = 0; x < 64; ++x) {
+      const bool inside = x >= 5 && x < 5 + 32 && y >= 7 && y < 7 + 32;
+      const bool drawn = (pixels[y * 64 + x] & 0xFFFFFF) != 0x123456;
+      changed += inside && drawn;
+      outside += !inside && drawn;
+    }
+  }
+  EXPECT_GT(changed, 32 * 32 / 4) << "bitmap 202 covers its 32 x 32 corner";
+  EXPECT_EQ(outside, 0) << "nothing is drawn outside it";
+  EXPECT_EQ(view->Draw(DVASPECT_ICON, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr,
+                       0),
+            DV_E_DVASPECT);
+  SelectObject(dc, old);
+  DeleteObject(surface);
+  DeleteDC(dc);
+  ReleaseDC(nullptr, screen);
+}
+
+// DIALOG 103 from the DLL's resources, modal on the caller's thread; closed by its OK button.
+TEST_F(ClientTest, AboutShowsDialog103UntilItsButtonIsPressed) {
+  std::atomic<bool> returned{false};
+  std::string version_text, title_text;
+  const DWORD caller = GetCurrentThreadId();
+  std::thread presser([&] {
+    while (!returned) {
+      HWND dialog = nullptr;
+      EnumThreadWindows(
+          caller,
+          [](HWND w, LPARAM found) {
+            wchar_t cls[16] = {};
+            GetClassNameW(w, cls, 16);
+            if (std::wstring(cls) == L"#32770") *reinterpret_cast<HWND*>(found) = w;
+            return TRUE;
+          },
+          reinterpret_cast<LPARAM>(&dialog));
+      if (dialog) {
+        char text[64] = {};
+        GetDlgItemTextA(dialog, 203, text, sizeof text);
+        version_text = text;
+        GetDlgItemTextA(dialog, 202, text, sizeof text);
+        title_text = text;
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        return;
+      }
+      Sleep(50);
+    }
+  });
+  const HRESULT hr = object_->About();
+  returned = true;
+  presser.join();
+  EXPECT_EQ(hr, S_OK);
+  EXPECT_EQ(version_text, "Version 1.0");
+  EXPECT_EQ(title_text, "Varnix Control");
 }
 
 }  // namespace
