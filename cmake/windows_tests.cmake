@@ -11,13 +11,17 @@ set(CMAKE_CROSSCOMPILING_EMULATOR ${KX_WINE_RUN} ${CMAKE_BINARY_DIR})
 
 # kx_add_test(name SOURCES ... LIBS ...): a GoogleTest program whose cases ctest runs under Wine.
 function(kx_add_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;FIXTURES" ${ARGN})
+  cmake_parse_arguments(T "" "FILTER" "SOURCES;LIBS;LABELS;FIXTURES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest GTest::gtest_main)
   set(properties TIMEOUT 600 LABELS windows)
   if(T_FIXTURES)
     list(APPEND properties FIXTURES_REQUIRED ${T_FIXTURES})
   endif()
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 300
+  set(filter)
+  if(T_FILTER)
+    set(filter TEST_FILTER ${T_FILTER})
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 300 ${filter}
                        PROPERTIES ${properties})
 endfunction()

@@ -26,7 +26,10 @@ using ::SafeArrayPutElement;
 using ::SafeArrayUnaccessData;
 using ::SafeArrayUnlock;
 
-// The Linux side's forms take the array as const where they only read it.
+// The Linux side's forms take the array (and the bounds) as const where they only read them.
+inline SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT dims, const SAFEARRAYBOUND* bounds) noexcept {
+  return ::SafeArrayCreate(vt, dims, const_cast<SAFEARRAYBOUND*>(bounds));
+}
 inline UINT SafeArrayGetDim(const SAFEARRAY* psa) noexcept {
   return ::SafeArrayGetDim(const_cast<SAFEARRAY*>(psa));
 }
