@@ -638,3 +638,54 @@ TEST_F(ClientTest, AboutShowsDialog103UntilItsButtonIsPressed) {
 }
 
 }  // namespace
+
+namespace {
+
+// Records OnRequestEdit and OnChanged of the Base and BlockingMode properties.
+class PropertySink final : public IPropertyNotifySink {
+ public:
+  std::vector<std::string> log;
+  bool refuse = false;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+    if (riid == IID_IUnknown || riid == IID_IPropertyNotifySink) {
+      *object = static_cast<IPropertyNotifySink*>(this);
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE OnChanged(DISPID property) override {
+    log.push_back("changed " + std::to_string(property));
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnRequestEdit(DISPID property) override {
+    log.push_back("request " + std::to_string(property));
+    return refuse ? S_FALSE : S_OK;
+  }
+};
+
+TEST_F(ClientTest, PropertyChangesAreAskedForAndNotifiedToTheContainer) {
+  Com<IQuickActivate> quick;
+  ASSERT_EQ(object_->QueryInterface(IID_IQuickActivate, reinterpret_cast<void**>(quick.put())),
+            S_OK);
+  PropertySink sink;
+  QACONTAINER container{};
+  container.cbSize = sizeof container;
+  container.pPropertyNotifySink = &sink;
+  QACONTROL control{};
+  control.cbSize = sizeof control;
+  ASSERT_EQ(quick->QuickActivate(&container, &control), S_OK);
+  EXPECT_EQ(control.dwMiscStatus, 132497u);
+  ASSERT_EQ(object_->put_Base(1), S_OK);
+  sink.refuse = true;
+  EXPECT_EQ(object_->put_Base(0), S_FALSE);
+  LONG base = -1;
+  EXPECT_EQ(object_->get_Base(&base), S_OK);
+  EXPECT_EQ(base, 1) << "a refused edit keeps the value";
+  const std::vector<std::string> expected{"request 1", "changed 1", "request 1"};
+  EXPECT_EQ(sink.log, expected);
+}
+
+}  // namespace
