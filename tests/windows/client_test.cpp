@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <algorithm>
 #include <string>
 #include <thread>
@@ -686,6 +687,95 @@ TEST_F(ClientTest, PropertyChangesAreAskedForAndNotifiedToTheContainer) {
   EXPECT_EQ(base, 1) << "a refused edit keeps the value";
   const std::vector<std::string> expected{"request 1", "changed 1", "request 1"};
   EXPECT_EQ(sink.log, expected);
+}
+
+}  // namespace
+
+namespace {
+
+// The .tlb widl compiled into the DLL, read back by the system as any typelib-driven client
+// reads it (widl has written corrupt libraries when a dispinterface came first).
+TEST(TypeLibrary, ReadsBackAsItsIdlSays) {
+  Apartment apartment;
+  Com<ITypeLib> lib;
+  ASSERT_EQ(LoadRegTypeLib(LIBID_KORVANELib, 1, 0, 0x409, lib.put()), S_OK);
+  TLIBATTR* attr = nullptr;
+  ASSERT_EQ(lib->GetLibAttr(&attr), S_OK);
+  EXPECT_TRUE(IsEqualGUID(attr->guid, LIBID_KORVANELib));
+  EXPECT_EQ(attr->lcid, 0x409u);
+  EXPECT_EQ(attr->wMajorVerNum, 1);
+  EXPECT_EQ(attr->wMinorVerNum, 0);
+  lib->ReleaseTLibAttr(attr);
+
+  Com<ITypeInfo> dispatch;
+  ASSERT_EQ(lib->GetTypeInfoOfGuid(IID_IKvQuantorb, dispatch.put()), S_OK);
+  TYPEATTR* type = nullptr;
+  ASSERT_EQ(dispatch->GetTypeAttr(&type), S_OK);
+  EXPECT_EQ(type->typekind, TKIND_DISPATCH);
+  EXPECT_TRUE(type->wTypeFlags & TYPEFLAG_FDUAL);
+  dispatch->ReleaseTypeAttr(type);
+  HREFTYPE base_ref = 0;
+  ASSERT_EQ(dispatch->GetRefTypeOfImplType(0, &base_ref), S_OK);
+  Com<ITypeInfo> base;
+  ASSERT_EQ(dispatch->GetRefTypeInfo(base_ref, base.put()), S_OK);
+  BSTR base_name = nullptr;
+  ASSERT_EQ(base->GetDocumentation(MEMBERID_NIL, &base_name, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(Narrow(base_name), "IDispatch");
+  SysFreeString(base_name);
+
+  // The vtable half: 42 members after IDispatch's 7, with the DISPIDs and flags of the .idl.
+  HREFTYPE vtable_ref = 0;
+  ASSERT_EQ(dispatch->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtable_ref), S_OK);
+  Com<ITypeInfo> vtable;
+  ASSERT_EQ(dispatch->GetRefTypeInfo(vtable_ref, vtable.put()), S_OK);
+  ASSERT_EQ(vtable->GetTypeAttr(&type), S_OK);
+  EXPECT_EQ(type->typekind, TKIND_INTERFACE);
+  EXPECT_EQ(type->cFuncs, 42);
+  EXPECT_EQ(type->cbSizeVft, (7 + 42) * sizeof(void*));
+  const WORD functions = type->cFuncs;
+  vtable->ReleaseTypeAttr(type);
+  struct Seen {
+    MEMBERID id = 0;
+    short params = 0, optional = 0;
+  };
+  std::map<std::string, Seen> seen;
+  for (WORD i = 0; i < functions; ++i) {
+    FUNCDESC* f = nullptr;
+    ASSERT_EQ(vtable->GetFuncDesc(i, &f), S_OK);
+    BSTR name = nullptr;
+    UINT n = 0;
+    ASSERT_EQ(vtable->GetNames(f->memid, &name, 1, &n), S_OK);
+    Seen s{f->memid, f->cParams, 0};
+    for (short p = 0; p < f->cParams; ++p) {
+      s.optional += (f->lprgelemdescParam[p].paramdesc.wParamFlags & PARAMFLAG_FOPT) != 0;
+    }
+    seen[Narrow(name)] = s;
+    SysFreeString(name);
+    vtable->ReleaseFuncDesc(f);
+  }
+  EXPECT_EQ(seen["Base"].id, 1);
+  EXPECT_EQ(seen["BlockingMode"].id, 2);
+  EXPECT_EQ(seen["BSCallPrice"].id, 10);
+  EXPECT_EQ(seen["BSImpliedVolatility"].optional, 1);  // MaxIter
+  EXPECT_EQ(seen["BinImpliedVolatilitySkew"].id, 51);
+  EXPECT_EQ(seen["BinImpliedVolatilitySkew"].optional, 4);
+  EXPECT_EQ(seen["HistoricalVolatility1"].id, 331);
+  EXPECT_EQ(seen["Abort"].id, 500);
+  EXPECT_EQ(seen["About"].id, -552);
+  BSTR help = nullptr;
+  ASSERT_EQ(vtable->GetDocumentation(10, nullptr, &help, nullptr, nullptr), S_OK);
+  EXPECT_EQ(Narrow(help),
+            "Computes the Black-Scholes call price for a European stock option using the values "
+            "supplied to the method.");
+  SysFreeString(help);
+
+  Com<ITypeInfo> events;
+  ASSERT_EQ(lib->GetTypeInfoOfGuid(DIID__IKvQuantorbEvents, events.put()), S_OK);
+  FUNCDESC* done = nullptr;
+  ASSERT_EQ(events->GetFuncDesc(0, &done), S_OK);
+  EXPECT_EQ(done->memid, 1);
+  EXPECT_EQ(done->cParams, 3);
+  events->ReleaseFuncDesc(done);
 }
 
 }  // namespace
