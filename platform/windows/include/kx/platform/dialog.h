@@ -9,6 +9,8 @@ namespace kx::platform {
 using ::DLGPROC;
 using ::EndDialog;
 using ::GetActiveWindow;
+using ::GetWindowLongPtr;
+using ::SetWindowLongPtr;
 using ::KillTimer;
 using ::SetTimer;
 
