@@ -39,10 +39,9 @@ if [[ -x "$linux_build/bin/kxauto" ]]; then
   unset KX_REGISTRY_DIR KX_MACHINE_REGISTRY_DIR
 fi
 
-# One Wine server for the whole run, stopped by its prefix however the tests end.
+# The prefix's Wine server is stopped by its prefix however the tests end.
 export WINEPREFIX="$PWD/$build/wine-prefix" WINEDEBUG=-all
 stop_wine() { WINEPREFIX="$WINEPREFIX" timeout 60 wineserver -k 2>/dev/null || true; }
 trap 'stop_wine; rm -rf "${registry:-}"' EXIT
 scripts/wine-run.sh "$build" cmd /c exit 0 >/dev/null  # creates the prefix once
-timeout -k 10 60 wineserver -p || true
 ctest --test-dir "$build" --output-on-failure -j "$jobs"
