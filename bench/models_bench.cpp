@@ -89,6 +89,31 @@ void BM_TreeImpliedVolatility500(benchmark::State& state) {
 }
 BENCHMARK(BM_TreeImpliedVolatility500)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
+// The American put's implied volatility on the largest tree: the plain search (27 pricings, 16 of
+// them on 5000 steps, one after the other) and the shortcut (a few pricings, two at a time), which
+// give the same double.
+void BM_TreeImpliedVolatility5000(benchmark::State& state) {
+  const bool plain = state.range(0) == 0;
+  double sigma = 0;
+  for (auto _ : state) {
+    if (plain) {
+      TreeImpliedVolatilityPlain(100, 100, 0.05, 1, 0.02, 1, 0, 5000, kAmerican, OptionSide::kPut,
+                                 6.2, &sigma);
+    } else {
+      TreeImpliedVolatility(100, 100, 0.05, 1, 0.02, 1, 0, 5000, kAmerican, OptionSide::kPut, 6.2,
+                            &sigma);
+    }
+    benchmark::DoNotOptimize(sigma);
+  }
+  state.SetLabel(plain ? "plain" : "shortcut");
+}
+BENCHMARK(BM_TreeImpliedVolatility5000)
+    ->ArgName("shortcut")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
 constexpr double kS = 42, kX = 40, kR = 0.04, kT = 0.75, kQ = 0.08, kSigma = 0.35;
 
 void BM_BjeAmericanCall(benchmark::State& state) {

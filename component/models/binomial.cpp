@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <limits>
+#include <optional>
 
 #include "kx/models/abort.h"
 #include "kx/models/implied_volatility.h"
 #include "parallel.h"
 #include "tree_internal.h"
+#include "tree_search.h"
 
 namespace kx::models {
 namespace {
@@ -27,6 +30,9 @@ constexpr double kCoarseWidth = 0.05;
 // A helper thread costs some tens of microseconds to start; below this many tree nodes of work
 // (about a millisecond) the computation stays on one thread.
 constexpr double kParallelMinNodes = 1e6;
+// The implied volatility prices its pairs of trees on two threads from this many nodes a tree (a
+// few hundred microseconds of work).
+constexpr double kPairParallelMinNodes = 2.5e5;
 
 void Write(double* destination, double value) noexcept {
   if (destination != nullptr) *destination = value;
@@ -209,33 +215,74 @@ void TreeGreeksWorker(double s, double k, double r, double t, double sigma, doub
   }
 }
 
-void TreeImpliedVolatility(double s, double k, double r, double t, double q,
-                           std::int32_t model_type, double rf, std::int32_t steps,
-                           std::int32_t flag_eur_am, OptionSide side, double target,
-                           double* destination) {
+namespace {
+
+// The bisection of TreeImpliedVolatility, pricing every midpoint plainly or, when `shortcut`, only
+// the few that decide the rest after the coarse phase.
+void SearchTreeVolatility(const TreeInputs& inputs, OptionSide side, double target,
+                          double* destination, bool shortcut, Parallelism parallelism) {
+  const std::int32_t steps = inputs.steps;
   TreeWorkspace workspace(steps);
   const TreeSides sides = side == OptionSide::kCall ? TreeSides::kCall : TreeSides::kPut;
-  double low = kVolatilityLow;
-  double high = kVolatilityHigh;
   const bool coarse_first = steps > kCoarseMaxSteps;
-  TreeInputs in{s,          k, r, t, 0.0, q, model_type, rf, coarse_first ? kCoarseSteps : steps,
-                flag_eur_am};
-  double width = 0.0;
-  do {
+  TreeInputs in = inputs;
+  in.steps = coarse_first ? kCoarseSteps : steps;
+  detail::BisectionState state{kVolatilityLow, kVolatilityHigh, 0};
+  auto halve = [&] {
     CheckAbort();
-    const double mid = (low + high) * 0.5;
+    const double mid = (state.low + state.high) * 0.5;
     in.sigma = mid;
     const TreeNodes nodes = PriceTreeSides(workspace, in, sides, nullptr);
     const double v = std::fabs(side == OptionSide::kCall ? nodes.call[0][0] : nodes.put[0][0]);
     if (v > target) {
-      high = mid;
+      state.high = mid;
     } else {
-      low = mid;
+      state.low = mid;
     }
-    width = high - low;
-    if (coarse_first && width < kCoarseWidth) in.steps = steps;
-  } while (!(width <= kVolatilityTolerance));
-  Write(destination, BisectionResult(low, high));
+    ++state.count;
+  };
+  // The coarse phase as it is: its pricings cost next to nothing.
+  if (coarse_first) {
+    do {
+      halve();
+    } while (!(state.high - state.low < kCoarseWidth));
+    in.steps = steps;
+  }
+  std::optional<detail::BisectionState> fast;
+  if (shortcut) {
+    std::optional<TreeWorkspace> helper;
+    if (parallelism == Parallelism::kTwoThreads && NodesOf(steps) >= kPairParallelMinNodes) {
+      helper.emplace(steps);
+    }
+    fast = detail::FinishTreeBisection(workspace, helper ? &*helper : nullptr, in, sides, target,
+                                       state, std::numeric_limits<std::int32_t>::max(), nullptr);
+  }
+  if (fast) {
+    state = *fast;
+  } else {
+    do {
+      halve();
+    } while (!(state.high - state.low <= kVolatilityTolerance));
+  }
+  Write(destination, BisectionResult(state.low, state.high));
+}
+
+}  // namespace
+
+void TreeImpliedVolatility(double s, double k, double r, double t, double q,
+                           std::int32_t model_type, double rf, std::int32_t steps,
+                           std::int32_t flag_eur_am, OptionSide side, double target,
+                           double* destination, Parallelism parallelism) {
+  SearchTreeVolatility({s, k, r, t, 0.0, q, model_type, rf, steps, flag_eur_am}, side, target,
+                       destination, true, parallelism);
+}
+
+void TreeImpliedVolatilityPlain(double s, double k, double r, double t, double q,
+                                std::int32_t model_type, double rf, std::int32_t steps,
+                                std::int32_t flag_eur_am, OptionSide side, double target,
+                                double* destination) {
+  SearchTreeVolatility({s, k, r, t, 0.0, q, model_type, rf, steps, flag_eur_am}, side, target,
+                       destination, false, Parallelism::kOneThread);
 }
 
 void TreeSkewSearch(TreeWorkspace& workspace, double s, std::span<const double> strikes, double r,
@@ -264,8 +311,14 @@ void TreeSkewSearch(TreeWorkspace& workspace, double s, std::span<const double> 
             PriceTreeSides(w, in, put ? TreeSides::kPut : TreeSides::kCall, &stop);
         return put ? nodes.put[0][0] : nodes.call[0][0];
       };
-      const double result = BisectVolatility(root, put ? put_targets[i] : call_targets[i], max_iter,
-                                             CompareMode::kAbsolute, AbortPolling::kOn);
+      const double target = put ? put_targets[i] : call_targets[i];
+      const std::optional<detail::BisectionState> fast = detail::FinishTreeBisection(
+          w, nullptr, in, put ? TreeSides::kPut : TreeSides::kCall, target,
+          {kVolatilityLow, kVolatilityHigh, 0}, EffectiveMaxIter(max_iter), &stop);
+      const double result =
+          fast ? BisectionResult(fast->low, fast->high)
+               : BisectVolatility(root, target, max_iter, CompareMode::kAbsolute,
+                                  AbortPolling::kOn);
       (put ? put_results : call_results)[i] = result;
     }
   };

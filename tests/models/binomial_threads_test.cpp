@@ -116,6 +116,48 @@ TEST(TreeImpliedVolatility, SameDoublesAsPlainSearch) {
   }
 }
 
+// The shortcut decides most midpoints from a few priced ones; it must land on the plain search's
+// double every time: targets the tree reaches (also exactly at a midpoint, where only that
+// midpoint's own price decides), ones it does not, and p outside [0, 1] at small volatilities.
+TEST(TreeImpliedVolatility, ShortcutGivesThePlainSearchsDoubleOverThousandsOfCases) {
+  std::mt19937_64 random(9011);
+  auto uniform = [&](double low, double high) {
+    return std::uniform_real_distribution<double>(low, high)(random);
+  };
+  auto check = [&](const TreeInputs& c, OptionSide side, double target, Parallelism parallelism) {
+    double fast = -1.0;
+    double plain = -2.0;
+    TreeImpliedVolatility(c.s, c.k, c.r, c.t, c.q, c.model, c.rf, c.steps, c.flag, side, target,
+                          &fast, parallelism);
+    TreeImpliedVolatilityPlain(c.s, c.k, c.r, c.t, c.q, c.model, c.rf, c.steps, c.flag, side,
+                               target, &plain);
+    EXPECT_PRED2(Identical, fast, plain)
+        << Describe(c) << " put=" << (side == OptionSide::kPut) << " target=" << target;
+  };
+  auto root = [](const TreeInputs& c, double vol, OptionSide side) {
+    TreeWorkspace w;
+    const TreeNodes n = PriceTree(w, c.s, c.k, c.r, c.t, vol, c.q, c.model, c.rf, c.steps, c.flag);
+    return std::fabs(side == OptionSide::kCall ? n.call[0][0] : n.put[0][0]);
+  };
+  for (const TreeInputs& c : RandomTrees(700, 1, 140, 9012)) {
+    for (const OptionSide side : {OptionSide::kCall, OptionSide::kPut}) {
+      // A midpoint of the last halvings: 100 * j / 2^27.
+      const double grid = 100.0 * std::floor(uniform(0.02, 1.5) * 0x1p27 / 100.0) / 0x1p27;
+      const double targets[] = {root(c, uniform(0.02, 1.5), side), root(c, grid, side),
+                                root(c, uniform(1e-4, 0.02), side), 0.0, 1e9, -1.0};
+      check(c, side, targets[random() % 6], Parallelism::kOneThread);
+      check(c, side, targets[random() % 3], Parallelism::kOneThread);
+    }
+    if (HasFailure()) return;
+  }
+  // Trees large enough for the cheap estimate and for pricing in pairs on two threads.
+  for (const TreeInputs& c : RandomTrees(6, 720, 900, 9013)) {
+    for (const OptionSide side : {OptionSide::kCall, OptionSide::kPut}) {
+      check(c, side, root(c, uniform(0.05, 1.0), side), Parallelism::kTwoThreads);
+    }
+  }
+}
+
 TEST(TreeSkewSearch, SameDoublesAsPlainSearchesOnOneAndTwoThreads) {
   std::mt19937_64 random(9005);
   auto uniform = [&](double low, double high) {

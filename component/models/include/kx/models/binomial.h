@@ -120,19 +120,30 @@ void TreeGreeksWorker(double s, double k, double r, double t, double sigma, doub
                       const TreeGreeksDestinations& out,
                       Parallelism parallelism = Parallelism::kTwoThreads);
 
-/// The sigma at which the tree's |root price| of `side` meets `target`: bisection of [0, 100] down
-/// to a width of 1e-6 (always 27 pricings, no iteration limit). For N > 50 the first 11 pricings
-/// use 20 steps. Writes the result (0 below 1e-6) to *destination at the end. Throws
-/// std::bad_alloc, AbortSignal (the destination is then untouched).
+/// The sigma at which the tree's |root price| of `side` meets `target`: the result of the bisection
+/// of [0, 100] down to a width of 1e-6 (27 halvings, no iteration limit) that prices the tree at
+/// every midpoint, the first 11 on 20 steps when N > 50. After those 11 it prices only the few trees
+/// that decide every remaining midpoint (detail::FinishTreeBisection), two at a time with
+/// kTwoThreads on large trees, and falls back to pricing each midpoint where that cannot be shown.
+/// Writes the result (0 below 1e-6) to *destination at the end. Throws std::bad_alloc,
+/// AbortSignal (the destination is then untouched).
 void TreeImpliedVolatility(double s, double k, double r, double t, double q,
                            std::int32_t model_type, double rf, std::int32_t steps,
                            std::int32_t flag_eur_am, OptionSide side, double target,
-                           double* destination);
+                           double* destination, Parallelism parallelism = Parallelism::kTwoThreads);
+
+/// The same search pricing every one of its 27 midpoints, one after the other: the reference the
+/// shortcut is tested and measured against. Throws std::bad_alloc, AbortSignal.
+void TreeImpliedVolatilityPlain(double s, double k, double r, double t, double q,
+                                std::int32_t model_type, double rf, std::int32_t steps,
+                                std::int32_t flag_eur_am, OptionSide side, double target,
+                                double* destination);
 
 /// For every strike i: the call search against call_targets[i] into call_results[i] and, when
 /// puts_wanted, the put search against put_targets[i] into put_results[i]; each is
 /// BisectVolatility (absolute mode, abort polling, limit EffectiveMaxIter(max_iter)) over the root
-/// price of an N-step tree. The other spans must hold at least strikes.size() elements (the put
+/// price of an N-step tree, with the few pricings of TreeImpliedVolatility's shortcut where it
+/// applies. The other spans must hold at least strikes.size() elements (the put
 /// ones only when puts_wanted). With kTwoThreads the searches are shared out between this thread
 /// (which uses `workspace`) and a helper thread with a workspace of its own, so they finish out of
 /// order: every result is written as soon as it is known, and after an abort each result holds
