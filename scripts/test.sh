@@ -3,6 +3,7 @@
 # the release build, then the sanitizer builds of the layers that own threads and memory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/preflight.sh 20
 bash scripts/install-deps.sh
 
 jobs=$(nproc)

@@ -24,25 +24,21 @@ inline constexpr int kAboutDialogId = 103;
 
 // One open About box: its tick counter and the texts it fills in on opening.
 struct AboutState {
-  HWND dialog = nullptr;
   int ticks = 0;
   std::vector<std::pair<int, std::string>> texts;
 };
 
-// Open About boxes of this thread, innermost last (a host may open one from another's message).
-thread_local std::vector<AboutState*> t_open_boxes;
-
+// The box's state lives in the dialog's own slot rather than in a module thread-local: a
+// dlopen'ed module's thread-locals on the host's main thread outlive every call and are walked by
+// leak checkers at exit.
 AboutState* StateOf(HWND dialog) {
-  for (AboutState* s : t_open_boxes) {
-    if (s->dialog == dialog) return s;
-  }
-  return nullptr;
+  return reinterpret_cast<AboutState*>(GetWindowLongPtr(dialog, DWLP_USER));
 }
 
 INT_PTR AboutProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_INITDIALOG) {
     auto* state = reinterpret_cast<AboutState*>(lparam);
-    state->dialog = dialog;
+    (void)SetWindowLongPtr(dialog, DWLP_USER, lparam);
     state->ticks = 0;
     for (const auto& [id, text] : state->texts) (void)SetDlgItemText(dialog, id, text.c_str());
     (void)SetTimer(dialog, kAboutTimerId, kAboutTimerMs, nullptr);
@@ -163,11 +159,9 @@ HRESULT ShowAboutBox(HWND owner) noexcept {
       dialog.controls.push_back(std::move(control));
     }
 
-    t_open_boxes.push_back(&state);
     INT_PTR result = 0;
     const HRESULT hr =
         RunModalDialog(dialog, owner, &AboutProc, reinterpret_cast<LPARAM>(&state), &result);
-    std::erase(t_open_boxes, &state);
     if (hr == DIALOG_E_NOHOST) {
       return Fail(hr, "The About box needs a graphical host; this process has none.");
     }

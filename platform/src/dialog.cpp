@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <set>
+#include <utility>
 
 #include "kx/platform/messages.h"
 #include "kx/platform/threads.h"
@@ -20,6 +21,7 @@ struct DialogState final : DialogEvents {
   std::set<UINT_PTR> timers;
   bool ended = false;
   INT_PTR result = 0;
+  LONG_PTR user_data = 0;
 
   INT_PTR Send(UINT message, WPARAM wparam, LPARAM lparam) {
     if (ended) return 0;  // nothing reaches the procedure after EndDialog
@@ -206,6 +208,27 @@ BOOL SetDlgItemText(HWND dialog, int control_id, const char* text) noexcept {
   }
   SetLastError(ERROR_CONTROL_ID_NOT_FOUND);
   return FALSE;
+}
+
+LONG_PTR SetWindowLongPtr(HWND dialog, int index, LONG_PTR value) noexcept {
+  DialogState* state = DialogOf(dialog);
+  if (!state) return 0;
+  if (index != DWLP_USER) {
+    SetLastError(ERROR_INVALID_INDEX);
+    return 0;
+  }
+  SetLastError(0);  // a previous value of 0 is then told apart from a failure
+  return std::exchange(state->user_data, value);
+}
+
+LONG_PTR GetWindowLongPtr(HWND dialog, int index) noexcept {
+  DialogState* state = DialogOf(dialog);
+  if (!state) return 0;
+  if (index != DWLP_USER) {
+    SetLastError(ERROR_INVALID_INDEX);
+    return 0;
+  }
+  return state->user_data;
 }
 
 HWND GetActiveWindow() noexcept { return nullptr; }

@@ -10,7 +10,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <mutex>
 #include <random>
@@ -26,6 +25,7 @@
 #include "kx/platform/safearray.h"
 #include "kx/platform/threads.h"
 #include "method_frame.h"
+#include "process_threads.h"
 
 namespace kx::component::test_support {
 namespace {
@@ -237,32 +237,11 @@ std::vector<Method> SmallMethods() {
   };
 }
 
-// Threads of this process, from the kernel's count.
-int ThreadCount() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("Threads:", 0) == 0) return std::stoi(line.substr(8));
-  }
-  return -1;
-}
-
-// Threads of the process when no call runs, taken before the first call: a worker ends only after
-// its call has returned, so a count taken later may still include one.
-int IdleThreads() {
-  static const int idle = [] {
-    // A sanitizer runtime starts a thread of its own at the first thread creation.
-    std::thread([] {}).join();
-    return ThreadCount();
-  }();
-  return idle;
-}
-
 // An object with a connected Sink, and the state that must come back after every call.
 class Harness {
  public:
   Harness() {
-    (void)IdleThreads();  // the first one is made before any call
+    (void)kx::testing::IdleProcessThreads();  // taken before any call starts a worker
     EXPECT_EQ(KvQuantorb::CreateInstance(nullptr, IID_IKvQuantorb, object_.put_void()), S_OK);
     EXPECT_EQ(static_cast<KvQuantorb*>(object_.get())->AdviseEvents(&sink_, &cookie_), S_OK);
   }
@@ -277,7 +256,7 @@ class Harness {
   // description, the thread's error information, the recorded events) is back to a fixed state.
   [[nodiscard]] long SettledBlocks() {
     // A worker's handle is signalled before its thread-local memory is released.
-    EXPECT_TRUE(WaitFor([] { return ThreadCount() == IdleThreads(); })) << "a thread was left";
+    EXPECT_TRUE(kx::testing::ProcessThreadsBackToIdle()) << "a thread was left";
     { SCOPED_TRACE("the trace stack's own memory"); }
     // This thread's message queue is made by the first pumped wait that has to wait at all,
     // which depends on timing: made here, it is there at every count.

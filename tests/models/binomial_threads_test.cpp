@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <new>
 #include <random>
 #include <span>
@@ -19,6 +18,7 @@
 #include "kx/models/abort.h"
 #include "kx/models/binomial.h"
 #include "plain_tree_computations.h"
+#include "process_threads.h"
 
 namespace kx::models {
 namespace {
@@ -27,23 +27,6 @@ using testing::TreeInputs;
 
 bool Identical(double a, double b) {
   return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-// Threads of this process, from the kernel's count. A sanitizer runtime starts a background
-// thread of its own at the first thread creation, so one thread is made first: the count then
-// changes only with the threads the computations start.
-int ThreadCount() {
-  static const bool runtime_threads_started = [] {
-    std::thread([] {}).join();
-    return true;
-  }();
-  (void)runtime_threads_started;
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("Threads:", 0) == 0) return std::stoi(line.substr(8));
-  }
-  return -1;
 }
 
 std::string Describe(const TreeInputs& c) {
@@ -192,7 +175,6 @@ TEST_F(TreeThreadsTest, AbortDuringGreeksStopsBothThreadsAndLeavesAPrefix) {
   Destinations reference(0.0);
   TreeGreeksWorker(100, 95, 0.05, 1, 0.25, 0.01, 1, 0, steps, kAmerican, true, true,
                    reference.Get());
-  const int threads = ThreadCount();
   int aborted = 0;
   for (const int delay_ms : {0, 2, 6, 12, 25}) {
     SCOPED_TRACE(::testing::Message() << "abort after " << delay_ms << " ms");
@@ -222,13 +204,12 @@ TEST_F(TreeThreadsTest, AbortDuringGreeksStopsBothThreadsAndLeavesAPrefix) {
     if (!threw) {
       EXPECT_EQ(written, 10);
     }
-    EXPECT_EQ(ThreadCount(), threads);
+    EXPECT_TRUE(kx::testing::ProcessThreadsBackToIdle());
   }
   EXPECT_GT(aborted, 0);
 }
 
 TEST_F(TreeThreadsTest, FailedAllocationOfTheHelperReachesTheCaller) {
-  const int threads = ThreadCount();
   Destinations reference(0.0);
   TreeGreeksWorker(100, 100, 0.05, 1, 0.2, 0, 1, 0, 2000, kEuropean, true, true, reference.Get());
   // The checkpoints of the caller's workspace are the first allocation above 512 KB, those of the
@@ -243,7 +224,7 @@ TEST_F(TreeThreadsTest, FailedAllocationOfTheHelperReachesTheCaller) {
   while (written < 10 && out.values()[written] != 123.0) ++written;
   EXPECT_LE(written, 8);  // the rhos need the helper's tree
   for (int n = 0; n < written; ++n) EXPECT_EQ(out.values()[n], reference.values()[n]) << n;
-  EXPECT_EQ(ThreadCount(), threads);
+  EXPECT_TRUE(kx::testing::ProcessThreadsBackToIdle());
 
   // The skew search's helper allocates its workspace only when searches are left for it. The
   // caller alone would need several seconds for these (a thousand trees of 5000 steps), so the
@@ -279,7 +260,7 @@ TEST_F(TreeThreadsTest, FailedAllocationOfTheHelperReachesTheCaller) {
         EXPECT_NE(puts[i], -1.0) << "put " << i;
       }
     }
-    EXPECT_EQ(ThreadCount(), threads);
+    EXPECT_TRUE(kx::testing::ProcessThreadsBackToIdle());
   }
   EXPECT_TRUE(failed) << "the helper never had a search to allocate for";
 
@@ -308,7 +289,6 @@ TEST_F(TreeThreadsTest, AbortDuringSkewStopsBothThreads) {
   TreeWorkspace w(steps);
   TreeSkewSearch(w, 100, strikes, 0.05, 1, 0, 1, 0, steps, kAmerican, targets, targets, 0,
                  reference_calls, reference_puts, true, Parallelism::kOneThread);
-  const int threads = ThreadCount();
   for (const int delay_ms : {1, 5, 20}) {
     SCOPED_TRACE(::testing::Message() << "abort after " << delay_ms << " ms");
     std::vector<double> calls(16, -1.0), puts(16, -1.0);
@@ -327,7 +307,7 @@ TEST_F(TreeThreadsTest, AbortDuringSkewStopsBothThreads) {
       EXPECT_TRUE(calls[i] == -1.0 || calls[i] == reference_calls[i]) << "call " << i;
       EXPECT_TRUE(puts[i] == -1.0 || puts[i] == reference_puts[i]) << "put " << i;
     }
-    EXPECT_EQ(ThreadCount(), threads);
+    EXPECT_TRUE(kx::testing::ProcessThreadsBackToIdle());
   }
 }
 

@@ -101,14 +101,17 @@ struct AboutState {
 };
 
 INT_PTR AboutProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
-  static AboutState* current = nullptr;  // from WM_INITDIALOG's parameter
   if (message == WM_INITDIALOG) {
-    current = reinterpret_cast<AboutState*>(lparam);
+    EXPECT_EQ(GetWindowLongPtr(dialog, DWLP_USER), 0);
+    EXPECT_EQ(SetWindowLongPtr(dialog, DWLP_USER, lparam), 0);
+    EXPECT_EQ(SetWindowLongPtr(dialog, DWLP_USER + 8, 1), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_INDEX));
     EXPECT_EQ(SetTimer(dialog, 1, 1000, nullptr), 1u);
     EXPECT_TRUE(SetDlgItemText(dialog, 202, "Varnix Control"));
     EXPECT_FALSE(SetDlgItemText(dialog, 999, "no such control"));
     return TRUE;
   }
+  auto* current = reinterpret_cast<AboutState*>(GetWindowLongPtr(dialog, DWLP_USER));
   if (current->ended) current->after_end.push_back(message);
   switch (message) {
     case WM_TIMER:
@@ -220,6 +223,8 @@ TEST(RunModalDialog, RefusesBadCallsAndOtherThreads) {
   EXPECT_FALSE(EndDialog(plain, 1));
   EXPECT_EQ(SetTimer(plain, 1, 1000, nullptr), 0u);
   EXPECT_FALSE(KillTimer(plain, 1));
+  EXPECT_EQ(SetWindowLongPtr(plain, DWLP_USER, 1), 0);
+  EXPECT_EQ(GetWindowLongPtr(plain, DWLP_USER), 0);
   EXPECT_TRUE(DestroyWindow(plain));
 }
 

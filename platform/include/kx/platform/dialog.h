@@ -119,6 +119,12 @@ UINT_PTR SetTimer(HWND dialog, UINT_PTR timer_id, UINT interval_ms,
                   void* timer_proc) noexcept;  // proc must be null
 BOOL KillTimer(HWND dialog, UINT_PTR timer_id) noexcept;
 BOOL SetDlgItemText(HWND dialog, int control_id, const char* text) noexcept;
+// The dialog's own slot for its procedure's state (DWLP_USER, the only index kept here), so
+// that the procedure finds its state from the handle alone: 0 until set. The setter returns the
+// previous value; both return 0 with ERROR_INVALID_INDEX for another index.
+inline constexpr int DWLP_USER = static_cast<int>(2 * sizeof(void*));
+LONG_PTR SetWindowLongPtr(HWND dialog, int index, LONG_PTR value) noexcept;
+[[nodiscard]] LONG_PTR GetWindowLongPtr(HWND dialog, int index) noexcept;
 // No window of this runtime is ever active in the platform's sense: nullptr.
 [[nodiscard]] HWND GetActiveWindow() noexcept;
 
