@@ -15,7 +15,10 @@ packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmar
           # Calc add-in and its headless test
           libreoffice-dev libreoffice-calc-nogui python3-uno
           # Fuzzing harnesses (libFuzzer), packages and their checks
-          clang libfuzzer-14-dev dpkg-dev fakeroot file lintian desktop-file-utils)
+          clang libfuzzer-14-dev dpkg-dev fakeroot file lintian desktop-file-utils
+          # KorvaneX.dll for Windows (mingw-w64, widl, windres) and its tests under Wine;
+          # GoogleTest for the cross build comes from googletest's sources
+          g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 wine64-tools googletest)
 if [[ "${1:-}" == "peer" ]]; then packages+=(libquantlib0-dev); fi
 
 missing=()

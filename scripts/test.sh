@@ -17,6 +17,9 @@ ctest --test-dir build/release --output-on-failure -j "$jobs"
 KX_BUILD_DIR=build/release PYTHONPATH=build/release/python \
   timeout -k 10 600 /usr/bin/python3 -m pytest -q -p no:cacheprovider python/tests
 
+# KorvaneX.dll for Windows, cross-built and tested under Wine, against the release build's values.
+bash scripts/test-windows.sh build/release
+
 # The Calc add-in in a real headless office.
 bash scripts/test-spreadsheet.sh build/release
 

@@ -98,7 +98,7 @@ void DecodeValue(VARTYPE vt, const BYTE* in, VARIANT* value) {
 }  // namespace
 
 HRESULT KvQuantorb::GetPersistedProperty(DISPID property, VARIANT* value) noexcept {
-  DISPPARAMS none;
+  DISPPARAMS none{};
   return Invoke(property, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, value,
                 nullptr, nullptr);
 }
@@ -203,7 +203,7 @@ HRESULT KvQuantorb::Load(IPropertyBag* bag, IErrorLog* error_log) {
     const HRESULT hr = GetPersistedProperty(kPersisted[i].dispid, &current);
     if (FAILED(hr)) return hr;
     values[i].vt = current.vt;  // asks the bag for the property's own type
-    if (FAILED(bag->Read(kPersisted[i].name, &values[i], error_log))) continue;  // keep the value
+    if (FAILED(bag->Read(OleText(kPersisted[i].name), &values[i], error_log))) continue;  // keep the value
     held[i] = &values[i];
   }
   const HRESULT hr = PutPersistedProperties(held);
@@ -218,7 +218,7 @@ HRESULT KvQuantorb::Save(IPropertyBag* bag, BOOL clear_dirty, BOOL) {
     Variant value;
     HRESULT hr = GetPersistedProperty(p.dispid, &value);
     if (FAILED(hr)) return hr;
-    hr = bag->Write(p.name, &value);
+    hr = bag->Write(OleText(p.name), &value);
     if (FAILED(hr)) return hr;
   }
   if (clear_dirty) dirty_.store(false);
@@ -234,7 +234,7 @@ HRESULT KvQuantorb::Load(IStorage* storage) {
   if (!storage) return E_POINTER;
   ComPtr<IStream> stream;
   const HRESULT hr = storage->OpenStream(
-      kContentsStream, nullptr, STGM_DIRECT | STGM_SHARE_EXCLUSIVE | STGM_READ, 0, stream.put());
+      OleText(kContentsStream), nullptr, STGM_DIRECT | STGM_SHARE_EXCLUSIVE | STGM_READ, 0, stream.put());
   if (FAILED(hr)) return hr;
   return Load(stream.get());
 }
@@ -243,7 +243,7 @@ HRESULT KvQuantorb::Save(IStorage* storage, BOOL same_as_load) {
   if (!storage) return E_POINTER;
   ComPtr<IStream> stream;
   const HRESULT hr = storage->CreateStream(
-      kContentsStream, STGM_DIRECT | STGM_SHARE_EXCLUSIVE | STGM_CREATE | STGM_READWRITE, 0, 0,
+      OleText(kContentsStream), STGM_DIRECT | STGM_SHARE_EXCLUSIVE | STGM_CREATE | STGM_READWRITE, 0, 0,
       stream.put());
   if (FAILED(hr)) return hr;
   // Saving into the storage the object was loaded from is what clears the needs-saving mark.

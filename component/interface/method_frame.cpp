@@ -215,7 +215,7 @@ HRESULT ReportErrorInfo(std::string_view description) noexcept {
       CoTaskMemFree(progid);
     }
     std::u16string wide = Utf8ToUtf16(description);
-    hr = create->SetDescription(wide.data());
+    hr = create->SetDescription(OleText(wide.data()));
     if (FAILED(hr)) return fail(hr);
     ComPtr<IErrorInfo> info;
     hr = create.As(&info);
@@ -242,7 +242,7 @@ void RaiseDone(const ConnectionPoint& events, std::int32_t last_method, std::int
     args[2].iVal = static_cast<SHORT>(last_method);
     DISPPARAMS params{args, nullptr, 3, 0};
     Variant result;
-    EXCEPINFO excep;
+    EXCEPINFO excep{};
     UINT arg_err = 0;
     (void)sink->Invoke(kDispidDone, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
                        &result, &excep, &arg_err);

@@ -1,7 +1,5 @@
 #include "interface_test_support.h"
 
-#include <stdlib.h>
-
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -9,7 +7,6 @@
 #include "kx/platform/bstr.h"
 #include "kx/platform/errorinfo.h"
 #include "kx/platform/guid.h"
-#include "kx/platform/registry.h"
 #include "kx/platform/safearray.h"
 #include "method_frame.h"
 
@@ -19,32 +16,7 @@ using namespace kx::platform;
 
 namespace {
 
-// Every test of this program uses a registry of its own, never the user's or the machine's.
-class RegistryEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kxiface-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    setenv("KX_REGISTRY_DIR", dir_.c_str(), 1);
-    // Nor the machine's: an installed package must not show through.
-    setenv("KX_MACHINE_REGISTRY_DIR", (dir_ + "/machine").c_str(), 1);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-
- private:
-  std::string dir_;
-};
-
-[[maybe_unused]] ::testing::Environment* const registry_environment =
-    ::testing::AddGlobalTestEnvironment(new RegistryEnvironment);
-
 constexpr UINT kActionMessage = WM_APP + 7;
-
-std::string ClassKey() { return "CLSID\\" + FormatGuid(CLSID_KvQuantorb) + "\\ProgID"; }
 
 }  // namespace
 
@@ -112,7 +84,7 @@ HRESULT DoneRecorder::Invoke(DISPID member, REFIID riid, LCID lcid, WORD flags, 
   }
   const BSTR text = params->rgvarg[0].bstrVal;
   DoneEvent event{params->rgvarg[2].iVal, params->rgvarg[1].iVal,
-                  text ? std::u16string(text, SysStringLen(text)) : std::u16string()};
+                  text ? std::u16string(U16Text(text), SysStringLen(text)) : std::u16string()};
   std::function<void(const DoneEvent&)> action;
   {
     const std::lock_guard lock(mutex_);
@@ -258,15 +230,6 @@ bool WaitFor(const std::function<bool()>& done) {
 void InterfaceTest::TearDown() {
   testing::ClearInjectedFaults();
   (void)TakeErrorInfo();
-}
-
-RegisteredProgId::RegisteredProgId() {
-  EXPECT_EQ(RegSetString(HKEY_CLASSES_ROOT, ClassKey(), "", "Korvane.Quantorb.1"), ERROR_SUCCESS);
-}
-
-RegisteredProgId::~RegisteredProgId() {
-  EXPECT_EQ(RegDeleteTree(HKEY_CLASSES_ROOT, ("CLSID\\" + FormatGuid(CLSID_KvQuantorb)).c_str()),
-            ERROR_SUCCESS);
 }
 
 }  // namespace kx::component::test_support

@@ -13,6 +13,11 @@ using BSTR = OLECHAR*;
 using LPOLESTR = OLECHAR*;
 using LPCOLESTR = const OLECHAR*;
 
+// A UTF-16 text where an interface takes an OLECHAR one: the same type here, a cast on Windows.
+inline LPOLESTR OleText(char16_t* text) noexcept { return text; }
+inline LPCOLESTR OleText(const char16_t* text) noexcept { return text; }
+inline const char16_t* U16Text(LPCOLESTR text) noexcept { return text; }
+
 [[nodiscard]] BSTR SysAllocString(LPCOLESTR text) noexcept;            // nullptr in, nullptr out
 [[nodiscard]] BSTR SysAllocStringLen(LPCOLESTR text, UINT length) noexcept;  // text may be null
 [[nodiscard]] BSTR SysAllocStringByteLen(const char* bytes, UINT byte_length) noexcept;

@@ -1,0 +1,21 @@
+# The Windows build (cross-compiled with cmake/mingw-w64-x86_64.cmake): the models, the Windows
+# side of the platform, KorvaneX.dll and the tests that run them under Wine.
+enable_language(RC)
+
+# Programs and the DLL import only system DLLs: the C and C++ runtimes and winpthread are linked in.
+add_link_options(-static -static-libgcc -static-libstdc++)
+# GCC does not realign the stack for 32-byte AVX spills on Windows; unaligned moves are safe there.
+add_compile_options(-Wa,-muse-unaligned-vector-move)
+
+if(KX_BUILD_TESTS)
+  enable_testing()
+  include(cmake/windows_tests.cmake)
+endif()
+
+add_subdirectory(component/models)
+add_subdirectory(platform/windows)
+include(component/korvanex_windows.cmake)
+
+if(KX_BUILD_TESTS)
+  add_subdirectory(tests/windows)
+endif()
