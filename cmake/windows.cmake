@@ -15,6 +15,7 @@ endif()
 add_subdirectory(component/models)
 add_subdirectory(platform/windows)
 include(component/korvanex_windows.cmake)
+add_subdirectory(calculator)
 
 if(KX_BUILD_TESTS)
   add_subdirectory(tests/windows)
