@@ -18,7 +18,9 @@ packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmar
           clang libfuzzer-14-dev dpkg-dev fakeroot file lintian desktop-file-utils
           # KorvaneX.dll for Windows (mingw-w64, widl, windres) and its tests under Wine;
           # GoogleTest for the cross build comes from googletest's sources
-          g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 wine64-tools googletest)
+          g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 wine64-tools googletest
+          # The Windows calculator's setup program and its test under Wine (typed into by xdotool)
+          nsis xdotool)
 if [[ "${1:-}" == "peer" ]]; then packages+=(libquantlib0-dev); fi
 
 missing=()
