@@ -1,4 +1,4 @@
-// Argument bundles that the method wrappers hand to their family dispatchers.
+// Argument bundles that the member wrappers (component/families/) hand to their dispatchers.
 #pragma once
 
 #include "kx/platform/hresult.h"
@@ -34,6 +34,39 @@ struct ScalarArguments {
   double put_target = 0.0;
   kx::platform::LONG max_iter = 0;
 };
+
+/// The implied-volatility methods have no volatility argument; 0.1 passes the validator.
+inline constexpr double kImpliedSearchVolatility = 0.1;
+
+/// The scalar arguments as the Black-Scholes members take them; the Bjerksund-Stensland and
+/// binomial ones add theirs in their own order.
+[[nodiscard]] inline ScalarArguments BsArgs(double s, double k, double r, double t, double sigma,
+                                            double q) {
+  return {.stock_price = s,
+          .exercise_price = k,
+          .interest_rate = r,
+          .time_to_maturity = t,
+          .volatility = sigma,
+          .dividend_rate = q};
+}
+
+[[nodiscard]] inline ScalarArguments BjeArgs(double s, double x, double r, double t, double sigma,
+                                             double q, kx::platform::LONG model_type, double rf) {
+  ScalarArguments args = BsArgs(s, x, r, t, sigma, q);
+  args.model_type = model_type;
+  args.foreign_rate = rf;
+  return args;
+}
+
+[[nodiscard]] inline ScalarArguments BinArgs(double s, double k, double r, double t, double sigma,
+                                             double q, kx::platform::LONG model_type, double rf,
+                                             kx::platform::LONG bin_steps,
+                                             kx::platform::LONG flag_eur_am) {
+  ScalarArguments args = BjeArgs(s, k, r, t, sigma, q, model_type, rf);
+  args.bin_steps = bin_steps;
+  args.flag_eur_am = flag_eur_am;
+  return args;
+}
 
 /// The array arguments of a skew method, by reference as the client passed them. IVolatilityPut
 /// present selects the put side.
