@@ -12,9 +12,12 @@ if(KX_BUILD_TESTS)
   include(cmake/windows_tests.cmake)
 endif()
 
-add_subdirectory(component/models)
 add_subdirectory(platform/windows)
-include(component/korvanex_windows.cmake)
+foreach(dir component/models component/errors component/interface component/frame
+            component/families)
+  add_subdirectory(${dir})
+endforeach()
+include(component/object/windows.cmake)
 add_subdirectory(calculator)
 
 if(KX_BUILD_TESTS)

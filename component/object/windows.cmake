@@ -1,7 +1,6 @@
 # KorvaneX.dll: the component's sources against the Windows side of the platform, the type
 # library compiled by widl from the same .idl the Linux module reads, and the resources by windres.
 set(kx_resource_dir ${PROJECT_SOURCE_DIR}/component/resources)
-set(kx_interface_dir ${PROJECT_SOURCE_DIR}/component/interface)
 
 # widl needs the system's IDispatch (oaidl.idl) and stdole2.tlb, which the .idl leaves implicit.
 set(kx_widl_idl ${CMAKE_CURRENT_BINARY_DIR}/korvanex_widl.idl)
@@ -32,29 +31,29 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${kx_resource_dir
 set_source_files_properties(${kx_rc} PROPERTIES OBJECT_DEPENDS
   "${kx_tlb};${kx_resource_dir}/kvquantorb.rgs;${kx_resource_dir}/bitmap201.bmp;${kx_resource_dir}/bitmap202.bmp;${kx_resource_dir}/bitmap207.bmp;${kx_resource_dir}/icon206.ico")
 
-# The component's code, shared with the Linux module; the type library and About box files
-# are the Windows ones (the system serves both from the DLL's own resources).
+# The object's code, shared with the Linux module (component/object/CMakeLists.txt); the type
+# library and About box files are the Windows ones: the system serves both from the DLL's own
+# resources, where the Linux module reads its resource texts.
+set(kx_object_dir ${PROJECT_SOURCE_DIR}/component/object)
+set(kx_families_dir ${PROJECT_SOURCE_DIR}/component/families)
 add_library(kx_component_core STATIC
-  ${kx_interface_dir}/array_arguments.cpp
-  ${kx_interface_dir}/binomial_methods.cpp
-  ${kx_interface_dir}/bjerksund_stensland_methods.cpp
-  ${kx_interface_dir}/black_scholes_methods.cpp
-  ${kx_interface_dir}/error_table.cpp
-  ${kx_interface_dir}/historical_volatility_methods.cpp
-  ${kx_interface_dir}/kv_quantorb.cpp
-  ${kx_interface_dir}/method_frame.cpp
-  ${kx_interface_dir}/skew_worker.cpp
-  ${kx_interface_dir}/class_factory.cpp
-  ${kx_interface_dir}/control_identity.cpp
-  ${kx_interface_dir}/control_ole.cpp
-  ${kx_interface_dir}/control_persistence.cpp
-  ${kx_interface_dir}/control_view.cpp
-  ${kx_interface_dir}/quantorb_typelib_windows.cpp
-  ${kx_interface_dir}/about_box_windows.cpp)
-target_include_directories(kx_component_core PUBLIC ${kx_interface_dir})
-target_link_libraries(kx_component_core PUBLIC kx_models kx_platform)
+  ${kx_object_dir}/about_box_windows.cpp
+  ${kx_object_dir}/class_factory.cpp
+  ${kx_object_dir}/control_identity.cpp
+  ${kx_object_dir}/control_ole.cpp
+  ${kx_object_dir}/control_persistence.cpp
+  ${kx_object_dir}/control_view.cpp
+  ${kx_object_dir}/kv_quantorb.cpp
+  ${kx_object_dir}/quantorb_typelib_windows.cpp
+  ${kx_families_dir}/black_scholes/black_scholes_members.cpp
+  ${kx_families_dir}/binomial/binomial_members.cpp
+  ${kx_families_dir}/bjerksund_stensland/bjerksund_stensland_members.cpp
+  ${kx_families_dir}/historical_volatility/historical_volatility_members.cpp)
+target_include_directories(kx_component_core PUBLIC ${kx_object_dir})
+target_link_libraries(kx_component_core
+  PUBLIC kx_component_families kx_component_frame kx_component_interface kx_models kx_platform)
 
-add_library(KorvaneX SHARED ${kx_interface_dir}/module_exports.cpp
-            ${kx_interface_dir}/korvanex.def ${kx_rc})
+add_library(KorvaneX SHARED ${kx_object_dir}/module_exports.cpp ${kx_object_dir}/korvanex.def
+            ${kx_rc})
 set_target_properties(KorvaneX PROPERTIES OUTPUT_NAME KorvaneX PREFIX "")
 target_link_libraries(KorvaneX PRIVATE kx_component_core)
