@@ -12,6 +12,8 @@ packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmar
           # Python package: built and tested with Debian's /usr/bin/python3
           python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest python3-pandas
           python3-scipy python3-dask python3-distributed
+          # pip install and the wheel (setuptools drives CMake), tested offline in a venv
+          python3-venv python3-pip python3-setuptools python3-wheel python3-build
           # Calc add-in and its headless test
           libreoffice-dev libreoffice-calc-nogui python3-uno
           # Fuzzing harnesses (libFuzzer), packages and their checks

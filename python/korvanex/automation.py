@@ -218,26 +218,41 @@ class _Member:
 
     def signature(self):
         params = []
+        # Python has no required parameter after one with a default: from the first optional
+        # or by-reference parameter on, the signature names them (position still works).
+        kind = inspect.Parameter.POSITIONAL_OR_KEYWORD
         for p in self.params:
             if not p.takes_value:
                 continue
             default = inspect.Parameter.empty
-            if p.optional:
+            if p.optional or p.output:
+                # None: an optional input is omitted, a by-reference one becomes a result.
                 default = None
-            elif p.output:
-                default = Out
-            params.append(inspect.Parameter(p.name, inspect.Parameter.POSITIONAL_OR_KEYWORD,
-                                            default=default))
+                kind = inspect.Parameter.KEYWORD_ONLY
+            params.append(inspect.Parameter(p.name, kind, default=default))
         results = [p.name for p in self.params if p.retval or p.output]
         annotation = ", ".join(results) if results else inspect.Signature.empty
-        return inspect.Signature(params, return_annotation=annotation,
-                                 __validate_parameters__=False)
+        return inspect.Signature(params, return_annotation=annotation)
 
     def docstring(self):
-        lines = [self.doc or f"{self.name} (no documentation string)", "", "Parameters:"]
-        lines += [f"    {p.describe()}" for p in self.params] or ["    (none)"]
-        lines += ["", "Outputs left out (or None) are results; optional parameters left out "
-                  "are omitted."]
+        inputs = [p for p in self.params if p.takes_value and not p.output]
+        by_ref = [p for p in self.params if p.output]
+        retval = [p for p in self.params if p.retval]
+        results = ", ".join(p.name for p in retval + by_ref)
+        lines = [self.doc or f"{self.name} (no documentation string)", "", "Inputs:"]
+        lines += [f"    {p.describe()}" for p in inputs] or ["    (none)"]
+        if by_ref:
+            lines += ["By reference (pass a value to send it in; leave it out, or None, to get "
+                      "it back as a result):"]
+            lines += [f"    {p.describe()}" for p in by_ref]
+        if retval:
+            lines += ["Returns:"] + [f"    {p.describe()}" for p in retval]
+        lines += ["", "Positional arguments fill, in this order: "
+                  + (", ".join(p.name for p in self.params if p.takes_value) or "(none)") + ".",
+                  f"Results ({results or 'none'}) come back as they are when there is one, "
+                  "else as a named tuple in declared order; Out asks for an optional "
+                  "by-reference result. A failed call raises AutomationError (the hresult, "
+                  "the error information's source and description, and the outputs written)."]
         return "\n".join(lines)
 
 
@@ -256,6 +271,68 @@ class _TypeMembers:
             table.setdefault(member.name.lower(), member)
             if member.name not in self.names:
                 self.names.append(member.name)
+
+
+_TYPED_CLASSES = {}
+
+
+def _typed_class(native, members, base):
+    """A class per type information, with each member as a documented method or property, so
+    that help(), dir() and editors see the members (as generated classes do for other
+    automation clients). Members whose names the base class uses stay reachable as attributes
+    by their other spellings only."""
+    listed = tuple((m.name, m.kind, m.index) for table in (members.methods, members.gets,
+                                                           members.puts) for m in table.values())
+    key = (native.type_name, listed, base)
+    cls = _TYPED_CLASSES.get(key)
+    if cls is not None:
+        return cls
+    namespace = {}
+    summary = []
+    for member in members.methods.values():
+        namespace[member.name] = _method(member)
+        summary.append(f"    {member.name}{member.signature()}")
+    for key_name, get in members.gets.items():
+        if key_name in members.methods:
+            continue
+        if any(p.takes_value for p in get.params):
+            namespace[get.name] = _method(get)
+            continue
+        put = members.puts.get(key_name)
+        namespace[get.name] = property(_getter(get), doc=(get.doc or get.name)
+                                       + ("" if put else " (read-only)"))
+        summary.append(f"    {get.name} (property{'' if put else ', read-only'})")
+    for name in list(namespace):
+        if hasattr(base, name):
+            del namespace[name]
+    type_name = native.type_name or "Dispatch"
+    namespace["__doc__"] = (f"{type_name}: the members of the object's type information.\n\n"
+                            + "\n".join(summary))
+    namespace["__module__"] = __name__
+    cls = type(type_name, (base,), namespace)
+    _TYPED_CLASSES[key] = cls
+    return cls
+
+
+def _method(member):
+    def call(self, *args, **kwargs):
+        return _invoke(self, member, member.bind(args, kwargs))
+
+    call.__name__ = call.__qualname__ = member.name
+    call.__doc__ = member.docstring()
+    signature = member.signature()
+    self_parameter = inspect.Parameter("self", inspect.Parameter.POSITIONAL_ONLY)
+    call.__signature__ = signature.replace(
+        parameters=[self_parameter, *signature.parameters.values()])
+    return call
+
+
+def _getter(get):
+    def read(self):
+        return _invoke(self, get, get.bind((), {}))
+
+    read.__name__ = get.name
+    return read
 
 
 def _deliver(target, events):
@@ -354,18 +431,44 @@ class CDispatch:
         self.close()
 
 
+def registry_advice():
+    """The registry files a creation reads, and how to register a module there."""
+    user, user_chosen, machine, machine_chosen = _na.registry_files()
+    return ("registry files searched: "
+            + (user or "none (no home folder)")
+            + (" (from KX_REGISTRY_DIR)" if user_chosen
+               else " (the default; KX_REGISTRY_DIR names another folder)")
+            + f", then the machine's {machine}"
+            + (" (from KX_MACHINE_REGISTRY_DIR)" if machine_chosen else " (the default)")
+            + "; register the component with: python3 -m korvanex register "
+            "(or kxregsvr /path/to/module.so)")
+
+
 def _create(class_text):
     if not isinstance(class_text, str):
         raise TypeError(f"a ProgID or {{CLSID}} text, not {type(class_text).__name__}")
     native, hr, why = _na.NativeObject.create(class_text)
     if native is None:
-        raise AutomationError(hr, _na.hresult_name(hr), why)
+        raise AutomationError(hr, _na.hresult_name(hr), f"{why}; {registry_advice()}")
     return native
 
 
+def _wrap(native, base=None):
+    members = _TypeMembers(native)
+    cls = _typed_class(native, members, base or CDispatch)
+    instance = cls.__new__(cls)
+    object.__setattr__(instance, "_kx_native", native)
+    object.__setattr__(instance, "_kx_members", members)
+    return instance
+
+
 def Dispatch(progid_or_clsid):
-    """Creates the registered class named by a ProgID or a "{CLSID}" text."""
-    return CDispatch(_create(progid_or_clsid))
+    """Creates the registered class named by a ProgID or a "{CLSID}" text.
+
+    The object is an instance of a class made from its type information: ``help(object)``
+    lists its members, ``help(object.Member)`` a member's inputs, results and help string.
+    """
+    return _wrap(_create(progid_or_clsid))
 
 
 def DispatchWithEvents(progid_or_clsid, handler_class):
@@ -380,8 +483,7 @@ def DispatchWithEvents(progid_or_clsid, handler_class):
         native.close()
         raise TypeError(f"{progid_or_clsid} has no default source interface")
     combined = type(f"{handler_class.__name__}Dispatch", (CDispatch, handler_class), {})
-    instance = combined.__new__(combined)
-    CDispatch.__init__(instance, native)
+    instance = _wrap(native, combined)
     init = getattr(handler_class, "__init__", object.__init__)
     if init is not object.__init__:
         init(instance)

@@ -8,7 +8,13 @@ on a ``distributed.Client`` every block is priced on a worker, which must be abl
 korvanex. Each block's elements are the very doubles the in-process functions give.
 
 ``errors="return"`` is not available here; ``errors="raise"`` raises on the worker of the first
-block with a refused element.
+block with a refused element, naming the element's index in the whole array.
+
+When it pays: on one machine the in-process functions already use every core, so a cluster adds
+only its scheduling and the copies between processes (a closed form such as ``bs_greeks`` costs
+well under a microsecond an element, less than moving its inputs and outputs). It pays when the
+work per element is large (trees, implied volatilities: tens of microseconds and more), when the
+data does not fit one machine's memory, or when there is more than one machine.
 """
 
 from __future__ import annotations
@@ -17,7 +23,7 @@ import functools
 
 import numpy as np
 
-from korvanex import models
+from korvanex import _arrays
 
 __all__ = [
     "bs_price",
@@ -32,14 +38,32 @@ __all__ = [
     "historical_volatility",
 ]
 
-_FIELDS = len(models.Greeks._fields)
+_FIELDS = len(_arrays.Greeks._fields)
 
 
-def _block(name, keywords, fields, foreign_last, *blocks):
-    if foreign_last:
-        *blocks, foreign_rate = blocks
-        keywords = dict(keywords, foreign_rate=foreign_rate)
-    result = getattr(models, name)(*blocks, **keywords)
+def _offset(block_info):
+    """Where the block starts in the whole array (the first input's location)."""
+    if not isinstance(block_info, dict) or 0 not in block_info:
+        return ()
+    return tuple(start for start, _ in block_info[0]["array-location"])
+
+
+def _block(name, keywords, fields, extras, *blocks, block_info=None):
+    keywords = dict(keywords)
+    if "kind" in extras:
+        *blocks, put = blocks
+        keywords["kind"] = np.where(put != 0, "put", "call")
+    # The foreign rate, when there is one, is the last of the named inputs.
+    named = [(f"argument {i + 1}", block) for i, block in enumerate(blocks)]
+    try:
+        result = _arrays.price(name, named, fields=_arrays.Greeks if fields else None,
+                               **keywords)
+    except _arrays.ModelError as error:
+        offset = _offset(block_info)
+        if offset and error.index:
+            index = tuple(i + o for i, o in zip(error.index, offset))
+            raise _arrays.ModelError(index, error.code, error.text, error.reason) from None
+        raise
     if fields:
         return np.stack([np.asarray(f, dtype=np.float64) for f in result], axis=-1)
     return np.asarray(result, dtype=np.float64)
@@ -52,7 +76,23 @@ def _lazy(name, args, keywords, fields=False, foreign_last=False):
         raise ValueError('errors="return" is not available on dask arrays')
     if keywords.get("as_frame"):
         raise ValueError("as_frame is not available on dask arrays")
+    if keywords.get("negative_rates") and name.startswith("bjs"):
+        raise ValueError("negative_rates: the Bjerksund-Stensland approximation is not sound "
+                         "for negative rates")
     keywords = {k: v for k, v in keywords.items() if k != "as_frame"}
+    extras = []
+    args = list(args)
+    if foreign_last:
+        extras.append("foreign_rate")
+    kind = keywords.get("kind", "call")
+    if not isinstance(kind, str):
+        # A kind per element travels chunked like the numbers: 1 for a put.
+        if not isinstance(kind, da.Array):
+            kind = np.asarray(kind)
+            _arrays.kinds(kind)
+        args.append((kind == "put").astype(np.float64))
+        extras.append("kind")
+        keywords.pop("kind")
     arrays = []
     for value in args:
         array = value if isinstance(value, da.Array) else da.asarray(np.asarray(value))
@@ -62,13 +102,13 @@ def _lazy(name, args, keywords, fields=False, foreign_last=False):
     # Same shape and chunks for all: broadcast dimensions stay zero-stride views in each block.
     arrays = da.broadcast_arrays(*arrays)
     arrays = da.core.unify_chunks(*[x for a in arrays for x in (a, tuple(range(a.ndim)))])[1]
-    function = functools.partial(_block, name, keywords, fields, foreign_last)
+    function = functools.partial(_block, name, keywords, fields, tuple(extras))
     if not fields:
         return da.map_blocks(function, *arrays, dtype=np.float64)
     ndim = arrays[0].ndim
     stacked = da.map_blocks(function, *arrays, dtype=np.float64, new_axis=ndim,
                             chunks=arrays[0].chunks + ((_FIELDS,),))
-    return models.Greeks(*(stacked[..., i] for i in range(_FIELDS)))
+    return _arrays.Greeks(*(stacked[..., i] for i in range(_FIELDS)))
 
 
 def bs_price(spot, strike, rate, time, vol, dividend=0.0, **keywords):
@@ -126,8 +166,10 @@ def bjs_implied_vol(price, spot, strike, rate, time, dividend=0.0, **keywords):
     return _tree_or_bjs("bjs_implied_vol", (price, spot, strike, rate, time, dividend), keywords)
 
 
-def _hv_block(keywords, axis, block):
-    return np.asarray(models.historical_volatility(block, axis=axis, **keywords),
+def _hv_block(keywords, axis, block, block_info=None):
+    offset = _offset(block_info)
+    offset = offset[:axis] + offset[axis + 1:]
+    return np.asarray(_arrays.historical_volatility(block, axis=axis, offset=offset, **keywords),
                       dtype=np.float64)
 
 

@@ -2,7 +2,7 @@ from typing import Any
 
 import dask.array as da
 
-from korvanex.models import Greeks
+from korvanex._arrays import Greeks
 
 def bs_price(spot: Any, strike: Any, rate: Any, time: Any, vol: Any, dividend: Any = ...,
              **keywords: Any) -> da.Array: ...

@@ -5,14 +5,18 @@ import numpy.typing as npt
 import pandas as pd
 
 _Array = npt.ArrayLike
-_Kind = Literal["call", "put"]
+_Kind = Literal["call", "put"] | npt.ArrayLike | pd.Series
 _Carry = Literal["stock", "dividend", "futures", "currency"]
-_Result = float | npt.NDArray[np.float64]
+_Result = float | npt.NDArray[np.float64] | pd.Series | pd.DataFrame
 
 KINDS: tuple[str, ...]
 CARRIES: dict[str, int]
 ERRORS: tuple[str, ...]
 NOT_COMPUTABLE: int
+BELOW_RANGE: int
+ABOVE_RANGE: int
+NOT_UNIQUE: int
+NOT_REACHED: int
 
 class Greeks(NamedTuple):
     call_price: _Result
@@ -43,48 +47,58 @@ def get_threads() -> int: ...
 
 @overload
 def bs_price(spot: _Array, strike: _Array, rate: _Array, time: _Array, vol: _Array,
-             dividend: _Array = ..., *, kind: _Kind = ..., errors: Literal["nan", "raise"] = ...,
+             dividend: _Array = ..., *, kind: _Kind = ..., negative_rates: bool = ...,
+             errors: Literal["nan", "raise"] = ...,
              threads: int | None = ...) -> _Result: ...
 @overload
 def bs_price(spot: _Array, strike: _Array, rate: _Array, time: _Array, vol: _Array,
-             dividend: _Array = ..., *, kind: _Kind = ..., errors: Literal["return"],
+             dividend: _Array = ..., *, kind: _Kind = ..., negative_rates: bool = ...,
+             errors: Literal["return"],
              threads: int | None = ...) -> tuple[_Result, ElementErrors]: ...
 def bs_greeks(spot: _Array, strike: _Array, rate: _Array, time: _Array, vol: _Array,
-              dividend: _Array = ..., *, errors: Literal["nan", "return", "raise"] = ...,
+              dividend: _Array = ..., *, negative_rates: bool = ...,
+             errors: Literal["nan", "return", "raise"] = ...,
               threads: int | None = ..., as_frame: bool = ...) -> Any: ...
 def bs_implied_vol(price: _Array, spot: _Array, strike: _Array, rate: _Array, time: _Array,
                    dividend: _Array = ..., *, kind: _Kind = ..., max_iter: int = ...,
-                   errors: Literal["nan", "return", "raise"] = ...,
+                   negative_rates: bool = ...,
+             errors: Literal["nan", "return", "raise"] = ...,
                    threads: int | None = ...) -> Any: ...
 def binomial_price(spot: _Array, strike: _Array, rate: _Array, time: _Array, vol: _Array,
                    dividend: _Array = ..., *, steps: int, american: bool = ...,
                    kind: _Kind = ..., carry: _Carry = ..., foreign_rate: _Array = ...,
-                   errors: Literal["nan", "return", "raise"] = ...,
+                   negative_rates: bool = ...,
+             errors: Literal["nan", "return", "raise"] = ...,
                    threads: int | None = ...) -> Any: ...
 def binomial_greeks(spot: _Array, strike: _Array, rate: _Array, time: _Array, vol: _Array,
                     dividend: _Array = ..., *, steps: int, american: bool = ...,
                     carry: _Carry = ..., foreign_rate: _Array = ...,
-                    errors: Literal["nan", "return", "raise"] = ..., threads: int | None = ...,
+                    negative_rates: bool = ...,
+             errors: Literal["nan", "return", "raise"] = ..., threads: int | None = ...,
                     as_frame: bool = ...) -> Any: ...
 def binomial_implied_vol(price: _Array, spot: _Array, strike: _Array, rate: _Array,
                          time: _Array, dividend: _Array = ..., *, steps: int,
                          american: bool = ..., kind: _Kind = ..., carry: _Carry = ...,
                          foreign_rate: _Array = ...,
-                         errors: Literal["nan", "return", "raise"] = ...,
+                         negative_rates: bool = ...,
+             errors: Literal["nan", "return", "raise"] = ...,
                          threads: int | None = ...) -> Any: ...
 def bjs_price(spot: _Array, strike: _Array, rate: _Array, time: _Array, vol: _Array,
               dividend: _Array = ..., *, kind: _Kind = ..., carry: _Carry = ...,
-              foreign_rate: _Array = ..., errors: Literal["nan", "return", "raise"] = ...,
+              foreign_rate: _Array = ..., negative_rates: bool = ...,
+             errors: Literal["nan", "return", "raise"] = ...,
               threads: int | None = ...) -> Any: ...
 def bjs_greeks(spot: _Array, strike: _Array, rate: _Array, time: _Array, vol: _Array,
                dividend: _Array = ..., *, carry: _Carry = ..., foreign_rate: _Array = ...,
-               errors: Literal["nan", "return", "raise"] = ..., threads: int | None = ...,
+               negative_rates: bool = ...,
+             errors: Literal["nan", "return", "raise"] = ..., threads: int | None = ...,
                as_frame: bool = ...) -> Any: ...
 def bjs_implied_vol(price: _Array, spot: _Array, strike: _Array, rate: _Array, time: _Array,
                     dividend: _Array = ..., *, kind: _Kind = ..., carry: _Carry = ...,
                     foreign_rate: _Array = ..., max_iter: int = ...,
-                    errors: Literal["nan", "return", "raise"] = ...,
+                    negative_rates: bool = ...,
+             errors: Literal["nan", "return", "raise"] = ...,
                     threads: int | None = ...) -> Any: ...
 def historical_volatility(prices: _Array | pd.DataFrame, trading_days: int = ..., axis: int = ...,
-                          *, errors: Literal["nan", "return", "raise"] = ...,
+                          *, skipna: bool = ..., errors: Literal["nan", "return", "raise"] = ...,
                           threads: int | None = ...) -> Any: ...

@@ -2,9 +2,11 @@
 // (korvanex.automation) binds Python arguments to declared parameters; this side converts them,
 // lays out the call through the shared CallFrame, invokes with the GIL released and hands back
 // results, error information and the events the call raised.
+#include <dlfcn.h>
 #include <pybind11/stl.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <climits>
 #include <mutex>
 #include <thread>
@@ -17,6 +19,8 @@
 #include "event_sink.h"
 #include "kx/platform/activation.h"
 #include "kx/platform/interfaces.h"
+#include "kx/platform/module.h"
+#include "kx/platform/registry.h"
 #include "type_members.h"
 
 namespace kx::python {
@@ -268,6 +272,42 @@ class NativeObject {
   DWORD cookie_ = 0;
 };
 
+// What kxregsvr does: loads the module and calls its (un)registration entry point, writing the
+// chosen scope's registry. (HRESULT, its name, the registry file).
+py::tuple RegisterServer(const std::string& path, bool machine, bool unregister) {
+  const RegistryScope scope = machine ? RegistryScope::kMachine : RegistryScope::kUser;
+  const std::string registry = RegistryFilePath(scope);
+  void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!module) throw py::value_error("cannot load " + path + ": " + dlerror());
+  const char* entry = unregister ? kDllUnregisterServerName : kDllRegisterServerName;
+  auto fn = reinterpret_cast<DllRegisterServerFn>(dlsym(module, entry));
+  if (!fn) {
+    dlclose(module);
+    throw py::value_error(path + " has no " + entry);
+  }
+  HRESULT hr;
+  {
+    py::gil_scoped_release release;
+    const RegistryScope before = RegistryWriteScope();
+    SetRegistryWriteScope(scope);
+    hr = fn();
+    SetRegistryWriteScope(before);
+  }
+  dlclose(module);
+  return py::make_tuple(static_cast<long>(hr), std::string(HresultName(hr)), registry);
+}
+
+// The registry files a creation reads, and whether the environment chose each folder.
+py::tuple RegistryFiles() {
+  auto chosen = [](const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+  };
+  return py::make_tuple(RegistryFilePath(RegistryScope::kUser), chosen("KX_REGISTRY_DIR"),
+                        RegistryFilePath(RegistryScope::kMachine),
+                        chosen("KX_MACHINE_REGISTRY_DIR"));
+}
+
 }  // namespace
 
 void BindAutomation(py::module_& m) {
@@ -300,6 +340,10 @@ void BindAutomation(py::module_& m) {
       "free_unused_libraries", [] { CoFreeUnusedLibraries(); },
       "Unloads the modules that no object of theirs holds any longer.");
   m.def("is_module_loaded", [](const std::string& path) { return IsModuleLoaded(path); });
+  m.def("register_server", &RegisterServer, py::arg("path"), py::arg("machine"),
+        py::arg("unregister"), "Calls a module's DllRegisterServer (or DllUnregisterServer).");
+  m.def("registry_files", &RegistryFiles,
+        "(user file, from KX_REGISTRY_DIR, machine file, from KX_MACHINE_REGISTRY_DIR).");
 }
 
 }  // namespace kx::python

@@ -107,7 +107,13 @@ struct Settings {
   std::int32_t max_iter = 0;
   // Fewer trees than threads: each tree's Greeks use a second thread for the rho tree instead.
   Parallelism tree_parallelism = Parallelism::kOneThread;
+  // The caller asked for negative rates (the European and tree families only): the rate test
+  // then refuses only a rate that is not a number.
+  bool negative_rates = false;
 };
+
+// The rate the argument tests see.
+double TestedRate(const Settings& set, double r) { return set.negative_rates && r < 0 ? 0.0 : r; }
 
 std::uint8_t Code(ArgumentCheck check) { return static_cast<std::uint8_t>(check); }
 
@@ -119,7 +125,8 @@ void Store(double* o, CallPut v) {
 // The tree methods run both validators: the option and model tests, then steps and FlagEurAm.
 std::uint8_t TreeCheck(const double* v, double sigma, const Settings& set) {
   const ArgumentCheck model =
-      FirstFailedModelCheck(v[0], v[1], v[2], v[3], sigma, v[5], set.model_type, v[6]);
+      FirstFailedModelCheck(v[0], v[1], TestedRate(set, v[2]), v[3], sigma, v[5], set.model_type,
+                            v[6]);
   if (model != ArgumentCheck::kPassed) return Code(model);
   const ArgumentCheck steps = FirstFailedStepCheck(set.steps);
   if (steps != ArgumentCheck::kPassed) return Code(steps);
@@ -136,14 +143,16 @@ std::uint8_t PriceElement(const Settings& set, const double* v, double* o) {
   const CompareMode mode = set.put ? CompareMode::kSigned : CompareMode::kAbsolute;
   switch (family) {
     case Family::kBsPrice: {
-      const ArgumentCheck c = FirstFailedOptionCheck(v[0], v[1], v[2], v[3], v[4], v[5]);
+      const ArgumentCheck c =
+          FirstFailedOptionCheck(v[0], v[1], TestedRate(set, v[2]), v[3], v[4], v[5]);
       if (c != ArgumentCheck::kPassed) return Code(c);
       o[0] = set.put ? GbsPut(kBsModel, v[0], v[1], v[2], kBsForeignRate, v[3], v[5], v[4])
                      : GbsCall(kBsModel, v[0], v[1], v[2], kBsForeignRate, v[3], v[5], v[4]);
       return 0;
     }
     case Family::kBsGreeks: {
-      const ArgumentCheck c = FirstFailedOptionCheck(v[0], v[1], v[2], v[3], v[4], v[5]);
+      const ArgumentCheck c =
+          FirstFailedOptionCheck(v[0], v[1], TestedRate(set, v[2]), v[3], v[4], v[5]);
       if (c != ArgumentCheck::kPassed) return Code(c);
       const GbsValues g =
           GbsPriceAndGreeks(kBsModel, v[0], v[1], v[2], kBsForeignRate, v[3], v[5], v[4]);
@@ -158,7 +167,7 @@ std::uint8_t PriceElement(const Settings& set, const double* v, double* o) {
     }
     case Family::kBsImpliedVol: {
       const ArgumentCheck c =
-          FirstFailedOptionCheck(v[1], v[2], v[3], v[4], kSearchVolatility, v[5]);
+          FirstFailedOptionCheck(v[1], v[2], TestedRate(set, v[3]), v[4], kSearchVolatility, v[5]);
       if (c != ArgumentCheck::kPassed) return Code(c);
       if (std::isnan(v[0])) return kTargetNotANumber;
       o[0] = GbsBisectVolatility(side, kBsModel, v[1], v[2], v[3], kBsForeignRate, v[4], v[5], v[0],
@@ -310,7 +319,7 @@ int EffectiveThreads(int threads) {
 
 py::tuple Price(const std::string& name, const std::vector<py::array>& inputs, bool put,
                 std::int32_t model_type, std::int32_t steps, bool american, std::int32_t max_iter,
-                int threads, bool want_checks) {
+                int threads, bool want_checks, bool negative_rates) {
   const FamilyInfo& info = FindFamily(name);
   const Layout layout = InputLayout(inputs, info.inputs);
   const int thread_count = EffectiveThreads(threads);
@@ -322,7 +331,8 @@ py::tuple Price(const std::string& name, const std::vector<py::array>& inputs, b
       .steps = steps,
       .flag_eur_am = american ? kAmerican : kEuropean,
       .max_iter = max_iter,
-      .tree_parallelism = few_trees ? Parallelism::kTwoThreads : Parallelism::kOneThread};
+      .tree_parallelism = few_trees ? Parallelism::kTwoThreads : Parallelism::kOneThread,
+      .negative_rates = negative_rates};
   const std::vector<py::ssize_t> shape(inputs.front().shape(),
                                        inputs.front().shape() + inputs.front().ndim());
   py::list results;
@@ -522,7 +532,7 @@ void ReferenceLoop(const std::string& name,
 void BindModels(py::module_& m) {
   m.def("price", &Price, py::arg("family"), py::arg("inputs"), py::arg("put"),
         py::arg("model_type"), py::arg("steps"), py::arg("american"), py::arg("max_iter"),
-        py::arg("threads"), py::arg("want_checks"),
+        py::arg("threads"), py::arg("want_checks"), py::arg("negative_rates") = false,
         "Prices one family over broadcast float64 arrays; returns (outputs, checks or None).");
   m.def("historical_volatility", &HistoricalVolatility, py::arg("prices"), py::arg("trading_days"),
         py::arg("threads"), py::arg("want_checks"),
@@ -534,6 +544,7 @@ void BindModels(py::module_& m) {
   m.def("reference_loop", &ReferenceLoop, py::arg("family"), py::arg("inputs"), py::arg("outputs"),
         "Plain single-thread C++ loop, for the benchmark.");
   m.attr("not_computable_check") = kNotComputableOutput;
+  m.attr("too_few_prices_check") = kTooFewPrices;
 }
 
 }  // namespace kx::python

@@ -1,6 +1,7 @@
 """The component through korvanex.automation: reference values, outputs, arrays, errors, events."""
 
 import gc
+import os
 import math
 
 import numpy as np
@@ -200,6 +201,10 @@ def test_unregistered_class_raises_the_activation_code(registered_component, tex
     with pytest.raises(A.AutomationError) as caught:
         A.Dispatch(text)
     assert caught.value.hresult_name == name
+    # It names the registry files it searched, and how to register.
+    assert f"registry files searched: {os.environ['KX_REGISTRY_DIR']}/" in str(caught.value)
+    assert os.environ["KX_MACHINE_REGISTRY_DIR"] in str(caught.value)
+    assert "python3 -m korvanex register" in str(caught.value)
 
 
 def test_done_events_in_order_with_their_codes(qe):
@@ -221,7 +226,18 @@ def test_help_and_dir_come_from_the_type_information(q):
     params = inspect.signature(method).parameters
     assert list(params)[:3] == ["StockPrice", "ExercisePrice", "InterestRate"]
     assert params["ForeignInterestRate"].default is None
-    assert params["CallPrice"].default is A.Out
+    assert params["CallPrice"].default is None
+    # Inputs and by-reference parameters apart, each with its type.
+    inputs, by_ref = method.__doc__.split("By reference")
+    assert "Volatility: double [in]" in inputs and "CallPrice" not in inputs
+    assert "CallPrice: double [in, out]" in by_ref
+    # help(q) is the type information's own class, listing every member with its parameters.
+    import pydoc
+    page = pydoc.render_doc(q, renderer=pydoc.plaintext)
+    assert type(q).__name__ == "IKvQuantorb" and "class IKvQuantorb" in page
+    for member in ("BSDelta(self, /, StockPrice, ExercisePrice", "HistoricalVolatility1(self",
+                   "Computes Delta for a European stockoption", "Base (property)"):
+        assert member in page, member
 
 
 def test_dropped_object_lets_its_module_unload(registered_component):

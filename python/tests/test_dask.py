@@ -1,7 +1,13 @@
-"""korvanex.dask on a local cluster of two worker processes: the same doubles as in process."""
+"""korvanex.dask on two worker processes started as the README says (dask-worker with a copy of
+the package folder on PYTHONPATH): the same doubles as in process."""
 
+import json
 import os
 import pathlib
+import shutil
+import subprocess
+import tempfile
+import time
 
 import numpy as np
 import pytest
@@ -61,26 +67,56 @@ def test_different_chunks_and_broadcast_dimensions_in_process():
     assert scalar == models.bs_price(100.0, 100.0, 0.05, 1.0, 0.2)
 
 
+def _stop(process):
+    process.terminate()
+    try:
+        process.wait(timeout=CLUSTER_TIMEOUT)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
 @pytest.fixture(scope="module")
 def client():
-    # Worker processes find korvanex through PYTHONPATH, as they would on other machines.
-    package_parent = str(pathlib.Path(korvanex.__file__).resolve().parents[1])
-    saved = os.environ.get("PYTHONPATH")
-    os.environ["PYTHONPATH"] = os.pathsep.join(p for p in (package_parent, saved) if p)
-    cluster = distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                       host="127.0.0.1", dashboard_address=None,
-                                       timeout=CLUSTER_TIMEOUT)
+    # The README's worker recipe as written: the package folder copied elsewhere, and
+    # dask-scheduler / dask-worker started with that copy's parent on PYTHONPATH. The state
+    # stays in a private folder under the build folder; only loopback is used.
+    build = pathlib.Path(os.environ.get("KX_BUILD_DIR", "build/release")).resolve()
+    work = pathlib.Path(tempfile.mkdtemp(prefix="dask-recipe-", dir=build))
+    copy = work / "opt" / "korvanex-python"
+    shutil.copytree(pathlib.Path(korvanex.__file__).parent, copy / "korvanex",
+                    ignore=shutil.ignore_patterns("__pycache__"))
+    env = {k: v for k, v in os.environ.items() if k != "LD_LIBRARY_PATH"}
+    env["PYTHONPATH"] = str(copy)
+    scheduler_file = work / "scheduler.json"
+    started = []
+
+    def start(name, *args):
+        log = open(work / f"{name}.log", "w")
+        started.append(subprocess.Popen([shutil.which(name) or name, *args], env=env, cwd=work,
+                                        stdout=log, stderr=subprocess.STDOUT))
+        log.close()
+
     try:
-        with distributed.Client(cluster, timeout=CLUSTER_TIMEOUT) as c:
+        start("dask-scheduler", "--host", "127.0.0.1", "--port", "0", "--no-dashboard",
+              "--scheduler-file", str(scheduler_file))
+        deadline = time.monotonic() + CLUSTER_TIMEOUT
+        while not scheduler_file.exists() and time.monotonic() < deadline:
+            time.sleep(0.2)
+        address = json.loads(scheduler_file.read_text())["address"]
+        for i in range(2):
+            start("dask-worker", address, "--nthreads", "1", "--host", "127.0.0.1",
+                  "--no-dashboard", "--local-directory", str(work / f"worker-{i}"))
+        with distributed.Client(address, timeout=CLUSTER_TIMEOUT) as c:
             c.wait_for_workers(2, timeout=CLUSTER_TIMEOUT)
+            # The workers price with the copy, not with the build folder's package.
+            where = c.run(eval, "__import__('korvanex').__file__")
+            assert all(pathlib.Path(p).is_relative_to(copy) for p in where.values()), where
             yield c
     finally:
-        cluster.close(timeout=CLUSTER_TIMEOUT)
-        if saved is None:
-            os.environ.pop("PYTHONPATH", None)
-        else:
-            os.environ["PYTHONPATH"] = saved
-    assert cluster.status.name == "closed"
+        for process in reversed(started):
+            _stop(process)
+        shutil.rmtree(work, ignore_errors=True)
 
 
 def compute(client, *lazy):
@@ -126,11 +162,39 @@ def test_greeks_trees_and_series_equal_numpy(client):
 
 
 def test_refused_elements_raise_on_request(client):
-    spot = da.from_array(np.array([100.0, -1.0, 90.0]), chunks=2)
+    spot = da.from_array(np.array([100.0, 90.0, 80.0, -1.0, 90.0]), chunks=2)
     lazy = kxdask.bs_price(spot, 100.0, 0.05, 1.0, 0.2, errors="raise")
-    with pytest.raises(models.ModelError, match="error 6010"):
+    # The index in the whole array, not in the block.
+    with pytest.raises(models.ModelError, match="element \\(3,\\): error 6010") as raised:
         client.compute(lazy).result(timeout=RESULT_TIMEOUT)
-    assert np.isnan(compute(client, kxdask.bs_price(spot, 100.0, 0.05, 1.0, 0.2))[0][1])
+    assert raised.value.index == (3,)
+    assert np.isnan(compute(client, kxdask.bs_price(spot, 100.0, 0.05, 1.0, 0.2))[0][3])
+
+
+def test_global_index_kind_per_element_and_skipna_in_process():
+    grid = da.from_array(np.full((4, 6), 100.0), chunks=(2, 4))
+    vols = np.full((4, 6), 0.2)
+    vols[3, 5] = -0.1
+    kinds = np.where(np.arange(6) % 2, "put", "call")
+    lazy = kxdask.bjs_price(grid, 95.0, 0.05, 1.0, da.from_array(vols, chunks=(2, 4)),
+                            kind=kinds, errors="raise")
+    with pytest.raises(models.ModelError) as raised:
+        lazy.compute(scheduler="synchronous")
+    assert raised.value.index == (3, 5)
+    vols[3, 5] = 0.2
+    got = kxdask.bjs_price(grid, 95.0, 0.05, 1.0, vols, kind=kinds).compute(
+        scheduler="synchronous")
+    assert np.array_equal(got, models.bjs_price(np.full((4, 6), 100.0), 95.0, 0.05, 1.0, vols,
+                                                kind=kinds))
+    prices = np.outer(np.arange(1.0, 9.0), [1.0, 2.0, 3.0])
+    prices[:2, 1] = np.nan
+    lazy = kxdask.historical_volatility(da.from_array(prices, chunks=(4, 1)), skipna=True)
+    assert np.array_equal(lazy.compute(scheduler="synchronous"),
+                          models.historical_volatility(prices, skipna=True))
+    with pytest.raises(models.ModelError) as raised:
+        kxdask.historical_volatility(da.from_array(prices, chunks=(4, 1)),
+                                     errors="raise").compute(scheduler="synchronous")
+    assert raised.value.index == (1,) and raised.value.code == 5070
 
 
 def test_unavailable_keywords_and_bad_inputs_raise_before_any_work():

@@ -111,19 +111,41 @@ def test_random_layouts_walk_every_element_in_order(seed):
         assert same(flat[i], models.bs_price(*(c[i] for c in contiguous)))
 
 
-def test_pandas_series_and_frames():
+def test_pandas_in_pandas_out_aligned_by_label():
     index = pd.Index(["a", "b", "c"], name="ticker")
     spot = pd.Series([90.0, 100.0, 110.0], index=index)
     price = models.bs_price(spot, 100.0, 0.05, 1.0, 0.2)
-    assert isinstance(price, np.ndarray) and price.shape == (3,)
+    assert isinstance(price, pd.Series) and price.index.equals(index)
+    assert same(price.to_numpy(), models.bs_price(spot.to_numpy(), 100.0, 0.05, 1.0, 0.2))
     frame = models.bs_greeks(spot, 100.0, 0.05, 1.0, 0.2, as_frame=True)
-    assert list(frame.columns) == list(models.Greeks._fields)
-    assert frame.index.equals(index)
-    assert same(frame["call_price"].to_numpy(), price)
-    one = models.bjs_greeks(*BS_ARGS, as_frame=True)
-    assert one.shape == (1, 10)
+    assert list(frame.columns) == list(models.Greeks._fields) and frame.index.equals(index)
+    assert same(frame["call_price"].to_numpy(), price.to_numpy())
+    assert models.bjs_greeks(*BS_ARGS, as_frame=True).shape == (1, 10)
     with pytest.raises(ValueError, match="1-D"):
         models.bs_greeks(np.full((2, 2), 100.0), *BS_ARGS[1:], as_frame=True)
+    # Labels pair up, not positions; a label one input lacks is a refused row.
+    strike = pd.Series([105.0, 95.0, 100.0, 120.0], index=["b", "a", "c", "d"])
+    kind = pd.Series(["put", "call", "put", "call"], index=["a", "b", "c", "d"])
+    aligned, errors = models.bs_price(spot, strike, 0.05, 1.0, 0.2, kind=kind, errors="return")
+    assert list(aligned.index) == ["a", "b", "c", "d"]
+    for label, k in (("a", "put"), ("b", "call"), ("c", "put")):
+        assert aligned[label] == models.bs_price(spot[label], strike[label], 0.05, 1.0, 0.2,
+                                                 kind=k)
+    assert np.isnan(aligned["d"]) and errors.code["d"] == 6010 and errors.code["a"] == 0
+    # A DataFrame grid keeps its rows and columns; Series and DataFrames do not mix.
+    grid = pd.DataFrame([[90.0, 100.0], [110.0, 120.0]], index=["x", "y"], columns=[0.5, 1.0])
+    prices = models.bs_price(grid, 100.0, 0.05, 1.0, 0.2)
+    assert isinstance(prices, pd.DataFrame) and prices.columns.equals(grid.columns)
+    assert prices.loc["y", 1.0] == models.bs_price(120.0, 100.0, 0.05, 1.0, 0.2)
+    with pytest.raises(ValueError, match="mix"):
+        models.bs_price(grid, strike, 0.05, 1.0, 0.2)
+    # A kind per element, numpy style.
+    kinds = np.array(["call", "put", "put"])
+    np.testing.assert_array_equal(
+        models.bjs_price(spot.to_numpy(), 100.0, 0.05, 1.0, 0.2, kind=kinds),
+        [models.bjs_price(s, 100.0, 0.05, 1.0, 0.2, kind=k) for s, k in zip(spot, kinds)])
+    with pytest.raises(ValueError, match="per element"):
+        models.bs_price(spot, 100.0, 0.05, 1.0, 0.2, kind=["call", "Put", "call"])
 
 
 @pytest.mark.parametrize("name,size", [("bs_greeks", 20001), ("bjs_implied_vol", 700),
@@ -249,12 +271,44 @@ def test_implied_vol_search_rules():
         models.bs_implied_vol(10.45, *BS_ARGS[:4], max_iter=-5)
     assert models.bs_implied_vol(10.45, *BS_ARGS[:4], max_iter=1) == 25.0
     assert models.bjs_implied_vol(10.45, *BS_ARGS[:4], max_iter=1) == 25.0
-    assert models.bs_implied_vol(-1.0, *BS_ARGS[:4]) == 0.0
-    assert models.bs_implied_vol(1e6, *BS_ARGS[:4]) == pytest.approx(99.99999963, abs=1e-8)
     true_vol = 0.3
     price = models.bs_price(*BS_ARGS[:4], true_vol, kind="put")
     assert models.bs_implied_vol(price, *BS_ARGS[:4], kind="put") == pytest.approx(true_vol,
                                                                                   abs=1e-6)
+
+
+# Targets no volatility reproduces, or many do, where the component's search returns a number
+# with "No Error": (call, code); and targets just inside, which keep their answer.
+UNANSWERED = [
+    (lambda **k: models.bs_implied_vol(0.0, 120.0, 100.0, 0.05, 1.0, **k), models.BELOW_RANGE),
+    (lambda **k: models.bs_implied_vol(-1.0, *BS_ARGS[:4], kind="put", **k), models.BELOW_RANGE),
+    (lambda **k: models.bs_implied_vol(100.5, *BS_ARGS[:4], **k), models.ABOVE_RANGE),
+    (lambda **k: models.bs_implied_vol(100.5, *BS_ARGS[:4], max_iter=3, **k), models.ABOVE_RANGE),
+    (lambda **k: models.bs_implied_vol(0.0, 100.0, 200.0, 0.05, 0.1, **k), models.NOT_UNIQUE),
+    # A deep American put at its exercise value 40: every volatility up to some level gives it.
+    (lambda **k: models.binomial_implied_vol(40.0, 60.0, 100.0, 0.05, 1.0, steps=200, kind="put",
+                                             **k), models.NOT_UNIQUE),
+    (lambda **k: models.bjs_implied_vol(40.0, 60.0, 100.0, 0.05, 1.0, kind="put", **k),
+     models.NOT_UNIQUE),
+    (lambda **k: models.bjs_implied_vol(39.0, 60.0, 100.0, 0.05, 1.0, kind="put", **k),
+     models.BELOW_RANGE),
+    # The 50-step tree's price overflows from about 20 up: it jumps from 100 to inf.
+    (lambda **k: models.binomial_implied_vol(101.0, *BS_ARGS[:4], steps=50, **k),
+     models.NOT_REACHED),
+    (lambda **k: models.bjs_implied_vol(45.0, 60.0, 100.0, 0.05, 1.0, kind="put", **k), 0),
+    (lambda **k: models.bs_implied_vol(99.0, *BS_ARGS[:4], **k), 0),
+    (lambda **k: models.bs_implied_vol(1e-3, 100.0, 200.0, 0.05, 0.1, **k), 0),
+]
+
+
+@pytest.mark.parametrize("call,code", UNANSWERED)
+def test_unanswered_implied_vol_targets_are_nan_with_a_reason(call, code):
+    vol, errors = call(errors="return")
+    assert errors.code == code and np.isnan(vol) == (code != 0)
+    if code:
+        assert errors.reason and np.isnan(call())
+        with pytest.raises(models.ModelError, match=errors.text):
+            call(errors="raise")
 
 
 @pytest.mark.parametrize("call", [
@@ -355,8 +409,77 @@ def test_historical_volatility_refusals(prices, trading_days, code):
         models.historical_volatility(prices, trading_days, errors="raise")
 
 
-def test_historical_volatility_nan_price_gives_nan():
-    assert np.isnan(models.historical_volatility([100.0, np.nan, 101.0, 102.0]))
+def test_historical_volatility_missing_prices():
+    # A ticker listed later (NaN first), and one with a gap in the middle.
+    closes = pd.DataFrame({"old": [100.0, 101.0, 99.5, 102.0, 103.0],
+                           "new": [np.nan, np.nan, 50.0, 51.0, 50.5],
+                           "gap": [20.0, np.nan, 20.4, 20.1, 19.8]},
+                          index=pd.date_range("2026-01-05", periods=5))
+    vols, errors = models.historical_volatility(closes, errors="return")
+    assert list(vols.index) == list(closes.columns) and not np.isnan(vols["old"])
+    assert np.isnan(vols[["new", "gap"]]).all() and list(errors.code) == [0, 5070, 5070]
+    assert "missing" in errors.reason["new"]
+    # skipna: each series on the prices it has, as if given alone.
+    skipped = models.historical_volatility(closes, skipna=True)
+    for name in closes:
+        alone = closes[name].dropna().to_numpy()
+        assert skipped[name] == models.historical_volatility(alone)
+    # Too few prices left is still refused.
+    short = models.historical_volatility([np.nan, 100.0, np.nan, 101.0], skipna=True,
+                                         errors="return")
+    assert np.isnan(short[0]) and short[1].code == 5070
+    # Along rows, a Series indexed by the rows.
+    assert list(models.historical_volatility(closes.T, axis=1, skipna=True).index) == \
+        list(closes.columns)
+
+
+def bs_exact(spot, strike, rate, time, vol, dividend, put):
+    """The Black-Scholes formula with scipy's exact normal distribution."""
+    from scipy.stats import norm
+
+    d1 = (np.log(spot / strike) + (rate - dividend + vol**2 / 2) * time) / (vol * np.sqrt(time))
+    d2 = d1 - vol * np.sqrt(time)
+    sign = -1.0 if put else 1.0
+    return sign * (spot * np.exp(-dividend * time) * norm.cdf(sign * d1)
+                   - strike * np.exp(-rate * time) * norm.cdf(sign * d2))
+
+
+def test_negative_rates_on_request_against_the_exact_formula():
+    rng = np.random.default_rng(11)
+    n = 2000
+    spot, strike = rng.uniform(50, 150, n), rng.uniform(50, 150, n)
+    rate, time = rng.uniform(-0.03, 0.05, n), rng.uniform(0.05, 3.0, n)
+    vol, dividend = rng.uniform(0.05, 0.8, n), rng.uniform(0.0, 0.05, n)
+    # Refused by default, as the component does, with the argument named.
+    refused, errors = models.bs_price(spot, strike, rate, time, vol, dividend, errors="return")
+    assert np.isnan(refused[rate < 0]).all() and (errors.code[rate < 0] == 6010).all()
+    assert "Interest Rate" in errors.reason[np.argmax(rate < 0)]
+    # The stated accuracy: |price - exact| <= 7.5e-8 (S exp(-qT) + K exp(-rT)), either sign.
+    bound = 7.5e-8 * (spot * np.exp(-dividend * time) + strike * np.exp(-rate * time)) + 1e-12
+    for kind in ("call", "put"):
+        ours = models.bs_price(spot, strike, rate, time, vol, dividend, kind=kind,
+                               negative_rates=True)
+        exact = bs_exact(spot, strike, rate, time, vol, dividend, kind == "put")
+        assert (np.abs(ours - exact) <= bound).all()
+        back = models.bs_implied_vol(ours, spot, strike, rate, time, dividend, kind=kind,
+                                     negative_rates=True)
+        # Prices of a thousandth and more determine the volatility (smaller ones are flat).
+        ok = (ours > 1e-3) & ~np.isnan(back)
+        assert ok.mean() > 0.9 and np.allclose(back[ok], vol[ok], atol=1e-5)
+    # The tree: European within its discretisation error of the exact formula; an American
+    # put at r < 0 without dividends is never exercised early, so it is the European one.
+    few = slice(0, 40)
+    args = (spot[few], strike[few], rate[few], time[few], vol[few])
+    tree = models.binomial_price(*args, steps=1000, american=False, kind="put",
+                                 negative_rates=True)
+    assert np.allclose(tree, bs_exact(*args, 0.0, True), atol=0.02)
+    negative = rate[few] < 0
+    american = models.binomial_price(*args, steps=1000, american=True, kind="put",
+                                     negative_rates=True)
+    assert negative.any() and np.array_equal(american[negative], tree[negative])
+    # Bjerksund-Stensland is not sound there: the keyword is refused with the reason.
+    with pytest.raises(ValueError, match="not sound for negative rates"):
+        models.bjs_price(*BS_ARGS, negative_rates=True)
 
 
 INTERRUPTED_CHILD = """
