@@ -18,6 +18,7 @@ foreach(dir component/models component/errors component/interface component/fram
   add_subdirectory(${dir})
 endforeach()
 include(component/object/windows.cmake)
+add_subdirectory(calculator)
 
 if(KX_BUILD_TESTS)
   add_subdirectory(tests/windows)

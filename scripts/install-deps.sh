@@ -7,6 +7,8 @@ packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmar
           nlohmann-json3-dev qt6-base-dev qt6-charts-dev libqt6opengl6-dev fonts-dejavu-core xvfb xauth
           zlib1g-dev
           ccache
+          # OCR of the calculator's screenshots (the charts' readability test)
+          tesseract-ocr tesseract-ocr-eng
           # Python package: built and tested with Debian's /usr/bin/python3
           python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest python3-pandas
           python3-scipy python3-dask python3-distributed
@@ -18,7 +20,9 @@ packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmar
           clang libfuzzer-14-dev dpkg-dev fakeroot file lintian desktop-file-utils
           # KorvaneX.dll for Windows (mingw-w64, widl, windres) and its tests under Wine;
           # GoogleTest for the cross build comes from googletest's sources
-          g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 wine64-tools googletest)
+          g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 wine64-tools googletest
+          # The Windows calculator's setup program and its test under Wine (typed into by xdotool)
+          nsis xdotool)
 if [[ "${1:-}" == "peer" ]]; then packages+=(libquantlib0-dev); fi
 
 missing=()

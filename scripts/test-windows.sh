@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# KorvaneX.dll for 64-bit Windows: cross-built with mingw-w64 and tested under Wine in a private
-# prefix under the build folder (registration, the C++ and VBScript clients), then the prefix's
-# Wine server is stopped. Also checks that the reference values the tests compare with are still
+# KorvaneX.dll and Lanternell.exe for 64-bit Windows: cross-built with mingw-w64 and tested under
+# Wine in private prefixes under the build folder (registration, the C++ and VBScript clients;
+# the calculator and the setup program on a private Xvfb each), then the prefixes' Wine servers
+# are stopped. Also checks that the reference values the tests compare with are still
 # the Linux build's (needs the Linux build: scripts/test.sh makes it first).
 #   scripts/test-windows.sh [linux build dir, default build/release]
 set -euo pipefail
@@ -20,6 +21,13 @@ imports=$($objdump -p "$build/KorvaneX.dll" | sed -n 's/^\s*DLL Name: //p' | sor
 expected_imports="ADVAPI32.dll GDI32.dll KERNEL32.dll OLEAUT32.dll USER32.dll msvcrt.dll ole32.dll "
 if [[ "$imports" != "$expected_imports" ]]; then
   echo "KorvaneX.dll imports: $imports (expected: $expected_imports)" >&2
+  exit 1
+fi
+# So does the calculator (COMCTL32 for its controls, SHELL32 for the maker's page).
+imports=$($objdump -p "$build/calculator/win32/Lanternell.exe" | sed -n 's/^\s*DLL Name: //p' | sort | tr '\n' ' ')
+expected_imports="COMCTL32.dll GDI32.dll KERNEL32.dll OLEAUT32.dll SHELL32.dll USER32.dll msvcrt.dll ole32.dll "
+if [[ "$imports" != "$expected_imports" ]]; then
+  echo "Lanternell.exe imports: $imports (expected: $expected_imports)" >&2
   exit 1
 fi
 exports=$($objdump -p "$build/KorvaneX.dll" | awk '/\[Ordinal\/Name Pointer\] Table/ {t=1; next}

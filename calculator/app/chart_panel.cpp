@@ -8,7 +8,6 @@
 #include <QCursor>
 #include <QFile>
 #include <QFileDialog>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLegend>
@@ -17,10 +16,12 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPushButton>
+#include <QStackedWidget>
 #include <QToolTip>
 #include <QVBoxLayout>
 #include <QValueAxis>
 #include <algorithm>
+#include <cmath>
 
 #include "kx/calculator/status.h"
 
@@ -55,7 +56,8 @@ GreekCurves CurvesOf(Greek greek, const ChartCurves& c) {
   return {};
 }
 
-// The y range of every curve of a chart, padded so no curve runs along the frame.
+// The y range of every curve of a chart, padded so no curve runs along the frame; never below 0
+// when no curve is (a value, gamma or vega has no use for negative ticks).
 std::pair<double, double> RangeOf(std::initializer_list<const std::vector<double>*> curves) {
   double low = 0, high = 0;
   bool first = true;
@@ -68,16 +70,17 @@ std::pair<double, double> RangeOf(std::initializer_list<const std::vector<double
     }
   }
   const double pad = high > low ? (high - low) * 0.05 : std::max(std::abs(high) * 0.05, 0.5);
-  return {low - pad, high + pad};
+  return {low >= 0 ? std::max(low - pad, 0.0) : low - pad, high + pad};
 }
 
 QChartView* MakeView(QWidget* parent) {
   auto* view = new QChartView(new QChart, parent);
   view->setRenderHint(QPainter::Antialiasing);
-  view->setMinimumSize(200, 150);
   // The pricing tab keeps deciding the window's size.
   view->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
-  view->chart()->legend()->setAlignment(Qt::AlignBottom);
+  // At the right, one name a line: a legend below the plot puts every name on one line and
+  // cuts them all to "..." when they do not fit.
+  view->chart()->legend()->setAlignment(Qt::AlignRight);
   return view;
 }
 
@@ -88,6 +91,12 @@ ChartPanel::ChartPanel(QWidget* parent) : QWidget(parent) {
   caption_->setObjectName("lblChartCaption");
   caption_->setWordWrap(true);
   caption_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  chart_ = new QComboBox(this);
+  chart_->setObjectName("cmbChart");
+  chart_->addItems({"Value by price", "Greek by price", "Value by time"});
+  chart_->setToolTip(
+      "The chart shown: the options' values or a Greek against the underlying's price, or the "
+      "values against the days to expiry");
   greek_ = new QComboBox(this);
   greek_->setObjectName("cmbGreek");
   greek_->addItems({"Delta", "Gamma", "Theta", "Vega", "Rho"});
@@ -105,20 +114,21 @@ ChartPanel::ChartPanel(QWidget* parent) : QWidget(parent) {
   point_->setObjectName("lblChartPoint");
   point_->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
-  area_ = new QWidget(this);
+  area_ = new QStackedWidget(this);
   value_view_ = MakeView(area_);
   value_view_->setObjectName("chtValue");
   greek_view_ = MakeView(area_);
   greek_view_->setObjectName("chtGreek");
   time_view_ = MakeView(area_);
   time_view_->setObjectName("chtTime");
-  auto* grid = new QGridLayout(area_);
-  grid->setContentsMargins(0, 0, 0, 0);
-  grid->addWidget(value_view_, 0, 0);
-  grid->addWidget(greek_view_, 0, 1);
-  grid->addWidget(time_view_, 1, 0, 1, 2);
+  area_->addWidget(value_view_);  // in the order of Chart
+  area_->addWidget(greek_view_);
+  area_->addWidget(time_view_);
+  area_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
 
   auto* tools = new QHBoxLayout;
+  tools->addWidget(new QLabel("Chart:", this));
+  tools->addWidget(chart_);
   tools->addWidget(new QLabel("Greek:", this));
   tools->addWidget(greek_);
   tools->addStretch();
@@ -131,7 +141,10 @@ ChartPanel::ChartPanel(QWidget* parent) : QWidget(parent) {
   layout->addWidget(area_, 1);
   layout->addWidget(point_);
 
+  connect(chart_, &QComboBox::currentIndexChanged, area_, &QStackedWidget::setCurrentIndex);
   connect(greek_, &QComboBox::currentIndexChanged, this, [this] { DrawGreekChart(); });
+  // A Greek picked by the user is one to look at.
+  connect(greek_, &QComboBox::activated, this, [this] { SelectChart(Chart::kGreek); });
   connect(save_png_, &QPushButton::clicked, this, [this] { SaveWithDialog(true); });
   connect(save_csv_, &QPushButton::clicked, this, [this] { SaveWithDialog(false); });
   connect(copy_, &QPushButton::clicked, this, [this] { CopyToClipboard(); });
@@ -146,6 +159,10 @@ void ChartPanel::ShowCurves(const ChartCurves& curves) {
 
 void ChartPanel::SelectGreek(Greek greek) { greek_->setCurrentIndex(static_cast<int>(greek)); }
 
+void ChartPanel::SelectChart(Chart chart) { chart_->setCurrentIndex(static_cast<int>(chart)); }
+
+Chart ChartPanel::shown() const { return static_cast<Chart>(std::max(chart_->currentIndex(), 0)); }
+
 void ChartPanel::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
   if (event->type() == QEvent::PaletteChange) {
@@ -158,10 +175,6 @@ void ChartPanel::ApplyPalette() {
   dark_ = palette().color(QPalette::Window).lightness() < 128;
   for (QChartView* view : {value_view_, greek_view_, time_view_}) {
     view->chart()->setTheme(dark_ ? QChart::ChartThemeDark : QChart::ChartThemeLight);
-    // After the theme, which sets its own legend font: six names must fit under one chart.
-    QFont small = view->chart()->legend()->font();
-    small.setPointSizeF(small.pointSizeF() * 0.85);
-    view->chart()->legend()->setFont(small);
   }
 }
 
@@ -235,6 +248,27 @@ void ResetChart(QChart& chart, const QString& title) {
   chart.setTitle(title);
 }
 
+// Round bounds around [low, high] and a tick step of 1, 2, 2.5 or 5 times a power of ten, with
+// at most six intervals: Qt's own rounding turns a delta from -1 to 1 into -2 to 2.
+struct Ticks {
+  double min, max;
+  int count;
+};
+
+Ticks RoundTicks(double low, double high) {
+  constexpr int kMaxIntervals = 6;
+  if (!(high > low)) return {low, low + 1, 2};
+  const double magnitude = std::pow(10.0, std::floor(std::log10((high - low) / kMaxIntervals)));
+  for (const double m : {1.0, 2.0, 2.5, 5.0, 10.0, 20.0}) {
+    const double step = m * magnitude;
+    const double min = std::floor(low / step), max = std::ceil(high / step);
+    if (max - min <= kMaxIntervals) {
+      return {min * step, max * step, static_cast<int>(max - min) + 1};
+    }
+  }
+  return {low, high, kMaxIntervals + 1};
+}
+
 // Axes with round tick values; every series so far is attached to them.
 std::pair<QValueAxis*, QValueAxis*> AttachAxes(QChart& chart, const QString& x_title,
                                                std::pair<double, double> x_range,
@@ -246,9 +280,10 @@ std::pair<QValueAxis*, QValueAxis*> AttachAxes(QChart& chart, const QString& x_t
     QFont font = axis->titleFont();
     font.setPointSizeF(font.pointSizeF() * 0.9);
     axis->setTitleFont(font);
-    axis->setRange(range.first, range.second);
-    axis->setTickCount(7);
-    if (nice) axis->applyNiceNumbers();
+    const Ticks ticks = nice ? RoundTicks(range.first, range.second)
+                             : Ticks{range.first, range.second, 7};
+    axis->setRange(ticks.min, ticks.max);
+    axis->setTickCount(ticks.count);
     axis->setLabelFormat("%.4g");
     return axis;
   };
@@ -306,7 +341,7 @@ void ChartPanel::DrawGreekChart() {
 
 void ChartPanel::DrawTimeChart() {
   QChart& chart = *time_view_->chart();
-  ResetChart(chart, "Value against the time to expiry, at the current price");
+  ResetChart(chart, "Value against the days to expiry, at the current price");
   if (!curves_) return;
   const ChartCurves& c = *curves_;
   AddCurve(chart, "Call", c.days, c.call_by_time, kCall, Qt::SolidLine);
@@ -336,7 +371,22 @@ void ChartPanel::ShowPoint(QLineSeries* series, const QPointF& at, bool entered)
   QToolTip::showText(QCursor::pos(), text, this);
 }
 
-QImage ChartPanel::Image() const { return area_->grab().toImage(); }
+QImage ChartPanel::Image() const {
+  // The size a chart has in a full-screen window: the image does not depend on the window's.
+  constexpr QSize kEach(960, 540);
+  QImage image(kEach.width(), kEach.height() * 3, QImage::Format_RGB32);
+  image.fill(palette().color(QPalette::Window));
+  QPainter painter(&image);
+  int top = 0;
+  for (QChartView* view : {value_view_, greek_view_, time_view_}) {
+    const QSize size = view->size();
+    view->resize(kEach);
+    painter.drawPixmap(0, top, view->grab());
+    view->resize(size);
+    top += kEach.height();
+  }
+  return image;
+}
 
 bool ChartPanel::SavePng(const QString& path) const {
   if (!curves_) return false;

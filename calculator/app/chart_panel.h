@@ -1,5 +1,7 @@
 #pragma once
 // The Charts tab: draws the curves lanternell_core computed, with Qt Charts, and exports them.
+// One chart at a time fills the tab, chosen by a selector, so that its tick labels, legend and
+// title stay readable down to the window's smallest size.
 #include <QWidget>
 #include <optional>
 
@@ -11,11 +13,13 @@ class QComboBox;
 class QLabel;
 class QLineSeries;
 class QPushButton;
+class QStackedWidget;
 class QValueAxis;
 
 namespace kx::calculator {
 
 enum class Greek { kDelta = 0, kGamma, kTheta, kVega, kRho };  // the selector's order
+enum class Chart { kValue = 0, kGreek, kTime };                 // the chart selector's order
 
 class ChartPanel final : public QWidget {
   Q_OBJECT
@@ -27,9 +31,12 @@ class ChartPanel final : public QWidget {
   void ShowCurves(const ChartCurves& curves);
   [[nodiscard]] const std::optional<ChartCurves>& curves() const noexcept { return curves_; }
   void SelectGreek(Greek greek);
+  // The chart shown; choosing a Greek from the Greek list also shows the Greek chart.
+  void SelectChart(Chart chart);
+  [[nodiscard]] Chart shown() const;
 
-  // The three charts as one image, and the curves as CSV; false when there are no curves yet
-  // or the file cannot be written.
+  // The three charts as one image (each drawn at a fixed export size, whatever the window's),
+  // and the curves as CSV; false when there are no curves yet or the file cannot be written.
   [[nodiscard]] bool SavePng(const QString& path) const;
   [[nodiscard]] bool SaveCsv(const QString& path) const;
   // The image and the CSV text together, for pasting into a document or a spreadsheet.
@@ -56,11 +63,12 @@ class ChartPanel final : public QWidget {
   std::optional<ChartCurves> curves_;
   QLabel* caption_;
   QLabel* point_;
+  QComboBox* chart_;
   QComboBox* greek_;
   QPushButton* save_png_;
   QPushButton* save_csv_;
   QPushButton* copy_;
-  QWidget* area_;
+  QStackedWidget* area_;
   QChartView* value_view_;
   QChartView* greek_view_;
   QChartView* time_view_;

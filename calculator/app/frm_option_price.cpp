@@ -21,6 +21,10 @@ using namespace kx::platform;
 
 namespace {
 
+// The longest status (a binomial run, then why its curves were refused) takes four lines at the
+// window's smallest width.
+constexpr int kStatusLines = 4;
+
 QString ToQString(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -89,9 +93,19 @@ OptionPriceForm::OptionPriceForm(std::unique_ptr<OptionsControl> control, QWidge
         ui_->lblIVPut}) {
     field->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     field->setFocusPolicy(Qt::ClickFocus);
+    // The height of an empty field, which is a pixel more than that of a number: the rows must
+    // not move when the results arrive.
+    field->setFixedHeight(field->fontMetrics().height() + 2 * field->frameWidth());
   }
   ui_->dtExpiryDate->installEventFilter(this);
   SetHelp();
+  // Room for four lines whatever the status says: a line more or less after a Calculate would
+  // otherwise shift every row of the form above it.
+  QLabel& status = *ui_->lblStatus;
+  status.setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  status.setFixedHeight(kStatusLines * status.fontMetrics().lineSpacing() +
+                        status.contentsMargins().top() + status.contentsMargins().bottom() +
+                        2 * status.margin());
 
   for (QLineEdit* box :
        {ui_->txtStockPrice, ui_->txtExercisePrice, ui_->txtInterestRate, ui_->txtVolatility,
@@ -324,6 +338,10 @@ void OptionPriceForm::LoadSettings() {
   if (greek >= 0 && greek <= static_cast<int>(Greek::kRho)) {
     charts_->SelectGreek(static_cast<Greek>(greek));
   }
+  const int chart = settings->value(QStringLiteral("charts/chart"), 0).toInt();
+  if (chart >= 0 && chart <= static_cast<int>(Chart::kTime)) {
+    charts_->SelectChart(static_cast<Chart>(chart));
+  }
 }
 
 void OptionPriceForm::SaveSettings() const {
@@ -336,6 +354,7 @@ void OptionPriceForm::SaveSettings() const {
   settings->setValue(QStringLiteral("model/style"), ui_->cmbEurAm->currentIndex());
   settings->setValue(QStringLiteral("charts/greek"),
                      charts_->findChild<QComboBox*>("cmbGreek")->currentIndex());
+  settings->setValue(QStringLiteral("charts/chart"), static_cast<int>(charts_->shown()));
 }
 
 void OptionPriceForm::SetHelp() {

@@ -1,10 +1,7 @@
 #include "kx/calculator/numeric_text.h"
 
-#include <locale.h>
-
-#include <clocale>
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <string>
 
 namespace kx::calculator {
@@ -35,10 +32,22 @@ class Reader {
   std::size_t pos_ = 0;
 };
 
-// The C locale, whatever the program's own: Qt sets LC_NUMERIC from the environment.
-locale_t CLocale() noexcept {
-  static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", locale_t{});
-  return c_locale;
+// The digits as a double, "." always the decimal point whatever the program's locale (Qt sets
+// LC_NUMERIC from the environment). nullopt on overflow; an underflow gives 0.
+std::optional<double> ParseDouble(const std::string& number, const std::string& exponent) {
+  const std::string text = number + exponent;
+  const char* first = text.c_str() + (text.front() == '+' ? 1 : 0);  // from_chars takes no '+'
+  double value = 0;
+  if (std::from_chars(first, text.c_str() + text.size(), value).ec == std::errc{}) return value;
+  // Out of range: too large or too small. The digits alone decide which, with the exponent.
+  const char* digits = number.c_str() + (number.front() == '+' ? 1 : 0);
+  double mantissa = 0;
+  if (std::from_chars(digits, number.c_str() + number.size(), mantissa).ec != std::errc{}) {
+    mantissa = number.find_first_of("123456789") < number.find('.') ? HUGE_VAL : 0.0;
+  }
+  const double power = exponent.empty() ? 0.0 : std::stod(exponent.substr(1));
+  if (std::isinf(mantissa) || std::log10(std::abs(mantissa)) + power > 0) return std::nullopt;
+  return std::signbit(mantissa) ? -0.0 : 0.0;
 }
 
 }  // namespace
@@ -69,11 +78,9 @@ std::optional<double> NumericValue(std::u16string_view text) {
       exponent += static_cast<char>(in.Take());
       exponent_digits = true;
     }
-    if (exponent_digits) number += exponent;
+    if (exponent_digits) return ParseDouble(number, exponent);
   }
-  const double value = strtod_l(number.c_str(), nullptr, CLocale());
-  if (std::isinf(value)) return std::nullopt;  // overflow; underflow quietly gives 0 or a denormal
-  return value;
+  return ParseDouble(number, "");
 }
 
 std::optional<std::int16_t> RoundToInt16(double value) noexcept {
