@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test:
-# the release build, then the sanitizer builds of the layers that own threads and memory.
+# the release build with Python, Windows (under Wine), Calc and the packages, then the sanitizer
+# builds of the layers that own threads and memory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/preflight.sh 20
