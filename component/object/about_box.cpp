@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "about_proc.h"
 #include "embedded_resources.h"
 #include "ikvquantorb.h"
 #include "kx/platform/dialog.h"
@@ -21,56 +22,6 @@ using namespace kx::platform;
 namespace {
 
 inline constexpr int kAboutDialogId = 103;
-
-// One open About box: its tick counter and the texts it fills in on opening.
-struct AboutState {
-  int ticks = 0;
-  std::vector<std::pair<int, std::string>> texts;
-};
-
-// The box's state lives in the dialog's own slot rather than in a module thread-local: a
-// dlopen'ed module's thread-locals on the host's main thread outlive every call and are walked by
-// leak checkers at exit.
-AboutState* StateOf(HWND dialog) {
-  return reinterpret_cast<AboutState*>(GetWindowLongPtr(dialog, DWLP_USER));
-}
-
-INT_PTR AboutProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == WM_INITDIALOG) {
-    auto* state = reinterpret_cast<AboutState*>(lparam);
-    (void)SetWindowLongPtr(dialog, DWLP_USER, lparam);
-    state->ticks = 0;
-    for (const auto& [id, text] : state->texts) (void)SetDlgItemText(dialog, id, text.c_str());
-    (void)SetTimer(dialog, kAboutTimerId, kAboutTimerMs, nullptr);
-    return TRUE;
-  }
-  AboutState* state = StateOf(dialog);
-  if (!state) return FALSE;
-  switch (message) {
-    case WM_TIMER:
-      if (wparam != kAboutTimerId) return FALSE;
-      if (++state->ticks > kAboutCloseAfterTicks) {
-        (void)KillTimer(dialog, kAboutTimerId);
-        (void)EndDialog(dialog, IDOK);
-      }
-      return TRUE;
-    case WM_LBUTTONDOWN:
-      if (state->ticks > kAboutClickAfterTicks) {
-        (void)KillTimer(dialog, kAboutTimerId);
-        (void)EndDialog(dialog, IDOK);
-      }
-      return TRUE;
-    case WM_COMMAND:
-      if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) {
-        (void)KillTimer(dialog, kAboutTimerId);
-        (void)EndDialog(dialog, LOWORD(wparam));
-        return TRUE;
-      }
-      return FALSE;
-    default:
-      return FALSE;
-  }
-}
 
 // The dialog resource, read once from the embedded resource script.
 const DialogResource* AboutDialogResource(std::string* diagnostic) {

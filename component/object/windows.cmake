@@ -38,6 +38,7 @@ set(kx_object_dir ${PROJECT_SOURCE_DIR}/component/object)
 set(kx_families_dir ${PROJECT_SOURCE_DIR}/component/families)
 add_library(kx_component_core STATIC
   ${kx_object_dir}/about_box_windows.cpp
+  ${kx_object_dir}/about_proc.cpp
   ${kx_object_dir}/class_factory.cpp
   ${kx_object_dir}/control_identity.cpp
   ${kx_object_dir}/control_ole.cpp
