@@ -5,8 +5,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/preflight.sh 6
 bash scripts/install-deps.sh
-# Compiler cache entries hold paths relative to the checkout, so another clone reuses them.
-export CCACHE_BASEDIR="$PWD"
 
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/release -j "$(nproc)" --target KorvaneX kxregsvr kxauto Lanternell

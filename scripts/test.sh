@@ -6,8 +6,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/preflight.sh 20
 bash scripts/install-deps.sh
-# Compiler cache entries hold paths relative to the checkout, so another clone reuses them.
-export CCACHE_BASEDIR="$PWD"
 
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
