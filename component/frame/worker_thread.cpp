@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 
 #include "kx/platform/messages.h"
 
@@ -44,10 +45,13 @@ struct Worker {
   std::atomic<bool> caller_sleeping{false};
 };
 
-Worker& TheWorker() {
-  static auto* worker = new Worker;  // a lingering worker may still read it after static destructors
-  return *worker;
-}
+// Static storage that nothing destroys: a lingering worker may still read it while the process's
+// static destructors run, and a heap object would be reported as leaked once the module that
+// points to it is unloaded.
+static_assert(std::is_trivially_destructible_v<Worker>);
+constinit Worker the_worker;
+
+Worker& TheWorker() { return the_worker; }
 
 // The next job's number once one is posted, or `done` when the worker is to end.
 std::uint64_t AwaitJob(Worker& w, std::uint64_t done) {
