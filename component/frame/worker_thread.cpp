@@ -4,8 +4,8 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <new>
 #include <thread>
-#include <type_traits>
 
 #include "kx/platform/messages.h"
 
@@ -48,10 +48,11 @@ struct Worker {
 // Static storage that nothing destroys: a lingering worker may still read it while the process's
 // static destructors run, and a heap object would be reported as leaked once the module that
 // points to it is unloaded.
-static_assert(std::is_trivially_destructible_v<Worker>);
-constinit Worker the_worker;
-
-Worker& TheWorker() { return the_worker; }
+Worker& TheWorker() {
+  alignas(Worker) static unsigned char storage[sizeof(Worker)];
+  static Worker* const worker = new (storage) Worker;
+  return *worker;
+}
 
 // The next job's number once one is posted, or `done` when the worker is to end.
 std::uint64_t AwaitJob(Worker& w, std::uint64_t done) {
