@@ -188,4 +188,18 @@ void WaitUntilNoWorker() noexcept {
   if (thread) (void)WaitForSingleObject(thread, INFINITE);
 }
 
+namespace {
+
+// A worker still lingering when the process exits would hold its thread-locals of this module
+// while leak checkers walk the threads; it is ended before them. (When the module is unloaded
+// instead, DllCanUnloadNow has already ended it, so this finds no thread to wait for.)
+struct EndWorkerAtExit {
+  EndWorkerAtExit() = default;
+  EndWorkerAtExit(const EndWorkerAtExit&) = delete;
+  EndWorkerAtExit& operator=(const EndWorkerAtExit&) = delete;
+  ~EndWorkerAtExit() { WaitUntilNoWorker(); }
+} end_worker_at_exit;
+
+}  // namespace
+
 }  // namespace kx::component
