@@ -3,7 +3,7 @@
 # registry and opens the calculator. Arguments are passed on to the calculator.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/preflight.sh 6
+bash scripts/preflight.sh 3
 bash scripts/install-deps.sh
 
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null

@@ -4,7 +4,7 @@
 # builds of the layers that own threads and memory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/preflight.sh 20
+bash scripts/preflight.sh 8
 bash scripts/install-deps.sh
 
 jobs=$(nproc)
