@@ -6,7 +6,12 @@ set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
 add_subdirectory(${KX_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 include(GoogleTest)
 
-set(KX_WINE_RUN ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh)
+# The system's programs the tests name (regsvr32, reg, cscript) are of the build's bitness.
+set(KX_WINE_BITS)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(KX_WINE_BITS --32)
+endif()
+set(KX_WINE_RUN ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh ${KX_WINE_BITS})
 set(CMAKE_CROSSCOMPILING_EMULATOR ${KX_WINE_RUN} ${CMAKE_BINARY_DIR})
 
 # kx_add_test(name SOURCES ... LIBS ...): a GoogleTest program whose cases ctest runs under Wine.

@@ -21,6 +21,8 @@ packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmar
           # KorvaneX.dll for Windows (mingw-w64, widl, windres) and its tests under Wine;
           # GoogleTest for the cross build comes from googletest's sources
           g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 wine64-tools googletest
+          # The 32-bit KorvaneX.dll and its tests in the 64-bit prefix's 32-bit side (syswow64)
+          g++-mingw-w64-i686-posix wine32:i386
           # The Windows calculator's setup program and its test under Wine (typed into by xdotool)
           nsis xdotool)
 if [[ "${1:-}" == "peer" ]]; then packages+=(libquantlib0-dev); fi
@@ -33,6 +35,10 @@ if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"
   sudo_cmd=""
   if [[ $(id -u) -ne 0 ]]; then sudo_cmd="sudo"; fi
+  # wine32 is an i386 package (the apt-get update below reads the architecture's lists).
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo_cmd dpkg --add-architecture i386
+  fi
   $sudo_cmd apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -1,41 +1,52 @@
 #!/usr/bin/env bash
-# KorvaneX.dll and Lanternell.exe for 64-bit Windows: cross-built with mingw-w64 and tested under
-# Wine in private prefixes under the build folder (registration, the C++ and VBScript clients;
-# the calculator and the setup program on a private Xvfb each), then the prefixes' Wine servers
-# are stopped. Also checks that the reference values the tests compare with are still
-# the Linux build's (needs the Linux build: scripts/test.sh makes it first).
+# KorvaneX.dll for 64-bit and 32-bit Windows and Lanternell.exe (64-bit): cross-built with
+# mingw-w64 and tested under Wine in private 64-bit prefixes under the build folders (registration,
+# the C++ and VBScript clients, the component's tests; the 32-bit ones by the prefix's 32-bit
+# system programs; the calculator and the setup program with both DLLs on a private Xvfb each),
+# then the prefixes' Wine servers are stopped. Also checks that the reference values the tests
+# compare with are still the Linux build's (needs the Linux build: scripts/test.sh makes it first).
 #   scripts/test-windows.sh [linux build dir, default build/release]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 linux_build=${1:-build/release}
 build=build/windows
+build32=build/windows32
 jobs=$(nproc)
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+# The 32-bit tree first: the 64-bit tree's setup program takes its DLL.
+cmake -S . -B "$build32" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build32" -j "$jobs"
+cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+  -DCMAKE_BUILD_TYPE=Release -DKX_DLL32="$PWD/$build32/KorvaneX.dll" >/dev/null
 cmake --build "$build" -j "$jobs"
 
-# The DLL imports only system DLLs and exports exactly the four functions.
-objdump=x86_64-w64-mingw32-objdump
-imports=$($objdump -p "$build/KorvaneX.dll" | sed -n 's/^\s*DLL Name: //p' | sort | tr '\n' ' ')
-expected_imports="ADVAPI32.dll GDI32.dll KERNEL32.dll OLEAUT32.dll USER32.dll msvcrt.dll ole32.dll "
-if [[ "$imports" != "$expected_imports" ]]; then
-  echo "KorvaneX.dll imports: $imports (expected: $expected_imports)" >&2
-  exit 1
-fi
+# check_imports <objdump> <file> <expected DLL names, sorted, space-separated>
+check_imports() {
+  local imports
+  imports=$($1 -p "$2" | sed -n 's/^\s*DLL Name: //p' | sort | tr '\n' ' ')
+  if [[ "$imports" != "$3 " ]]; then
+    echo "$2 imports: $imports (expected: $3)" >&2
+    exit 1
+  fi
+}
+# Both DLLs import only system DLLs and export exactly the four functions, undecorated (the
+# 32-bit linker would name a __stdcall function DllGetClassObject@12).
+for dll in "x86_64-w64-mingw32-objdump $build/KorvaneX.dll" \
+           "i686-w64-mingw32-objdump $build32/KorvaneX.dll"; do
+  read -r objdump file <<<"$dll"
+  check_imports "$objdump" "$file" \
+    "ADVAPI32.dll GDI32.dll KERNEL32.dll OLEAUT32.dll USER32.dll msvcrt.dll ole32.dll"
+  exports=$($objdump -p "$file" | awk '/\[Ordinal\/Name Pointer\] Table/ {t=1; next}
+    t && /^[ \t]*\[/ {print $NF; next} t {t=0}' | sort | tr '\n' ' ')
+  if [[ "$exports" != "DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer " ]]; then
+    echo "$file exports: $exports" >&2
+    exit 1
+  fi
+done
 # So does the calculator (COMCTL32 for its controls, SHELL32 for the maker's page).
-imports=$($objdump -p "$build/calculator/win32/Lanternell.exe" | sed -n 's/^\s*DLL Name: //p' | sort | tr '\n' ' ')
-expected_imports="COMCTL32.dll GDI32.dll KERNEL32.dll OLEAUT32.dll SHELL32.dll USER32.dll msvcrt.dll ole32.dll "
-if [[ "$imports" != "$expected_imports" ]]; then
-  echo "Lanternell.exe imports: $imports (expected: $expected_imports)" >&2
-  exit 1
-fi
-exports=$($objdump -p "$build/KorvaneX.dll" | awk '/\[Ordinal\/Name Pointer\] Table/ {t=1; next}
-  t && /^[ \t]*\[/ {print $NF; next} t {t=0}' | sort | tr '\n' ' ')
-if [[ "$exports" != "DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer " ]]; then
-  echo "KorvaneX.dll exports: $exports" >&2
-  exit 1
-fi
+check_imports x86_64-w64-mingw32-objdump "$build/calculator/win32/Lanternell.exe" \
+  "COMCTL32.dll GDI32.dll KERNEL32.dll OLEAUT32.dll SHELL32.dll USER32.dll msvcrt.dll ole32.dll"
 
 # The literals the Windows tests compare with are the Linux build's results.
 if [[ -x "$linux_build/bin/kxauto" ]]; then
@@ -47,9 +58,15 @@ if [[ -x "$linux_build/bin/kxauto" ]]; then
   unset KX_REGISTRY_DIR KX_MACHINE_REGISTRY_DIR
 fi
 
-# The prefix's Wine server is stopped by its prefix however the tests end.
-export WINEPREFIX="$PWD/$build/wine-prefix" WINEDEBUG=-all
-stop_wine() { WINEPREFIX="$WINEPREFIX" timeout 60 wineserver -k 2>/dev/null || true; }
+# The prefixes' Wine servers are stopped by their prefixes however the tests end.
+export WINEDEBUG=-all
+stop_wine() {
+  for b in "$build" "$build32"; do
+    WINEPREFIX="$PWD/$b/wine-prefix" timeout 60 wineserver -k 2>/dev/null || true
+  done
+}
 trap 'stop_wine; rm -rf "${registry:-}"' EXIT
-scripts/wine-run.sh "$build" cmd /c exit 0 >/dev/null  # creates the prefix once
+scripts/wine-run.sh "$build" cmd /c exit 0 >/dev/null  # creates the prefixes once
+scripts/wine-run.sh --32 "$build32" cmd /c exit 0 >/dev/null
 ctest --test-dir "$build" --output-on-failure -j "$jobs"
+ctest --test-dir "$build32" --output-on-failure -j "$jobs"

@@ -1,9 +1,22 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in the build's private prefix, headless and bounded:
-#   wine-run.sh <build dir> <program.exe> [args...]
-# The prefix (<build dir>/wine-prefix) is created on first use; concurrent callers wait for it.
-# KX_WINE_TIMEOUT (seconds, default 300) bounds each run. The program's exit code is returned.
+#   wine-run.sh [--32] <build dir> <program.exe> [args...]
+# The prefix (<build dir>/wine-prefix, 64-bit) is created on first use; concurrent callers wait
+# for it. The system's programs named without a path (regsvr32, reg, cscript) are the 64-bit ones,
+# with --32 the 32-bit ones (syswow64): Wine's own `wine` starts the 32-bit ones once wine32 is
+# installed, so the 64-bit loader is named. KX_WINE_TIMEOUT (seconds, default 300) bounds each run.
+# The program's exit code is returned.
 set -euo pipefail
+loader=wine
+if [[ "${1:-}" == "--32" ]]; then
+  shift
+  if [[ ! -x /usr/lib/wine/wine ]]; then
+    echo "wine-run.sh: --32 needs Wine's 32-bit loader (wine32:i386)" >&2
+    exit 1
+  fi
+elif [[ -x /usr/lib/wine/wine64 ]]; then
+  loader=/usr/lib/wine/wine64
+fi
 build=$(cd "$1" && pwd)
 shift
 export WINEPREFIX="$build/wine-prefix" WINEARCH=win64 WINEDEBUG=-all
@@ -22,4 +35,4 @@ if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
     fi
   ) 9>"$build/wine-prefix.lock"
 fi
-exec timeout -k 10 "${KX_WINE_TIMEOUT:-300}" wine "$@"
+exec timeout -k 10 "${KX_WINE_TIMEOUT:-300}" "$loader" "$@"

@@ -28,7 +28,7 @@ void RunSkewWorker(SkewSearch search) noexcept;
 
 /// The thread routine of a skew worker that runs `search`, for MethodFrame::RunWorker.
 template <SkewSearch search>
-kx::platform::DWORD SkewWorker(void*) {
+kx::platform::DWORD WINAPI SkewWorker(void*) {
   RunSkewWorker(search);
   return 0;
 }

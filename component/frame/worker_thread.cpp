@@ -85,7 +85,7 @@ std::uint64_t AwaitJob(Worker& w, std::uint64_t done) {
   return next;
 }
 
-DWORD WorkerLoop(void*) {
+DWORD WINAPI WorkerLoop(void*) {
   Worker& w = TheWorker();
   std::uint64_t done = w.completed.load(std::memory_order_acquire);
   for (;;) {

@@ -84,158 +84,184 @@ struct IKvQuantorb : kx::platform::IDispatch {
   static constexpr IID kIid = IID_IKvQuantorb;
 
   // Properties.
-  virtual HRESULT get_Base(LONG* value) = 0;
-  virtual HRESULT put_Base(LONG value) = 0;
-  virtual HRESULT get_BlockingMode(SHORT* value) = 0;
-  virtual HRESULT put_BlockingMode(SHORT value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Base(LONG* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_Base(LONG value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_BlockingMode(SHORT* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_BlockingMode(SHORT value) = 0;
 
   // Black-Scholes, European options on a stock with a continuous dividend yield.
-  virtual HRESULT BSCallPrice(double StockPrice, double ExercisePrice, double InterestRate,
-                              double TimeToMaturity, double Volatility, double DividendRate,
-                              double* CPrice) = 0;
-  virtual HRESULT BSPutPrice(double StockPrice, double ExercisePrice, double InterestRate,
-                             double TimeToMaturity, double Volatility, double DividendRate,
-                             double* PPrice) = 0;
-  virtual HRESULT BSDelta(double StockPrice, double ExercisePrice, double InterestRate,
-                          double TimeToMaturity, double Volatility, double DividendRate,
-                          double* CDelta, double* PDelta) = 0;
-  virtual HRESULT BSTheta(double StockPrice, double ExercisePrice, double InterestRate,
-                          double TimeToMaturity, double Volatility, double DividendRate,
-                          double* CTheta, double* PTheta) = 0;
-  virtual HRESULT BSGamma(double StockPrice, double ExercisePrice, double InterestRate,
-                          double TimeToMaturity, double Volatility, double DividendRate,
-                          double* Gamma) = 0;
-  virtual HRESULT BSVega(double StockPrice, double ExercisePrice, double InterestRate,
-                         double TimeToMaturity, double Volatility, double DividendRate,
-                         double* Vega) = 0;
-  virtual HRESULT BSRho(double StockPrice, double ExercisePrice, double InterestRate,
-                        double TimeToMaturity, double Volatility, double DividendRate, double* CRho,
-                        double* PRho) = 0;
-  virtual HRESULT BSImpliedVolatility(double StockPrice, double ExercisePrice, double InterestRate,
-                                      double TimeToMaturity, double DividendRate, double CallValue,
-                                      LONG MaxIter, double* IVolatility) = 0;
-  virtual HRESULT BSImpliedVolatilityPut(double StockPrice, double ExercisePrice,
-                                         double InterestRate, double TimeToMaturity,
-                                         double DividendRate, double PutValue, LONG MaxIter,
-                                         double* IVolatility) = 0;
-  virtual HRESULT BSImpliedVolatilitySkew(double StockPrice, VARIANT* ExercisePrice,
+  virtual HRESULT STDMETHODCALLTYPE BSCallPrice(double StockPrice, double ExercisePrice,
+                                                double InterestRate, double TimeToMaturity,
+                                                double Volatility, double DividendRate,
+                                                double* CPrice) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BSPutPrice(double StockPrice, double ExercisePrice,
+                                               double InterestRate, double TimeToMaturity,
+                                               double Volatility, double DividendRate,
+                                               double* PPrice) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BSDelta(double StockPrice, double ExercisePrice,
+                                            double InterestRate, double TimeToMaturity,
+                                            double Volatility, double DividendRate, double* CDelta,
+                                            double* PDelta) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BSTheta(double StockPrice, double ExercisePrice,
+                                            double InterestRate, double TimeToMaturity,
+                                            double Volatility, double DividendRate, double* CTheta,
+                                            double* PTheta) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BSGamma(double StockPrice, double ExercisePrice,
+                                            double InterestRate, double TimeToMaturity,
+                                            double Volatility, double DividendRate,
+                                            double* Gamma) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BSVega(double StockPrice, double ExercisePrice,
+                                           double InterestRate, double TimeToMaturity,
+                                           double Volatility, double DividendRate,
+                                           double* Vega) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BSRho(double StockPrice, double ExercisePrice,
                                           double InterestRate, double TimeToMaturity,
-                                          double DividendRate, VARIANT* CallValue,
-                                          VARIANT* PutValue, LONG MaxIter, VARIANT* IVolatilityCall,
-                                          VARIANT* IVolatilityPut) = 0;
+                                          double Volatility, double DividendRate, double* CRho,
+                                          double* PRho) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BSImpliedVolatility(double StockPrice, double ExercisePrice,
+                                                        double InterestRate, double TimeToMaturity,
+                                                        double DividendRate, double CallValue,
+                                                        LONG MaxIter, double* IVolatility) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BSImpliedVolatilityPut(double StockPrice, double ExercisePrice,
+                                                           double InterestRate,
+                                                           double TimeToMaturity,
+                                                           double DividendRate, double PutValue,
+                                                           LONG MaxIter, double* IVolatility) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BSImpliedVolatilitySkew(
+      double StockPrice, VARIANT* ExercisePrice, double InterestRate, double TimeToMaturity,
+      double DividendRate, VARIANT* CallValue, VARIANT* PutValue, LONG MaxIter,
+      VARIANT* IVolatilityCall, VARIANT* IVolatilityPut) = 0;
 
   // Binomial tree, European and American options.
-  virtual HRESULT BinCallPrice(double StockPrice, double ExercisePrice, double InterestRate,
-                               double TimeToMaturity, double Volatility, double DividendRate,
-                               LONG ModelType, double ForeignInterestRate, LONG BinSteps,
-                               LONG FlagEurAm, double* CPrice) = 0;
-  virtual HRESULT BinPutPrice(double StockPrice, double ExercisePrice, double InterestRate,
-                              double TimeToMaturity, double Volatility, double DividendRate,
-                              LONG ModelType, double ForeignInterestRate, LONG BinSteps,
-                              LONG FlagEurAm, double* PPrice) = 0;
-  virtual HRESULT BinPrice(double StockPrice, double ExercisePrice, double InterestRate,
-                           double TimeToMaturity, double Volatility, double DividendRate,
-                           LONG ModelType, double ForeignInterestRate, LONG BinSteps,
-                           LONG FlagEurAm, double* CPrice, double* PPrice) = 0;
-  virtual HRESULT BinPriceGreeks(double StockPrice, double ExercisePrice, double InterestRate,
-                                 double TimeToMaturity, double Volatility, double DividendRate,
-                                 LONG ModelType, double ForeignInterestRate, LONG BinSteps,
-                                 LONG FlagEurAm, double* CallPrice, double* PutPrice,
-                                 double* CDelta, double* PDelta, double* CTheta, double* PTheta,
-                                 double* Gamma, LONG DoVega, double* Vega, LONG DoRho, double* CRho,
-                                 double* PRho) = 0;
-  virtual HRESULT BinDelta(double StockPrice, double ExercisePrice, double InterestRate,
-                           double TimeToMaturity, double Volatility, double DividendRate,
-                           LONG ModelType, double ForeignInterestRate, LONG BinSteps,
-                           LONG FlagEurAm, double* CDelta, double* PDelta) = 0;
-  virtual HRESULT BinTheta(double StockPrice, double ExercisePrice, double InterestRate,
-                           double TimeToMaturity, double Volatility, double DividendRate,
-                           LONG ModelType, double ForeignInterestRate, LONG BinSteps,
-                           LONG FlagEurAm, double* CTheta, double* PTheta) = 0;
-  virtual HRESULT BinGamma(double StockPrice, double ExercisePrice, double InterestRate,
-                           double TimeToMaturity, double Volatility, double DividendRate,
-                           LONG ModelType, double ForeignInterestRate, LONG BinSteps,
-                           LONG FlagEurAm, double* Gamma) = 0;
-  virtual HRESULT BinVega(double StockPrice, double ExercisePrice, double InterestRate,
-                          double TimeToMaturity, double Volatility, double DividendRate,
-                          LONG ModelType, double ForeignInterestRate, LONG BinSteps, LONG FlagEurAm,
-                          double* Vega) = 0;
-  virtual HRESULT BinRho(double StockPrice, double ExercisePrice, double InterestRate,
-                         double TimeToMaturity, double Volatility, double DividendRate,
-                         LONG ModelType, double ForeignInterestRate, LONG BinSteps, LONG FlagEurAm,
-                         double* CRho, double* PRho) = 0;
-  virtual HRESULT BinImpliedVolatility(double StockPrice, double ExercisePrice, double InterestRate,
-                                       double TimeToMaturity, double DividendRate, LONG ModelType,
-                                       double ForeignInterestRate, LONG BinSteps, LONG FlagEurAm,
-                                       double CallValue, LONG MaxIter, double* IVolatility) = 0;
-  virtual HRESULT BinImpliedVolatilityPut(double StockPrice, double ExercisePrice,
-                                          double InterestRate, double TimeToMaturity,
-                                          double DividendRate, LONG ModelType,
-                                          double ForeignInterestRate, LONG BinSteps, LONG FlagEurAm,
-                                          double PutValue, LONG MaxIter, double* IVolatility) = 0;
-  virtual HRESULT BinImpliedVolatilitySkew(double StockPrice, VARIANT* ExercisePrice,
+  virtual HRESULT STDMETHODCALLTYPE BinCallPrice(double StockPrice, double ExercisePrice,
+                                                 double InterestRate, double TimeToMaturity,
+                                                 double Volatility, double DividendRate,
+                                                 LONG ModelType, double ForeignInterestRate,
+                                                 LONG BinSteps, LONG FlagEurAm, double* CPrice) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BinPutPrice(double StockPrice, double ExercisePrice,
+                                                double InterestRate, double TimeToMaturity,
+                                                double Volatility, double DividendRate,
+                                                LONG ModelType, double ForeignInterestRate,
+                                                LONG BinSteps, LONG FlagEurAm, double* PPrice) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BinPrice(double StockPrice, double ExercisePrice,
+                                             double InterestRate, double TimeToMaturity,
+                                             double Volatility, double DividendRate, LONG ModelType,
+                                             double ForeignInterestRate, LONG BinSteps,
+                                             LONG FlagEurAm, double* CPrice, double* PPrice) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BinPriceGreeks(
+      double StockPrice, double ExercisePrice, double InterestRate, double TimeToMaturity,
+      double Volatility, double DividendRate, LONG ModelType, double ForeignInterestRate,
+      LONG BinSteps, LONG FlagEurAm, double* CallPrice, double* PutPrice, double* CDelta,
+      double* PDelta, double* CTheta, double* PTheta, double* Gamma, LONG DoVega, double* Vega,
+      LONG DoRho, double* CRho, double* PRho) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BinDelta(double StockPrice, double ExercisePrice,
+                                             double InterestRate, double TimeToMaturity,
+                                             double Volatility, double DividendRate, LONG ModelType,
+                                             double ForeignInterestRate, LONG BinSteps,
+                                             LONG FlagEurAm, double* CDelta, double* PDelta) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BinTheta(double StockPrice, double ExercisePrice,
+                                             double InterestRate, double TimeToMaturity,
+                                             double Volatility, double DividendRate, LONG ModelType,
+                                             double ForeignInterestRate, LONG BinSteps,
+                                             LONG FlagEurAm, double* CTheta, double* PTheta) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BinGamma(double StockPrice, double ExercisePrice,
+                                             double InterestRate, double TimeToMaturity,
+                                             double Volatility, double DividendRate, LONG ModelType,
+                                             double ForeignInterestRate, LONG BinSteps,
+                                             LONG FlagEurAm, double* Gamma) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BinVega(double StockPrice, double ExercisePrice,
+                                            double InterestRate, double TimeToMaturity,
+                                            double Volatility, double DividendRate, LONG ModelType,
+                                            double ForeignInterestRate, LONG BinSteps,
+                                            LONG FlagEurAm, double* Vega) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BinRho(double StockPrice, double ExercisePrice,
                                            double InterestRate, double TimeToMaturity,
-                                           double DividendRate, LONG ModelType,
+                                           double Volatility, double DividendRate, LONG ModelType,
                                            double ForeignInterestRate, LONG BinSteps,
-                                           LONG FlagEurAm, VARIANT* CallValue, VARIANT* PutValue,
-                                           LONG MaxIter, VARIANT* IVolatilityCall,
-                                           VARIANT* IVolatilityPut) = 0;
-  virtual HRESULT BinCallDelta(double StockPrice, double ExercisePrice, double InterestRate,
-                               double TimeToMaturity, double Volatility, double DividendRate,
-                               LONG ModelType, double ForeignInterestRate, LONG BinSteps,
-                               LONG FlagEurAm, double* CDelta) = 0;
-  virtual HRESULT BinPutDelta(double StockPrice, double ExercisePrice, double InterestRate,
-                              double TimeToMaturity, double Volatility, double DividendRate,
-                              LONG ModelType, double ForeignInterestRate, LONG BinSteps,
-                              LONG FlagEurAm, double* PDelta) = 0;
+                                           LONG FlagEurAm, double* CRho, double* PRho) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BinImpliedVolatility(double StockPrice, double ExercisePrice,
+                                                         double InterestRate, double TimeToMaturity,
+                                                         double DividendRate, LONG ModelType,
+                                                         double ForeignInterestRate, LONG BinSteps,
+                                                         LONG FlagEurAm, double CallValue,
+                                                         LONG MaxIter, double* IVolatility) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BinImpliedVolatilityPut(
+      double StockPrice, double ExercisePrice, double InterestRate, double TimeToMaturity,
+      double DividendRate, LONG ModelType, double ForeignInterestRate, LONG BinSteps,
+      LONG FlagEurAm, double PutValue, LONG MaxIter, double* IVolatility) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BinImpliedVolatilitySkew(
+      double StockPrice, VARIANT* ExercisePrice, double InterestRate, double TimeToMaturity,
+      double DividendRate, LONG ModelType, double ForeignInterestRate, LONG BinSteps,
+      LONG FlagEurAm, VARIANT* CallValue, VARIANT* PutValue, LONG MaxIter, VARIANT* IVolatilityCall,
+      VARIANT* IVolatilityPut) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BinCallDelta(double StockPrice, double ExercisePrice,
+                                                 double InterestRate, double TimeToMaturity,
+                                                 double Volatility, double DividendRate,
+                                                 LONG ModelType, double ForeignInterestRate,
+                                                 LONG BinSteps, LONG FlagEurAm, double* CDelta) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BinPutDelta(double StockPrice, double ExercisePrice,
+                                                double InterestRate, double TimeToMaturity,
+                                                double Volatility, double DividendRate,
+                                                LONG ModelType, double ForeignInterestRate,
+                                                LONG BinSteps, LONG FlagEurAm, double* PDelta) = 0;
 
   // Bjerksund-Stensland, American options.
-  virtual HRESULT BJECallPrice(double StockPrice, double ExercisePrice, double InterestRate,
-                               double TimeToMaturity, double Volatility, double DividendRate,
-                               LONG ModelType, double ForeignInterestRate, double* CPrice) = 0;
-  virtual HRESULT BJEPutPrice(double StockPrice, double ExercisePrice, double InterestRate,
-                              double TimeToMaturity, double Volatility, double DividendRate,
-                              LONG ModelType, double ForeignInterestRate, double* PPrice) = 0;
-  virtual HRESULT BJEDelta(double StockPrice, double ExercisePrice, double InterestRate,
-                           double TimeToMaturity, double Volatility, double DividendRate,
-                           LONG ModelType, double ForeignInterestRate, double* CDelta,
-                           double* PDelta) = 0;
-  virtual HRESULT BJETheta(double StockPrice, double ExercisePrice, double InterestRate,
-                           double TimeToMaturity, double Volatility, double DividendRate,
-                           LONG ModelType, double ForeignInterestRate, double* CTheta,
-                           double* PTheta) = 0;
-  virtual HRESULT BJEGamma(double StockPrice, double ExercisePrice, double InterestRate,
-                           double TimeToMaturity, double Volatility, double DividendRate,
-                           LONG ModelType, double ForeignInterestRate, double* Gamma) = 0;
-  virtual HRESULT BJEVega(double StockPrice, double ExercisePrice, double InterestRate,
-                          double TimeToMaturity, double Volatility, double DividendRate,
-                          LONG ModelType, double ForeignInterestRate, double* Vega) = 0;
-  virtual HRESULT BJERho(double StockPrice, double ExercisePrice, double InterestRate,
-                         double TimeToMaturity, double Volatility, double DividendRate,
-                         LONG ModelType, double ForeignInterestRate, double* CRho,
-                         double* PRho) = 0;
-  virtual HRESULT BJEImpliedVolatility(double StockPrice, double ExercisePrice, double InterestRate,
-                                       double TimeToMaturity, double DividendRate, LONG ModelType,
-                                       double ForeignInterestRate, double CallValue, LONG MaxIter,
-                                       double* IVolatility) = 0;
-  virtual HRESULT BJEImpliedVolatilityPut(double StockPrice, double ExercisePrice,
-                                          double InterestRate, double TimeToMaturity,
-                                          double DividendRate, LONG ModelType,
-                                          double ForeignInterestRate, double PutValue, LONG MaxIter,
-                                          double* IVolatility) = 0;
-  virtual HRESULT BJEImpliedVolatilitySkew(double StockPrice, VARIANT* ExercisePrice,
+  virtual HRESULT STDMETHODCALLTYPE BJECallPrice(double StockPrice, double ExercisePrice,
+                                                 double InterestRate, double TimeToMaturity,
+                                                 double Volatility, double DividendRate,
+                                                 LONG ModelType, double ForeignInterestRate,
+                                                 double* CPrice) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BJEPutPrice(double StockPrice, double ExercisePrice,
+                                                double InterestRate, double TimeToMaturity,
+                                                double Volatility, double DividendRate,
+                                                LONG ModelType, double ForeignInterestRate,
+                                                double* PPrice) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BJEDelta(double StockPrice, double ExercisePrice,
+                                             double InterestRate, double TimeToMaturity,
+                                             double Volatility, double DividendRate, LONG ModelType,
+                                             double ForeignInterestRate, double* CDelta,
+                                             double* PDelta) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BJETheta(double StockPrice, double ExercisePrice,
+                                             double InterestRate, double TimeToMaturity,
+                                             double Volatility, double DividendRate, LONG ModelType,
+                                             double ForeignInterestRate, double* CTheta,
+                                             double* PTheta) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BJEGamma(double StockPrice, double ExercisePrice,
+                                             double InterestRate, double TimeToMaturity,
+                                             double Volatility, double DividendRate, LONG ModelType,
+                                             double ForeignInterestRate, double* Gamma) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BJEVega(double StockPrice, double ExercisePrice,
+                                            double InterestRate, double TimeToMaturity,
+                                            double Volatility, double DividendRate, LONG ModelType,
+                                            double ForeignInterestRate, double* Vega) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BJERho(double StockPrice, double ExercisePrice,
                                            double InterestRate, double TimeToMaturity,
-                                           double DividendRate, LONG ModelType,
-                                           double ForeignInterestRate, VARIANT* CallValue,
-                                           VARIANT* PutValue, LONG MaxIter,
-                                           VARIANT* IVolatilityCall, VARIANT* IVolatilityPut) = 0;
+                                           double Volatility, double DividendRate, LONG ModelType,
+                                           double ForeignInterestRate, double* CRho,
+                                           double* PRho) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BJEImpliedVolatility(double StockPrice, double ExercisePrice,
+                                                         double InterestRate, double TimeToMaturity,
+                                                         double DividendRate, LONG ModelType,
+                                                         double ForeignInterestRate,
+                                                         double CallValue, LONG MaxIter,
+                                                         double* IVolatility) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BJEImpliedVolatilityPut(
+      double StockPrice, double ExercisePrice, double InterestRate, double TimeToMaturity,
+      double DividendRate, LONG ModelType, double ForeignInterestRate, double PutValue,
+      LONG MaxIter, double* IVolatility) = 0;
+  virtual HRESULT STDMETHODCALLTYPE BJEImpliedVolatilitySkew(
+      double StockPrice, VARIANT* ExercisePrice, double InterestRate, double TimeToMaturity,
+      double DividendRate, LONG ModelType, double ForeignInterestRate, VARIANT* CallValue,
+      VARIANT* PutValue, LONG MaxIter, VARIANT* IVolatilityCall, VARIANT* IVolatilityPut) = 0;
 
   // Historical volatility of raw price series.
-  virtual HRESULT HistoricalVolatility(VARIANT* Prices, LONG TradingDays, VARIANT* Volatility) = 0;
-  virtual HRESULT HistoricalVolatility1(VARIANT* Prices, LONG TradingDays, double* Volatility) = 0;
+  virtual HRESULT STDMETHODCALLTYPE HistoricalVolatility(VARIANT* Prices, LONG TradingDays,
+                                                         VARIANT* Volatility) = 0;
+  virtual HRESULT STDMETHODCALLTYPE HistoricalVolatility1(VARIANT* Prices, LONG TradingDays,
+                                                          double* Volatility) = 0;
 
-  virtual HRESULT Abort() = 0;
-  virtual HRESULT About() = 0;
+  virtual HRESULT STDMETHODCALLTYPE Abort() = 0;
+  virtual HRESULT STDMETHODCALLTYPE About() = 0;
 
  protected:
   ~IKvQuantorb() = default;

@@ -15,7 +15,7 @@ AboutState* StateOf(HWND dialog) {
 
 }  // namespace
 
-INT_PTR AboutProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_INITDIALOG) {
     auto* state = reinterpret_cast<AboutState*>(lparam);
     (void)SetWindowLongPtr(dialog, DWLP_USER, lparam);

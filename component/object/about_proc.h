@@ -19,7 +19,7 @@ struct AboutState {
 };
 
 // Runs with an AboutState* as the dialog's init parameter.
-kx::platform::INT_PTR AboutProc(kx::platform::HWND dialog, kx::platform::UINT message,
-                                kx::platform::WPARAM wparam, kx::platform::LPARAM lparam);
+kx::platform::INT_PTR CALLBACK AboutProc(kx::platform::HWND dialog, kx::platform::UINT message,
+                                         kx::platform::WPARAM wparam, kx::platform::LPARAM lparam);
 
 }  // namespace kx::component

@@ -14,7 +14,7 @@ bool IsNaturalSize(const SIZEL& size) {
   return size.cx == kNaturalSizeHimetric && size.cy == kNaturalSizeHimetric;
 }
 
-LRESULT ControlWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+LRESULT CALLBACK ControlWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   return DefWindowProc(window, message, wparam, lparam);
 }
 

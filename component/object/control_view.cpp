@@ -19,7 +19,8 @@ bool Inside(const RECT& r, LONG x, LONG y) {
 }  // namespace
 
 HRESULT KvQuantorb::Draw(DWORD aspect, LONG, void*, DVTARGETDEVICE*, HDC, HDC draw_dc,
-                         const RECTL* bounds, const RECTL*, BOOL (*)(ULONG_PTR), ULONG_PTR) {
+                         const RECTL* bounds, const RECTL*, BOOL(STDMETHODCALLTYPE*)(ULONG_PTR),
+                         ULONG_PTR) {
   if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
   if (!draw_dc || !bounds) return E_INVALIDARG;
   const auto bytes = FindEmbeddedResource("BITMAP", kFaceBitmapId);

@@ -47,11 +47,11 @@ Registration PrepareRegistration(const void* own_function) noexcept {
 
 }  // namespace
 
-KX_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {
+KX_MODULE_EXPORT HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {
   return GetComponentClassObject(clsid, riid, object);
 }
 
-KX_MODULE_EXPORT HRESULT DllCanUnloadNow() {
+KX_MODULE_EXPORT HRESULT WINAPI DllCanUnloadNow() {
   if (ComponentModuleLocks().CanUnloadNow() != S_OK) return S_FALSE;
   // Without objects no call runs, so a worker left is only lingering, and ends within moments;
   // the module must not be unmapped under its code.
@@ -59,13 +59,13 @@ KX_MODULE_EXPORT HRESULT DllCanUnloadNow() {
   return S_OK;
 }
 
-KX_MODULE_EXPORT HRESULT DllRegisterServer() {
+KX_MODULE_EXPORT HRESULT WINAPI DllRegisterServer() {
   const Registration r = PrepareRegistration(reinterpret_cast<const void*>(&DllRegisterServer));
   if (FAILED(r.hr)) return r.hr;
   return RegisterServerFromScript(r.script, r.module_path, &r.typelib);
 }
 
-KX_MODULE_EXPORT HRESULT DllUnregisterServer() {
+KX_MODULE_EXPORT HRESULT WINAPI DllUnregisterServer() {
   const Registration r = PrepareRegistration(reinterpret_cast<const void*>(&DllUnregisterServer));
   if (FAILED(r.hr)) return r.hr;
   return UnregisterServerFromScript(r.script, r.module_path, &r.typelib);

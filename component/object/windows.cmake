@@ -57,4 +57,6 @@ target_link_libraries(kx_component_core
 add_library(KorvaneX SHARED ${kx_object_dir}/module_exports.cpp ${kx_object_dir}/korvanex.def
             ${kx_rc})
 set_target_properties(KorvaneX PROPERTIES OUTPUT_NAME KorvaneX PREFIX "")
+# 32-bit: the .def's undecorated names export the __stdcall functions (DllGetClassObject@12).
+target_link_options(KorvaneX PRIVATE -Wl,--enable-stdcall-fixup)
 target_link_libraries(KorvaneX PRIVATE kx_component_core)

@@ -1,7 +1,8 @@
-; The Windows setup program: KorvaneX.dll and Lanternell.exe under Program Files, the component
-; registered for the machine, a Start-menu entry, and an uninstaller listed in Add/Remove Programs
-; that unregisters the component and removes everything it installed.
-;   makensis -DKX_DLL=... -DKX_EXE=... -DKX_OUT=... lanternell.nsi
+; The Windows setup program: KorvaneX.dll and Lanternell.exe under Program Files, the 32-bit
+; KorvaneX.dll (for 32-bit hosts) under Program Files (x86), each DLL registered for the machine in
+; its own view of the registry, a Start-menu entry, and an uninstaller listed in Add/Remove
+; Programs that unregisters both and removes everything it installed.
+;   makensis -DKX_DLL=... -DKX_DLL32=... -DKX_EXE=... -DKX_OUT=... lanternell.nsi
 ; 64-bit stub: the default 32-bit one cannot load the 64-bit DLL to register it, and a 64-bit-only
 ; system cannot run it at all.
 Target amd64-unicode
@@ -14,6 +15,10 @@ RequestExecutionLevel admin
 !define MAKER "Fenwright Software"
 !define VERSION "1.0.0"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
+!define DIR32 "$PROGRAMFILES32\Fenwright\${PRODUCT}"
+; This program cannot load a 32-bit DLL: the 32-bit regsvr32 registers it, in the 32-bit view.
+!define REGSVR32_32 '"$WINDIR\SysWOW64\regsvr32.exe" /s'
+
 
 Name "${CAPTION}"
 OutFile "${KX_OUT}"
@@ -37,6 +42,11 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${MAKER}"
 Section "Install"
   SetShellVarContext all
   SetRegView 64
+  SetOutPath "${DIR32}"
+  File "/oname=KorvaneX.dll" "${KX_DLL32}"
+  ExecWait '${REGSVR32_32} "${DIR32}\KorvaneX.dll"' $0
+  StrCmp $0 0 +2
+    Abort "The 32-bit KorvaneX.dll could not be registered."
   SetOutPath "$INSTDIR"
   File "/oname=KorvaneX.dll" "${KX_DLL}"
   File "/oname=Lanternell.exe" "${KX_EXE}"
@@ -61,6 +71,10 @@ Section "Uninstall"
   SetShellVarContext all
   SetRegView 64
   UnRegDLL "$INSTDIR\KorvaneX.dll"
+  ExecWait '${REGSVR32_32} /u "${DIR32}\KorvaneX.dll"'
+  Delete "${DIR32}\KorvaneX.dll"
+  RMDir "${DIR32}"
+  RMDir "$PROGRAMFILES32\Fenwright"
   Delete "$SMPROGRAMS\${CAPTION}.lnk"
   Delete "$INSTDIR\Lanternell.exe"
   Delete "$INSTDIR\KorvaneX.dll"

@@ -42,7 +42,7 @@ class Sink final : public IDispatch {
     return taken;
   }
 
-  HRESULT QueryInterface(REFIID riid, void** object) override {
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
     if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID__IKvQuantorbEvents) {
       *object = static_cast<IDispatch*>(this);
       AddRef();
@@ -51,16 +51,18 @@ class Sink final : public IDispatch {
     *object = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG AddRef() override { return ++references_; }
-  ULONG Release() override { return --references_; }  // owned by the test
-  HRESULT GetTypeInfoCount(UINT* count) override {
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override { return --references_; }  // owned by the test
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
     *count = 0;
     return S_OK;
   }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
-                 UINT*) override {
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
+                                   EXCEPINFO*, UINT*) override {
     const UncountedScope uncounted;
     if (member != kDispidDone || !params || params->cArgs != 3) return DISP_E_MEMBERNOTFOUND;
     const BSTR text = params->rgvarg[0].bstrVal;

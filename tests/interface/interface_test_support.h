@@ -51,17 +51,20 @@ class DoneRecorder final : public kx::platform::IDispatch {
   /// Runs inside every Done, after it is recorded.
   void OnDone(std::function<void(const DoneEvent&)> action);
 
-  HRESULT QueryInterface(kx::platform::REFIID riid, void** object) override;
-  kx::platform::ULONG AddRef() override;
-  kx::platform::ULONG Release() override;
-  HRESULT GetTypeInfoCount(kx::platform::UINT* count) override;
-  HRESULT GetTypeInfo(kx::platform::UINT, kx::platform::LCID, kx::platform::ITypeInfo**) override;
-  HRESULT GetIDsOfNames(kx::platform::REFIID, kx::platform::LPOLESTR*, kx::platform::UINT,
-                        kx::platform::LCID, kx::platform::DISPID*) override;
-  HRESULT Invoke(kx::platform::DISPID member, kx::platform::REFIID riid, kx::platform::LCID lcid,
-                 kx::platform::WORD flags, kx::platform::DISPPARAMS* params,
-                 kx::platform::VARIANT* result, kx::platform::EXCEPINFO* excep,
-                 kx::platform::UINT* arg_err) override;
+  HRESULT STDMETHODCALLTYPE QueryInterface(kx::platform::REFIID riid, void** object) override;
+  kx::platform::ULONG STDMETHODCALLTYPE AddRef() override;
+  kx::platform::ULONG STDMETHODCALLTYPE Release() override;
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(kx::platform::UINT* count) override;
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(kx::platform::UINT, kx::platform::LCID,
+                                        kx::platform::ITypeInfo**) override;
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(kx::platform::REFIID, kx::platform::LPOLESTR*,
+                                          kx::platform::UINT, kx::platform::LCID,
+                                          kx::platform::DISPID*) override;
+  HRESULT STDMETHODCALLTYPE Invoke(kx::platform::DISPID member, kx::platform::REFIID riid,
+                                   kx::platform::LCID lcid, kx::platform::WORD flags,
+                                   kx::platform::DISPPARAMS* params, kx::platform::VARIANT* result,
+                                   kx::platform::EXCEPINFO* excep,
+                                   kx::platform::UINT* arg_err) override;
 
  private:
   DoneRecorder() = default;
@@ -129,8 +132,9 @@ class MessageAction {
   [[nodiscard]] bool WaitUntilRan(int times = 1) const;
 
  private:
-  static kx::platform::LRESULT Proc(kx::platform::HWND window, kx::platform::UINT message,
-                                    kx::platform::WPARAM wparam, kx::platform::LPARAM lparam);
+  static kx::platform::LRESULT CALLBACK Proc(kx::platform::HWND window, kx::platform::UINT message,
+                                             kx::platform::WPARAM wparam,
+                                             kx::platform::LPARAM lparam);
   std::function<void()> action_;
   kx::platform::HWND window_ = nullptr;
   std::atomic<int> runs_{0};

@@ -105,7 +105,7 @@ TEST_F(Appearance, StatusAndPagesAreAsRegistered) {
 // A container site that allows in-place activation and records what the control tells it.
 class Site final : public IOleClientSite, public IOleInPlaceSite {
  public:
-  HRESULT QueryInterface(REFIID riid, void** object) override {
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
     if (riid == IID_IUnknown || riid == IID_IOleClientSite) {
       return ReturnInterface(static_cast<IOleClientSite*>(this), object);
     }
@@ -115,50 +115,50 @@ class Site final : public IOleClientSite, public IOleInPlaceSite {
     *object = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG AddRef() override { return ++references; }
-  ULONG Release() override { return --references; }
-  HRESULT SaveObject() override {
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+  ULONG STDMETHODCALLTYPE Release() override { return --references; }
+  HRESULT STDMETHODCALLTYPE SaveObject() override {
     log.push_back("SaveObject");
     return S_OK;
   }
-  HRESULT GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
-  HRESULT GetContainer(IOleContainer**) override { return E_NOINTERFACE; }
-  HRESULT ShowObject() override { return S_OK; }
-  HRESULT OnShowWindow(BOOL) override { return S_OK; }
-  HRESULT RequestNewObjectLayout() override { return E_NOTIMPL; }
-  HRESULT GetWindow(HWND* window) override {
+  HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetContainer(IOleContainer**) override { return E_NOINTERFACE; }
+  HRESULT STDMETHODCALLTYPE ShowObject() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnShowWindow(BOOL) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE RequestNewObjectLayout() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetWindow(HWND* window) override {
     *window = nullptr;
     return E_FAIL;
   }
-  HRESULT ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
-  HRESULT CanInPlaceActivate() override {
+  HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE CanInPlaceActivate() override {
     log.push_back("CanInPlaceActivate");
     return allow ? S_OK : S_FALSE;
   }
-  HRESULT OnInPlaceActivate() override {
+  HRESULT STDMETHODCALLTYPE OnInPlaceActivate() override {
     log.push_back("OnInPlaceActivate");
     return S_OK;
   }
-  HRESULT OnUIActivate() override {
+  HRESULT STDMETHODCALLTYPE OnUIActivate() override {
     log.push_back("OnUIActivate");
     return S_OK;
   }
-  HRESULT GetWindowContext(IOleInPlaceFrame**, IOleInPlaceUIWindow**, RECT*, RECT*,
-                           OLEINPLACEFRAMEINFO*) override {
+  HRESULT STDMETHODCALLTYPE GetWindowContext(IOleInPlaceFrame**, IOleInPlaceUIWindow**, RECT*,
+                                             RECT*, OLEINPLACEFRAMEINFO*) override {
     return E_NOTIMPL;
   }
-  HRESULT Scroll(SIZE) override { return E_NOTIMPL; }
-  HRESULT OnUIDeactivate(BOOL) override {
+  HRESULT STDMETHODCALLTYPE Scroll(SIZE) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE OnUIDeactivate(BOOL) override {
     log.push_back("OnUIDeactivate");
     return S_OK;
   }
-  HRESULT OnInPlaceDeactivate() override {
+  HRESULT STDMETHODCALLTYPE OnInPlaceDeactivate() override {
     log.push_back("OnInPlaceDeactivate");
     return S_OK;
   }
-  HRESULT DiscardUndoState() override { return S_OK; }
-  HRESULT DeactivateAndUndo() override { return S_OK; }
-  HRESULT OnPosRectChange(const RECT*) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE DiscardUndoState() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE DeactivateAndUndo() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnPosRectChange(const RECT*) override { return S_OK; }
 
   std::vector<std::string> log;
   bool allow = true;

@@ -17,20 +17,20 @@ using namespace kx::platform;
 // Records OnRequestEdit and OnChanged; refuses edits while `refuse` is set.
 class PropertySink final : public IPropertyNotifySink {
  public:
-  HRESULT QueryInterface(REFIID riid, void** object) override {
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
     if (riid == IID_IUnknown || riid == IID_IPropertyNotifySink) {
       return ReturnInterface(static_cast<IPropertyNotifySink*>(this), object);
     }
     *object = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG AddRef() override { return ++references; }
-  ULONG Release() override { return --references; }
-  HRESULT OnChanged(DISPID property) override {
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+  ULONG STDMETHODCALLTYPE Release() override { return --references; }
+  HRESULT STDMETHODCALLTYPE OnChanged(DISPID property) override {
     log.push_back(name + ".changed(" + std::to_string(property) + ")");
     return S_OK;
   }
-  HRESULT OnRequestEdit(DISPID property) override {
+  HRESULT STDMETHODCALLTYPE OnRequestEdit(DISPID property) override {
     log.push_back(name + ".request(" + std::to_string(property) + ")");
     return refuse ? S_FALSE : S_OK;
   }

@@ -89,18 +89,23 @@ class DoneRecorder final : public kx::platform::IDispatch {
     std::string error_string;
   };
   explicit DoneRecorder(bool answers_events_iid = true) : answers_(answers_events_iid) {}
-  kx::platform::HRESULT QueryInterface(kx::platform::REFIID riid, void** object) override;
-  kx::platform::ULONG AddRef() override { return ++references_; }
-  kx::platform::ULONG Release() override { return --references_; }  // owned by the test
-  kx::platform::HRESULT GetTypeInfoCount(kx::platform::UINT* count) override;
-  kx::platform::HRESULT GetTypeInfo(kx::platform::UINT, kx::platform::LCID,
-                                    kx::platform::ITypeInfo** info) override;
-  kx::platform::HRESULT GetIDsOfNames(kx::platform::REFIID, kx::platform::LPOLESTR*,
-                                      kx::platform::UINT, kx::platform::LCID, DISPID*) override;
-  kx::platform::HRESULT Invoke(DISPID member, kx::platform::REFIID riid, kx::platform::LCID lcid,
-                               kx::platform::WORD flags, kx::platform::DISPPARAMS* params,
-                               VARIANT* result, kx::platform::EXCEPINFO* excep,
-                               kx::platform::UINT* arg_err) override;
+  kx::platform::HRESULT STDMETHODCALLTYPE QueryInterface(kx::platform::REFIID riid,
+                                                         void** object) override;
+  kx::platform::ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  kx::platform::ULONG STDMETHODCALLTYPE Release() override {
+    return --references_;
+  }  // owned by the test
+  kx::platform::HRESULT STDMETHODCALLTYPE GetTypeInfoCount(kx::platform::UINT* count) override;
+  kx::platform::HRESULT STDMETHODCALLTYPE GetTypeInfo(kx::platform::UINT, kx::platform::LCID,
+                                                      kx::platform::ITypeInfo** info) override;
+  kx::platform::HRESULT STDMETHODCALLTYPE GetIDsOfNames(kx::platform::REFIID,
+                                                        kx::platform::LPOLESTR*, kx::platform::UINT,
+                                                        kx::platform::LCID, DISPID*) override;
+  kx::platform::HRESULT STDMETHODCALLTYPE Invoke(DISPID member, kx::platform::REFIID riid,
+                                                 kx::platform::LCID lcid, kx::platform::WORD flags,
+                                                 kx::platform::DISPPARAMS* params, VARIANT* result,
+                                                 kx::platform::EXCEPINFO* excep,
+                                                 kx::platform::UINT* arg_err) override;
 
   std::vector<Done> events;
   std::vector<std::string> faults;  // anything unexpected about a call

@@ -611,7 +611,7 @@ TEST_F(ClientTest, AboutShowsDialog103UntilItsButtonIsPressed) {
       HWND dialog = nullptr;
       EnumThreadWindows(
           caller,
-          [](HWND w, LPARAM found) {
+          [](HWND w, LPARAM found) CALLBACK -> BOOL {
             wchar_t cls[16] = {};
             GetClassNameW(w, cls, 16);
             if (std::wstring(cls) == L"#32770") *reinterpret_cast<HWND*>(found) = w;

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """The setup program under Wine, in its own prefix under the build folder: a silent install, a
-call of the installed component from a script, a silent uninstall, and then no file, key or
-shortcut left. The prefix's Wine server is stopped at the end.
+call of each installed component (64-bit and 32-bit, each registered in its own view of the
+registry) from a script of its bitness, a silent uninstall, and then no file, key or shortcut
+left. The prefix's Wine server is stopped at the end.
 Run as: xvfb-run -a installer_test.py BUILD SETUP_EXE
 """
 import os
@@ -14,10 +15,15 @@ env = dict(os.environ, WINEPREFIX=prefix, WINEARCH="win64", WINEDEBUG="-all",
            WINEDLLOVERRIDES="mscoree,mshtml=")
 drive_c = os.path.join(prefix, "drive_c")
 install_dir = os.path.join(drive_c, "Program Files", "Fenwright", "Lanternell")
+install_dir32 = os.path.join(drive_c, "Program Files (x86)", "Fenwright", "Lanternell")
+# `wine` starts the 32-bit system programs once wine32 is installed; the 64-bit loader the others.
+LOADERS = {32: "wine", 64: "/usr/lib/wine/wine64" if os.access("/usr/lib/wine/wine64", os.X_OK)
+           else "wine"}
 shortcut = os.path.join(drive_c, "ProgramData", "Microsoft", "Windows", "Start Menu", "Programs",
                         "Option Pricing Calculator.lnk")
 clsid = "{7C41E2A1-3B95-4D6E-A1F8-62D0B94C5E17}"
-keys = [rf"HKLM\Software\Classes\CLSID\{clsid}", r"HKLM\Software\Classes\Korvane.Quantorb",
+class_key = rf"HKLM\Software\Classes\CLSID\{clsid}"
+keys = [class_key, r"HKLM\Software\Classes\Korvane.Quantorb",
         r"HKLM\Software\Classes\Korvane.Quantorb.1",
         r"HKLM\Software\Classes\TypeLib\{7C41E2A0-3B95-4D6E-A1F8-62D0B94C5E17}",
         r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Lanternell",
@@ -25,8 +31,8 @@ keys = [rf"HKLM\Software\Classes\CLSID\{clsid}", r"HKLM\Software\Classes\Korvane
 failures = []
 
 
-def wine(*args, timeout=300):
-    return subprocess.run(["wine", *args], env=env, timeout=timeout, capture_output=True,
+def wine(*args, timeout=300, bits=64):
+    return subprocess.run([LOADERS[bits], *args], env=env, timeout=timeout, capture_output=True,
                           text=True, errors="replace")
 
 
@@ -35,8 +41,8 @@ def settle():
     subprocess.run(["wineserver", "-w"], env=env, timeout=300)
 
 
-def key_exists(key):
-    return wine("reg", "query", key, "/reg:64", timeout=120).returncode == 0
+def key_exists(key, view=64):
+    return wine("reg", "query", key, f"/reg:{view}", timeout=120).returncode == 0
 
 
 def check(condition, what):
@@ -53,31 +59,34 @@ try:
     settle()
     for name in ("KorvaneX.dll", "Lanternell.exe", "Uninstall.exe"):
         check(os.path.isfile(os.path.join(install_dir, name)), f"{name} not installed")
+    check(os.path.isfile(os.path.join(install_dir32, "KorvaneX.dll")),
+          "the 32-bit KorvaneX.dll not installed")
     check(os.path.isfile(shortcut), "no Start-menu entry")
     for key in keys:
         check(key_exists(key), f"{key} not written")
-    server = wine("reg", "query", rf"HKLM\Software\Classes\CLSID\{clsid}\InprocServer32", "/ve",
-                  "/reg:64").stdout
-    check("Program Files\\Fenwright\\Lanternell\\KorvaneX.dll" in server,
-          "the class is not registered at the installed DLL: " + server.strip())
 
-    # The installed component, created by its ProgID from a script.
+    # Each view's class names its own DLL, and a script of each bitness creates it by its ProgID.
     script = os.path.join(build, "installer_test_call.vbs")
     with open(script, "w") as out:
         out.write('Set q = CreateObject("Korvane.Quantorb")\r\n'
                   'WScript.Echo "call " & FormatNumber(q.BSCallPrice(100, 100, 0.05, 1, 0.2, 0), 4)'
                   '\r\n')
-    answer = wine("cscript", "//nologo", "Z:" + script.replace("/", "\\")).stdout
-    check("call 10.4506" in answer, "the script's call gave: " + answer.strip())
+    for bits, folder in ((64, "Program Files"), (32, "Program Files (x86)")):
+        server = wine("reg", "query", class_key + "\\InprocServer32", "/ve", f"/reg:{bits}").stdout
+        check(folder + "\\Fenwright\\Lanternell\\KorvaneX.dll" in server,
+              f"the {bits}-bit class is not registered at its installed DLL: " + server.strip())
+        answer = wine("cscript", "//nologo", "Z:" + script.replace("/", "\\"), bits=bits).stdout
+        check("call 10.4506" in answer, f"the {bits}-bit script's call gave: " + answer.strip())
 
     uninstaller = "C:\\Program Files\\Fenwright\\Lanternell\\Uninstall.exe"
     check(wine(uninstaller, "/S").returncode == 0, "Uninstall.exe /S failed")
     settle()
-    check(not os.path.exists(os.path.dirname(install_dir)), "Program Files\\Fenwright left: " +
-          str(list(os.walk(os.path.dirname(install_dir)))))
+    for folder in (os.path.dirname(install_dir), os.path.dirname(install_dir32)):
+        check(not os.path.exists(folder), f"{folder} left: " + str(list(os.walk(folder))))
     check(not os.path.exists(shortcut), "Start-menu entry left")
     for key in keys:
         check(not key_exists(key), f"{key} left")
+    check(not key_exists(class_key, view=32), f"{class_key} left in the 32-bit view")
 except subprocess.SubprocessError as error:
     failures.append(str(error))
 finally:

@@ -1,9 +1,11 @@
 #!/usr/bin/python3
 """Registers KorvaneX.dll with regsvr32 under Wine, reads the keys back with reg query and
 compares every listed tree whole with registration_keys.txt; then unregisters and checks that
-every tree is gone while the parents the script marks NoRemove stay.
+every tree is gone while the parents the script marks NoRemove stay, and that the class was in
+the view of the registry of the DLL's bitness only. With --32 the DLL is the 32-bit one,
+registered by the 32-bit regsvr32 and read by the 32-bit reg (syswow64).
 
-usage: registration_test.py <build dir> <KorvaneX.dll>
+usage: registration_test.py [--32] <build dir> <KorvaneX.dll>
 """
 import ntpath
 import os
@@ -13,11 +15,13 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOTS = {"HKEY_CLASSES_ROOT": "HKCR", "HKEY_CURRENT_USER": "HKCU"}
 KEPT_PARENTS = [r"HKCR\CLSID", r"HKCU\Software\Microsoft\Office\Excel\Addins"]
+CLASS_TREE = r"HKCR\CLSID\{7C41E2A1-3B95-4D6E-A1F8-62D0B94C5E17}"
+BITS = ["--32"] if "--32" in sys.argv else []
 
 
 def wine(build, *args):
     run = os.path.join(HERE, "..", "..", "scripts", "wine-run.sh")
-    return subprocess.run([run, build, *args], capture_output=True, text=True,
+    return subprocess.run([run, *BITS, build, *args], capture_output=True, text=True,
                           encoding="utf-8", errors="replace", timeout=600)
 
 
@@ -26,9 +30,10 @@ def windows_path(build, path):
     return out.stdout.strip()
 
 
-def query(build, tree):
-    """The tree as a set of lines in the list's format; None when the key is absent."""
-    out = wine(build, "reg", "query", tree, "/s")
+def query(build, tree, view=None):
+    """The tree as a set of lines in the list's format; None when the key is absent. view: 32 or
+    64 for that view of the registry instead of the one of reg's bitness."""
+    out = wine(build, "reg", "query", tree, "/s", *([f"/reg:{view}"] if view else []))
     if out.returncode != 0:
         if "unable to find" not in (out.stdout + out.stderr).lower():
             print(f"reg query {tree}: exit {out.returncode}: {out.stderr.strip()}")
@@ -49,7 +54,7 @@ def query(build, tree):
     return lines
 
 
-def expected_trees(module, folder):
+def expected_trees(module, folder, platform):
     trees, current = {}, None
     with open(os.path.join(HERE, "registration_keys.txt"), encoding="utf-8") as f:
         for line in f:
@@ -61,15 +66,17 @@ def expected_trees(module, folder):
                 trees[current] = set()
                 continue
             line = line.replace("%MODULE%", module).replace("%FOLDER%", folder)
+            line = line.replace("%PLATFORM%", platform)
             trees[current].add(line)
             trees[current].add(line.split(" | ")[0])  # every value's key is a key line too
     return trees
 
 
 def main():
-    build, dll = sys.argv[1], os.path.abspath(sys.argv[2])
+    build, dll = (a for a in sys.argv[1:] if a != "--32")
+    dll = os.path.abspath(dll)
     module = windows_path(build, dll)
-    trees = expected_trees(module, ntpath.dirname(module))
+    trees = expected_trees(module, ntpath.dirname(module), "win32" if BITS else "win64")
     failures = []
 
     reg = wine(build, "regsvr32", "/s", module)
@@ -84,6 +91,11 @@ def main():
             failures.append(f"missing: {line}")
         for line in sorted(got - want):
             failures.append(f"unexpected: {line}")
+    # The class is in its own view of the registry only (ProgIDs, type libraries and the add-in
+    # key are shared between the views; classes are not).
+    other_view = 64 if BITS else 32
+    if query(build, CLASS_TREE, view=other_view) is not None:
+        failures.append(f"{CLASS_TREE}: also in the {other_view}-bit view")
 
     unreg = wine(build, "regsvr32", "/s", "/u", module)
     if unreg.returncode != 0:

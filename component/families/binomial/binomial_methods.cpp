@@ -34,7 +34,7 @@ enum Place : std::size_t {
   kPlaceCount,
 };
 
-DWORD TreeWorker(void*) {
+DWORD WINAPI TreeWorker(void*) {
   BeginWorker();
   const JobRecord& job = CurrentJob();
   GuardedStep([&] {

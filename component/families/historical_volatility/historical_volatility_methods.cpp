@@ -33,7 +33,7 @@ void UnlockPrices(SafeArrayLockGuard& lock) {
   if (FAILED(hr)) RecordFailure(Failure::kUnlockFailed, hr);
 }
 
-DWORD SeriesWorker(void*) {
+DWORD WINAPI SeriesWorker(void*) {
   BeginWorker();
   const JobRecord& job = CurrentJob();
   const UINT dims = DimensionCount(job.prices);
@@ -73,7 +73,7 @@ DWORD SeriesWorker(void*) {
   return 0;
 }
 
-DWORD SingleSeriesWorker(void*) {
+DWORD WINAPI SingleSeriesWorker(void*) {
   BeginWorker();
   const JobRecord& job = CurrentJob();
   const std::size_t length = ElementCount(job.prices);

@@ -18,7 +18,7 @@ class SnapshotEnumerator final : public Interface {
   SnapshotEnumerator(std::shared_ptr<const List> items, std::size_t position) noexcept
       : items_(std::move(items)), position_(position) {}
 
-  HRESULT QueryInterface(REFIID riid, void** object) override {
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
     if (!object) return E_POINTER;
     if (riid == IID_IUnknown || riid == __uuidof(Interface)) {
       return ReturnInterface(static_cast<Interface*>(this), object);
@@ -26,13 +26,13 @@ class SnapshotEnumerator final : public Interface {
     *object = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG AddRef() override { return ++references_; }
-  ULONG Release() override {
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override {
     const ULONG left = --references_;
     if (left == 0) delete this;
     return left;
   }
-  HRESULT Next(ULONG count, Out* out, ULONG* fetched) override {
+  HRESULT STDMETHODCALLTYPE Next(ULONG count, Out* out, ULONG* fetched) override {
     if (!out || (count > 1 && !fetched)) return E_POINTER;
     std::lock_guard lock(mutex_);
     ULONG n = 0;
@@ -42,18 +42,18 @@ class SnapshotEnumerator final : public Interface {
     if (fetched) *fetched = n;
     return n == count ? S_OK : S_FALSE;
   }
-  HRESULT Skip(ULONG count) override {
+  HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
     std::lock_guard lock(mutex_);
     const std::size_t left = items_->size() - position_;
     position_ += count > left ? left : count;
     return count > left ? S_FALSE : S_OK;
   }
-  HRESULT Reset() override {
+  HRESULT STDMETHODCALLTYPE Reset() override {
     std::lock_guard lock(mutex_);
     position_ = 0;
     return S_OK;
   }
-  HRESULT Clone(Interface** copy) override {
+  HRESULT STDMETHODCALLTYPE Clone(Interface** copy) override {
     if (!copy) return E_POINTER;
     std::lock_guard lock(mutex_);
     auto* object = new (std::nothrow) SnapshotEnumerator(items_, position_);

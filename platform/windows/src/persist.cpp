@@ -76,7 +76,7 @@ namespace {
 // Names matched case-insensitively; Write keeps a copy (following VT_BYREF), Read coerces.
 class MemoryPropertyBag final : public IPropertyBag {
  public:
-  HRESULT QueryInterface(REFIID riid, void** object) override {
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
     if (!object) return E_POINTER;
     if (riid == IID_IUnknown || riid == IID_IPropertyBag) {
       return ReturnInterface(static_cast<IPropertyBag*>(this), object);
@@ -84,13 +84,13 @@ class MemoryPropertyBag final : public IPropertyBag {
     *object = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG AddRef() override { return ++references_; }
-  ULONG Release() override {
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override {
     const ULONG left = --references_;
     if (left == 0) delete this;
     return left;
   }
-  HRESULT Read(LPCOLESTR name, VARIANT* value, IErrorLog* log) override {
+  HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT* value, IErrorLog* log) override {
     if (!name || !value) return E_POINTER;
     std::lock_guard lock(mutex_);
     const auto it = values_.find(Key(name));
@@ -116,7 +116,7 @@ class MemoryPropertyBag final : public IPropertyBag {
     }
     return hr;
   }
-  HRESULT Write(LPCOLESTR name, VARIANT* value) override {
+  HRESULT STDMETHODCALLTYPE Write(LPCOLESTR name, VARIANT* value) override {
     if (!name || !value) return E_POINTER;
     VARIANT copy;
     ::VariantInit(&copy);

@@ -347,8 +347,10 @@ HRESULT RegisterTypeLib(const TypeLibRegistration& lib) {
 }
 
 HRESULT UnRegisterTypeLib(const TypeLibRegistration& lib) {
+  // The module's own entry (win32 or win64): a DLL of the other bitness may be registered too.
+  constexpr SYSKIND kOwnKind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
   const HRESULT hr =
-      ::UnRegisterTypeLib(lib.libid, lib.major_version, lib.minor_version, lib.lcid, SYS_WIN64);
+      ::UnRegisterTypeLib(lib.libid, lib.major_version, lib.minor_version, lib.lcid, kOwnKind);
   // Already gone is what unregistration wants.
   return hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_LIBNOTREGISTERED ? S_OK : hr;
 }

@@ -23,15 +23,16 @@ class ConnectionPoint : public IConnectionPoint {
   ConnectionPoint& operator=(const ConnectionPoint&) = delete;
 
   // IUnknown: answers IUnknown and IConnectionPoint; counts on the container.
-  HRESULT QueryInterface(REFIID riid, void** object) override;
-  ULONG AddRef() override;
-  ULONG Release() override;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
   // IConnectionPoint.
-  HRESULT GetConnectionInterface(IID* iid) override;
-  HRESULT GetConnectionPointContainer(IConnectionPointContainer** container) override;
-  HRESULT Advise(IUnknown* sink, DWORD* cookie) override;
-  HRESULT Unadvise(DWORD cookie) override;
-  HRESULT EnumConnections(IEnumConnections** connections) override;
+  HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override;
+  HRESULT STDMETHODCALLTYPE
+  GetConnectionPointContainer(IConnectionPointContainer** container) override;
+  HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override;
+  HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override;
+  HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** connections) override;
 
   [[nodiscard]] const IID& outgoing() const noexcept { return outgoing_; }
   // The connected sinks (each as the outgoing interface, AddRef'd) in slot order.

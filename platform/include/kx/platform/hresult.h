@@ -3,6 +3,13 @@
 // hosts written against that platform read them unchanged.
 #include <cstdint>
 
+// The calling conventions of interface methods, thread routines and window procedures. Here the
+// compiler has one; the Windows side takes the system's (__stdcall on 32-bit Windows), so every
+// method a component overrides and every routine it hands to the platform names its convention.
+#define STDMETHODCALLTYPE
+#define WINAPI
+#define CALLBACK
+
 namespace kx::platform {
 
 using HRESULT = std::int32_t;

@@ -600,7 +600,8 @@ struct IViewObject : IUnknown {
   // Draws the aspect into draw_dc within bounds (logical units of draw_dc).
   virtual HRESULT Draw(DWORD aspect, LONG index, void* aspect_info, DVTARGETDEVICE* target_device,
                        HDC target_dc, HDC draw_dc, const RECTL* bounds, const RECTL* window_bounds,
-                       BOOL (*should_continue)(ULONG_PTR), ULONG_PTR continue_arg) = 0;
+                       BOOL(STDMETHODCALLTYPE* should_continue)(ULONG_PTR),
+                       ULONG_PTR continue_arg) = 0;
   virtual HRESULT GetColorSet(DWORD aspect, LONG index, void* aspect_info,
                               DVTARGETDEVICE* target_device, HDC target_dc,
                               LOGPALETTE** color_set) = 0;

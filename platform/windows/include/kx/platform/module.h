@@ -10,7 +10,8 @@
 #include "kx/platform/interfaces.h"
 #include "kx/platform/regscript.h"
 
-// The .def file names the exports; the functions only need C names.
+// The .def file names the exports; the functions only need C names (and the system's calling
+// convention: on 32-bit the linker matches the .def's plain names to their __stdcall ones).
 #define KX_MODULE_EXPORT extern "C"
 
 namespace kx::platform {
@@ -32,7 +33,7 @@ class ClassFactory final : public IClassFactory {
  public:
   explicit ClassFactory(ModuleLockCount& lock) noexcept : lock_(lock) {}
 
-  HRESULT QueryInterface(REFIID riid, void** object) override {
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
     if (!object) return E_POINTER;
     if (riid == IID_IUnknown || riid == IID_IClassFactory) {
       *object = static_cast<IClassFactory*>(this);
@@ -41,10 +42,10 @@ class ClassFactory final : public IClassFactory {
     *object = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG AddRef() override { return 2; }
-  ULONG Release() override { return 1; }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
 
-  HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
     if (!object) return E_POINTER;
     *object = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
@@ -62,7 +63,7 @@ class ClassFactory final : public IClassFactory {
     return hr;
   }
 
-  HRESULT LockServer(BOOL lock) override {
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
     if (lock) {
       server_locks_.fetch_add(1, std::memory_order_relaxed);
       lock_.Lock();
