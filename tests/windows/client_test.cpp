@@ -618,7 +618,8 @@ TEST_F(ClientTest, AboutShowsDialog103UntilItsButtonIsPressed) {
             return TRUE;
           },
           reinterpret_cast<LPARAM>(&dialog));
-      if (dialog) {
+      // The window exists before WM_INITDIALOG fills it; a modal dialog is shown after that.
+      if (dialog && IsWindowVisible(dialog)) {
         char text[64] = {};
         GetDlgItemTextA(dialog, 203, text, sizeof text);
         version_text = text;
