@@ -49,7 +49,12 @@ fi
 
 # The prefix's Wine server is stopped by its prefix however the tests end.
 export WINEPREFIX="$PWD/$build/wine-prefix" WINEDEBUG=-all
-stop_wine() { WINEPREFIX="$WINEPREFIX" timeout 60 wineserver -k 2>/dev/null || true; }
+stop_wine() {
+  local prefix
+  for prefix in "$WINEPREFIX" "$PWD/$build/object-tests/wine-prefix"; do
+    WINEPREFIX="$prefix" timeout 60 wineserver -k 2>/dev/null || true
+  done
+}
 trap 'stop_wine; rm -rf "${registry:-}"' EXIT
 scripts/wine-run.sh "$build" cmd /c exit 0 >/dev/null  # creates the prefix once
 ctest --test-dir "$build" --output-on-failure -j "$jobs"

@@ -4,12 +4,13 @@
 # The prefix (<build dir>/wine-prefix) is created on first use; concurrent callers wait for it.
 # KX_WINE_TIMEOUT (seconds, default 300) bounds each run. The program's exit code is returned.
 set -euo pipefail
+mkdir -p "$1"
 build=$(cd "$1" && pwd)
 shift
 export WINEPREFIX="$build/wine-prefix" WINEARCH=win64 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY="${KX_WINE_DISPLAY:-}"
+# A crashing program ends with its fault instead of waiting in the debugger.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d" DISPLAY="${KX_WINE_DISPLAY:-}"
 if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
-  mkdir -p "$build"
   (
     flock 9
     if [[ ! -f "$WINEPREFIX/system.reg" ]]; then

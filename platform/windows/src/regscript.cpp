@@ -346,10 +346,26 @@ HRESULT RegisterTypeLib(const TypeLibRegistration& lib) {
   return ::RegisterTypeLib(loaded.get(), const_cast<LPOLESTR>(path.c_str()), nullptr);
 }
 
+HRESULT QueryPathOfRegTypeLib(REFGUID libid, WORD major_version, WORD minor_version, LCID lcid,
+                              std::string* path) {
+  BSTR registered = nullptr;
+  const HRESULT hr =
+      ::QueryPathOfRegTypeLib(libid, major_version, minor_version, lcid, &registered);
+  if (SUCCEEDED(hr)) *path = BstrToUtf8(registered);
+  ::SysFreeString(registered);
+  return hr;
+}
+
 HRESULT UnRegisterTypeLib(const TypeLibRegistration& lib) {
+  // Already gone is what unregistration wants. Systems report it differently (Wine with
+  // E_INVALIDARG), so it is asked first.
+  std::string registered;
+  if (FAILED(QueryPathOfRegTypeLib(lib.libid, lib.major_version, lib.minor_version, lib.lcid,
+                                   &registered))) {
+    return S_OK;
+  }
   const HRESULT hr =
       ::UnRegisterTypeLib(lib.libid, lib.major_version, lib.minor_version, lib.lcid, SYS_WIN64);
-  // Already gone is what unregistration wants.
   return hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_LIBNOTREGISTERED ? S_OK : hr;
 }
 

@@ -1,0 +1,25 @@
+#pragma once
+// The system's registry (advapi32), with the seam's UTF-8 helpers over it. Paths use '\'.
+#include <string>
+#include <string_view>
+
+#include "kx/platform/hresult.h"
+
+namespace kx::platform {
+
+using ::HKEY;
+using ::RegCloseKey;
+using ::RegDeleteTree;
+using ::RegOpenKeyEx;
+
+// ERROR_FILE_NOT_FOUND when the key or value is missing, ERROR_INVALID_DATA on a type mismatch.
+[[nodiscard]] LSTATUS RegGetString(HKEY root, std::string_view path, std::string_view value_name,
+                                   std::string* value);
+[[nodiscard]] LSTATUS RegGetDword(HKEY root, std::string_view path, std::string_view value_name,
+                                  DWORD* value);
+// Creates the missing keys of path.
+[[nodiscard]] LSTATUS RegSetString(HKEY root, std::string_view path, std::string_view value_name,
+                                   std::string_view value);
+[[nodiscard]] LSTATUS RegKeyExists(HKEY root, std::string_view path, bool* exists);
+
+}  // namespace kx::platform
