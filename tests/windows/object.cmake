@@ -18,7 +18,8 @@ add_executable(object_test
     ${kx_interface_tests}/object_test_support.cpp
     ${kx_interface_tests}/object_module_test.cpp
     ${kx_interface_tests}/object_dispatch_test.cpp
-    ${kx_interface_tests}/object_persistence_test.cpp)
+    ${kx_interface_tests}/object_persistence_test.cpp
+    per_user_registration_test.cpp)
 target_link_libraries(object_test PRIVATE kx_platform GTest::gtest GTest::gtest_main)
 # registry_sandbox.h of this folder stands for the Linux one.
 target_include_directories(object_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${kx_interface_tests}

@@ -1,6 +1,8 @@
 // The seam's UTF-8 registry helpers over the system's wide-character calls.
 #include "kx/platform/registry.h"
 
+#include <atomic>
+
 #include "kx/platform/bstr.h"
 
 namespace kx::platform {
@@ -39,6 +41,25 @@ LSTATUS TypeChecked(LSTATUS status) {
 }
 
 }  // namespace
+
+namespace {
+std::atomic<RegistryScope> write_scope{RegistryScope::kMachine};
+}  // namespace
+
+LSTATUS SetRegistryWriteScope(RegistryScope scope) noexcept {
+  HKEY classes = nullptr;
+  if (scope == RegistryScope::kUser) {
+    const LSTATUS status = ::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr,
+                                             0, KEY_ALL_ACCESS, nullptr, &classes, nullptr);
+    if (status != ERROR_SUCCESS) return status;
+  }
+  const LSTATUS status = ::RegOverridePredefKey(HKEY_CLASSES_ROOT, classes);
+  if (classes) ::RegCloseKey(classes);
+  if (status == ERROR_SUCCESS) write_scope = scope;
+  return status;
+}
+
+RegistryScope RegistryWriteScope() noexcept { return write_scope; }
 
 LSTATUS RegGetString(HKEY root, std::string_view path, std::string_view value_name,
                      std::string* value) {

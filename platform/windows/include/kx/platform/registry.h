@@ -12,6 +12,15 @@ using ::RegCloseKey;
 using ::RegDeleteTree;
 using ::RegOpenKeyEx;
 
+enum class RegistryScope { kUser, kMachine };
+
+// Where this process's writes to HKEY_CLASSES_ROOT go, registration and its type library
+// included: the machine's classes (the default, as regsvr32 registers, needing an administrator)
+// or the user's, HKEY_CURRENT_USER\Software\Classes, which the system merges into the view of
+// HKEY_CLASSES_ROOT for that user (type libraries through RegisterTypeLibForUser).
+[[nodiscard]] LSTATUS SetRegistryWriteScope(RegistryScope scope) noexcept;
+[[nodiscard]] RegistryScope RegistryWriteScope() noexcept;
+
 // ERROR_FILE_NOT_FOUND when the key or value is missing, ERROR_INVALID_DATA on a type mismatch.
 [[nodiscard]] LSTATUS RegGetString(HKEY root, std::string_view path, std::string_view value_name,
                                    std::string* value);
