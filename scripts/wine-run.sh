@@ -23,4 +23,8 @@ if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
     fi
   ) 9>"$build/wine-prefix.lock"
 fi
-exec timeout -k 10 "${KX_WINE_TIMEOUT:-300}" wine "$@"
+# The 64-bit loader: with 32-bit Wine installed too, "wine" would start the system's programs
+# (cscript, reg) as 32-bit ones, which cannot load a 64-bit DLL.
+loader=/usr/lib/wine/wine64
+[[ -x $loader ]] || loader=wine
+exec timeout -k 10 "${KX_WINE_TIMEOUT:-300}" "$loader" "$@"
