@@ -6,7 +6,7 @@ namespace kx::platform::test_support {
 
 class RegistrySandbox {
  public:
-  RegistrySandbox() = default;
+  RegistrySandbox() {}  // user-provided: a sandbox object is not an unused variable
   RegistrySandbox(const RegistrySandbox&) = delete;
   RegistrySandbox& operator=(const RegistrySandbox&) = delete;
 };

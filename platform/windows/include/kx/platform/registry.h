@@ -21,14 +21,6 @@ enum class RegistryScope { kUser, kMachine };
 [[nodiscard]] LSTATUS SetRegistryWriteScope(RegistryScope scope) noexcept;
 [[nodiscard]] RegistryScope RegistryWriteScope() noexcept;
 
-// ERROR_FILE_NOT_FOUND when the key or value is missing, ERROR_INVALID_DATA on a type mismatch.
-[[nodiscard]] LSTATUS RegGetString(HKEY root, std::string_view path, std::string_view value_name,
-                                   std::string* value);
-[[nodiscard]] LSTATUS RegGetDword(HKEY root, std::string_view path, std::string_view value_name,
-                                  DWORD* value);
-// Creates the missing keys of path.
-[[nodiscard]] LSTATUS RegSetString(HKEY root, std::string_view path, std::string_view value_name,
-                                   std::string_view value);
-[[nodiscard]] LSTATUS RegKeyExists(HKEY root, std::string_view path, bool* exists);
-
 }  // namespace kx::platform
+
+#include "kx/platform/registry_text.h"  // RegGetString, RegGetDword, RegSetString, RegKeyExists
