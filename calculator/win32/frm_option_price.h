@@ -6,9 +6,11 @@
 #include <windows.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "kx/calculator/calculation.h"
+#include "kx/calculator/curves.h"
 #include "kx/calculator/options_control.h"
 
 namespace kx::calculator {
@@ -22,6 +24,11 @@ class OptionPriceWindow final {
   [[nodiscard]] HWND hwnd() const noexcept { return hwnd_; }
   // The control's text (a result field, the status line), for the test build's report.
   [[nodiscard]] std::wstring Text(int id) const;
+  // The control `id` of the page `page` (id::kFraPricing, kFraAbout or kFraCharts).
+  [[nodiscard]] HWND Control(int page, int id) const;
+  // Ctrl+Tab and Ctrl+Shift+Tab go to the next and the previous tab; true when `message` was
+  // one of them.
+  bool TranslateTabKey(const MSG& message);
 
  private:
   explicit OptionPriceWindow(std::unique_ptr<OptionsControl> control);
@@ -32,6 +39,10 @@ class OptionPriceWindow final {
 
   void Load();
   void ShowPage(int page);
+  void Layout();
+  void ShowCurves();
+  void cmbChart_Click();
+  void cmbGreek_Click();
   void cmbCalc_Click();
   void cmdExit_Click();
   void optMethod_Click(int index);
@@ -48,6 +59,8 @@ class OptionPriceWindow final {
   HFONT caption_font_ = nullptr;
   HFONT result_font_ = nullptr;
   ControlSite ctlOptions_;
+  std::optional<ChartCurves> curves_;  // of the last computed run
+  SIZE smallest_{};                    // the window's first size
   bool running_ = false;
   bool unloaded_ = false;
 };

@@ -1,0 +1,39 @@
+#pragma once
+// The chart of the Charts tab, drawn with GDI from the plot lanternell_core describes: title,
+// axes with numeric ticks, the curves and marker lines, and a legend naming each at the right.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "kx/calculator/plot.h"
+
+namespace kx::calculator {
+
+class ChartView final {
+ public:
+  static void Register(HINSTANCE instance);
+  static constexpr wchar_t kClass[] = L"LanternellChart";
+  // The view of the chart window `hwnd` (made with kClass), or nullptr.
+  static ChartView* Of(HWND hwnd);
+
+  // Nothing is drawn but the title until the first curves; `curves` must outlive the view.
+  void Show(const ChartCurves* curves);
+  void Select(Chart chart, Greek greek);
+  [[nodiscard]] Chart chart() const noexcept { return chart_; }
+
+  // The texts of the last paint, one "name=text" line each (title, legend, x and y ticks).
+  [[nodiscard]] const std::string& drawn() const noexcept { return drawn_; }
+
+ private:
+  static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+  void Paint(HDC dc, const RECT& area);
+
+  HWND hwnd_ = nullptr;
+  const ChartCurves* curves_ = nullptr;
+  Chart chart_ = Chart::kValue;
+  Greek greek_ = Greek::kDelta;
+  std::string drawn_;
+};
+
+}  // namespace kx::calculator
