@@ -82,31 +82,33 @@ Plot PlotOf(Chart chart, Greek greek, const ChartCurves* curves) {
                   true);
     AddMarkers(plot, c.inputs);
   } else if (chart == Chart::kGreek) {
-    const auto two = [&](const char* label, const char* call, const std::vector<double>& cv,
-                         const char* put, const std::vector<double>& pv) {
-      plot.curves = {{call, &c.spots, &cv, kCall, false}, {put, &c.spots, &pv, kPut, false}};
-      plot.y = Axis(label, RangeOf({&cv, &pv}), true);
-    };
-    const auto one = [&](const char* label, const char* name, const std::vector<double>& v) {
-      plot.curves = {{name, &c.spots, &v, kOther, false}};
-      plot.y = Axis(label, RangeOf({&v}), true);
-    };
-    switch (greek) {
-      case Greek::kDelta:
-        two("Delta (per 1.00 of price)", "Call delta", c.call_delta, "Put delta", c.put_delta);
-        break;
-      case Greek::kGamma:
-        one("Gamma (per 1.00 of price)", "Gamma", c.gamma);
-        break;
-      case Greek::kTheta:
-        two("Theta (per year)", "Call theta", c.call_theta, "Put theta", c.put_theta);
-        break;
-      case Greek::kVega:
-        one("Vega (per 1.00 of vol.)", "Vega", c.vega);
-        break;
-      case Greek::kRho:
-        two("Rho (per 1.00 of rate)", "Call rho", c.call_rho, "Put rho", c.put_rho);
-        break;
+    // Per Greek in the selector's order: the y axis, then the call's and the put's curve, or
+    // the one curve both share.
+    using Curve = std::vector<double> ChartCurves::*;
+    static constexpr struct {
+      const char* label;
+      const char* names[2];
+      Curve curves[2];
+    } kGreeks[] = {
+        {"Delta (per 1.00 of price)",
+         {"Call delta", "Put delta"},
+         {&ChartCurves::call_delta, &ChartCurves::put_delta}},
+        {"Gamma (per 1.00 of price)", {"Gamma", nullptr}, {&ChartCurves::gamma, nullptr}},
+        {"Theta (per year)",
+         {"Call theta", "Put theta"},
+         {&ChartCurves::call_theta, &ChartCurves::put_theta}},
+        {"Vega (per 1.00 of vol.)", {"Vega", nullptr}, {&ChartCurves::vega, nullptr}},
+        {"Rho (per 1.00 of rate)",
+         {"Call rho", "Put rho"},
+         {&ChartCurves::call_rho, &ChartCurves::put_rho}}};
+    const auto& g = kGreeks[static_cast<int>(greek)];
+    if (g.curves[1] == nullptr) {
+      plot.curves = {{g.names[0], &c.spots, &(c.*g.curves[0]), kOther, false}};
+      plot.y = Axis(g.label, RangeOf({&(c.*g.curves[0])}), true);
+    } else {
+      plot.curves = {{g.names[0], &c.spots, &(c.*g.curves[0]), kCall, false},
+                     {g.names[1], &c.spots, &(c.*g.curves[1]), kPut, false}};
+      plot.y = Axis(g.label, RangeOf({&(c.*g.curves[0]), &(c.*g.curves[1])}), true);
     }
     plot.x = Axis(kPriceAxis, spots, true);
     AddMarkers(plot, c.inputs);
