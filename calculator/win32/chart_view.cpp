@@ -87,7 +87,9 @@ LRESULT CALLBACK ChartView::Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM 
       const HDC memory = CreateCompatibleDC(dc);
       const HBITMAP bitmap = CreateCompatibleBitmap(dc, area.right, area.bottom);
       const HGDIOBJ old = SelectObject(memory, bitmap);
-      if (ChartView* view = Of(hwnd)) view->Paint(memory, area);
+      if (ChartView* view = Of(hwnd)) {
+        view->drawn_ = Draw(memory, area, PlotOf(view->chart_, view->greek_, view->curves_));
+      }
       BitBlt(dc, 0, 0, area.right, area.bottom, memory, 0, 0, SRCCOPY);
       SelectObject(memory, old);
       DeleteObject(bitmap);
@@ -101,20 +103,41 @@ LRESULT CALLBACK ChartView::Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM 
   return DefWindowProcW(hwnd, message, wparam, lparam);
 }
 
-void ChartView::Paint(HDC dc, const RECT& area) {
+HBITMAP ChartView::Image(const ChartCurves& curves, Greek greek) {
+  constexpr int kWidth = 960, kHeight = 540;  // each chart's, whatever the window's size
+  BITMAPINFO info{};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), kWidth, -3 * kHeight, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  void* pixels = nullptr;
+  const HDC screen = GetDC(nullptr);
+  const HBITMAP image = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &pixels, nullptr, 0);
+  const HDC dc = CreateCompatibleDC(screen);
+  ReleaseDC(nullptr, screen);
+  const HGDIOBJ old = SelectObject(dc, image);
+  int top = 0;
+  for (const Chart chart : {Chart::kValue, Chart::kGreek, Chart::kTime}) {
+    SetViewportOrgEx(dc, 0, top, nullptr);
+    (void)Draw(dc, {0, 0, kWidth, kHeight}, PlotOf(chart, greek, &curves));
+    top += kHeight;
+  }
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  return image;
+}
+
+std::string ChartView::Draw(HDC dc, const RECT& area, const Plot& plot) {
   FillRect(dc, &area, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
   SetBkMode(dc, TRANSPARENT);
-  const Plot plot = PlotOf(chart_, greek_, curves_);
+  std::string drawn;
   const HFONT title_font = MakeFont(dc, 110, FW_BOLD);
   const HFONT label_font = MakeFont(dc, 100, FW_NORMAL);
   const HFONT upright_font = MakeFont(dc, 100, FW_NORMAL, 900);
   const HGDIOBJ old_font = SelectObject(dc, title_font);
-  drawn_ = "chart.title=" + plot.title + "\n";
+  drawn = "chart.title=" + plot.title + "\n";
   // Each text's box is reported too, for reading it alone (a test cuts it out of a picture).
-  const auto report_box = [this](const RECT& box, const std::string& text) {
-    drawn_ += "chart.box=" + std::to_string(box.left) + " " + std::to_string(box.top) + " " +
-              std::to_string(box.right - box.left) + " " + std::to_string(box.bottom - box.top) +
-              " " + text + "\n";
+  const auto report_box = [&drawn](const RECT& box, const std::string& text) {
+    drawn += "chart.box=" + std::to_string(box.left) + " " + std::to_string(box.top) + " " +
+             std::to_string(box.right - box.left) + " " + std::to_string(box.bottom - box.top) +
+             " " + text + "\n";
   };
   const auto put = [&](int x, int y, const std::wstring& text) {
     Text(dc, x, y, text);
@@ -130,10 +153,10 @@ void ChartView::Paint(HDC dc, const RECT& area) {
   title_box.right = std::max<LONG>(area.right - 8, 9);
   DrawTextW(dc, title.c_str(), -1, &title_box, DT_CENTER | DT_WORDBREAK);
   report_box(title_box, plot.title);
-  if (curves_ == nullptr) {
+  if (plot.curves.empty()) {
     SelectObject(dc, old_font);
     for (const HFONT font : {title_font, label_font, upright_font}) DeleteObject(font);
-    return;
+    return drawn;
   }
 
   SelectObject(dc, label_font);
@@ -157,7 +180,7 @@ void ChartView::Paint(HDC dc, const RECT& area) {
   for (const std::wstring& name : names)
     name_width = std::max<int>(name_width, TextSize(dc, name).cx);
   constexpr int kStroke = 26;
-  const int legend_width = kStroke + 6 + name_width + 10;
+  const int legend_width = kStroke + 8 + name_width + 16;
 
   RECT plot_box;
   plot_box.left = 8 + line + 6 + y_label_width + 6;
@@ -167,7 +190,7 @@ void ChartView::Paint(HDC dc, const RECT& area) {
   if (plot_box.right - plot_box.left < 20 || plot_box.bottom - plot_box.top < 20) {
     SelectObject(dc, old_font);
     for (const HFONT font : {title_font, label_font, upright_font}) DeleteObject(font);
-    return;  // no room for a plot
+    return drawn;  // no room for a plot
   }
   const double width = plot_box.right - plot_box.left, height = plot_box.bottom - plot_box.top;
   const auto to_x = [&](double v) {
@@ -199,15 +222,15 @@ void ChartView::Paint(HDC dc, const RECT& area) {
     put(plot_box.left - 6 - TextSize(dc, y_labels[i]).cx, y - line / 2, y_labels[i]);
     ys += (i ? " " : "") + std::string(y_labels[i].begin(), y_labels[i].end());
   }
-  drawn_ += "chart.xticks=" + xs + "\nchart.yticks=" + ys + "\n";
+  drawn += "chart.xticks=" + xs + "\nchart.yticks=" + ys + "\n";
   // Axis titles: the x one centred under the ticks, the y one upright at the left.
   const std::wstring x_title = Wide(plot.x.title), y_title = Wide(plot.y.title);
   put((plot_box.left + plot_box.right - TextSize(dc, x_title).cx) / 2,
-       plot_box.bottom + 6 + line + 4, x_title);
+      plot_box.bottom + 6 + line + 4, x_title);
   SelectObject(dc, upright_font);
   Text(dc, 8, (plot_box.top + plot_box.bottom + TextSize(dc, y_title).cx) / 2, y_title);
   SelectObject(dc, label_font);
-  drawn_ += "chart.axes=" + plot.x.title + "|" + plot.y.title + "\n";
+  drawn += "chart.axes=" + plot.x.title + "|" + plot.y.title + "\n";
 
   // Curves and markers inside the frame only.
   const HPEN frame = CreatePen(PS_SOLID, 1, RGB(0x80, 0x80, 0x80));
@@ -258,13 +281,14 @@ void ChartView::Paint(HDC dc, const RECT& area) {
     put(legend_left + kStroke + 8, y, names[i]);
     legend += (i ? "|" : "") + std::string(names[i].begin(), names[i].end());
   }
-  drawn_ += "chart.legend=" + legend + "\n";
+  drawn += "chart.legend=" + legend + "\n";
 
   SelectObject(dc, old_pen);
   SelectObject(dc, old_font);
   DeleteObject(grid);
   DeleteObject(frame);
   for (const HFONT font : {title_font, label_font, upright_font}) DeleteObject(font);
+  return drawn;
 }
 
 }  // namespace kx::calculator

@@ -25,9 +25,14 @@ class ChartView final {
   // The texts of the last paint, one "name=text" line each (title, legend, x and y ticks).
   [[nodiscard]] const std::string& drawn() const noexcept { return drawn_; }
 
+  // The three charts one under another (the Greek chart's Greek `greek`), each 960 by 540
+  // pixels whatever the window's size: what Copy and Save PNG give.
+  [[nodiscard]] static HBITMAP Image(const ChartCurves& curves, Greek greek);
+
  private:
   static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
-  void Paint(HDC dc, const RECT& area);
+  // Draws `plot` in `area`; returns what it drew, as drawn() says.
+  static std::string Draw(HDC dc, const RECT& area, const Plot& plot);
 
   HWND hwnd_ = nullptr;
   const ChartCurves* curves_ = nullptr;

@@ -53,6 +53,9 @@ enum : int {
   kCaptionGreek,
   kCmbGreek,
   kChtChart,
+  kCmdSavePng,
+  kCmdSaveCsv,
+  kCmdCopyCharts,
 };
 
 }  // namespace kx::calculator::id

@@ -7,6 +7,7 @@
 #include <span>
 #include <string_view>
 
+#include "chart_export.h"
 #include "chart_view.h"
 #include "control_ids.h"
 #include "kx/calculator/about.h"
@@ -265,6 +266,9 @@ LRESULT OptionPriceWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       if (control == id::kImgAbout && code == STN_CLICKED) imgAbout_Click();
       if (control == id::kCmbChart && code == CBN_SELCHANGE) cmbChart_Click();
       if (control == id::kCmbGreek && code == CBN_SELCHANGE) cmbGreek_Click();
+      if (control == id::kCmdSavePng && code == BN_CLICKED) cmdSave_Click(true);
+      if (control == id::kCmdSaveCsv && code == BN_CLICKED) cmdSave_Click(false);
+      if (control == id::kCmdCopyCharts && code == BN_CLICKED) cmdCopyCharts_Click();
       return 0;
     }
     case WM_CTLCOLORSTATIC: {
@@ -286,6 +290,14 @@ LRESULT OptionPriceWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
         return TRUE;
       }
       break;
+    case WM_ACTIVATE:
+      // The keyboard comes back where it was after a message box or a save dialog.
+      if (LOWORD(wparam) == WA_INACTIVE) {
+        focus_ = GetFocus();
+      } else if (focus_ != nullptr && IsWindow(focus_)) {
+        SetFocus(focus_);
+      }
+      return 0;
     case WM_GETMINMAXINFO:
       reinterpret_cast<MINMAXINFO*>(lparam)->ptMinTrackSize = {smallest_.cx, smallest_.cy};
       return 0;
@@ -372,6 +384,9 @@ void OptionPriceWindow::Load() {
       {L"STATIC", L"Greek:", id::kCaptionGreek, kLabel, 0, 0, 0, 0},
       {WC_COMBOBOXW, L"", id::kCmbGreek,
        WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_GROUP | WS_VSCROLL | CBS_DROPDOWNLIST, 0, 0, 0, 0},
+      {L"BUTTON", L"Save PNG...", id::kCmdSavePng, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0},
+      {L"BUTTON", L"Save CSV...", id::kCmdSaveCsv, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0},
+      {L"BUTTON", L"Copy", id::kCmdCopyCharts, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0},
       {ChartView::kClass, L"", id::kChtChart, WS_CHILD | WS_VISIBLE | WS_BORDER, 0, 0, 0, 0}};
   for (const ControlSpec& c : chart_controls) {
     const HWND h =
@@ -448,8 +463,10 @@ void OptionPriceWindow::Layout() {
   const struct {
     int control, x, y, w, h;
   } places[] = {{id::kLblChartCaption, 8, 6, w - 16, 48}, {id::kCaptionChart, 8, 61, 44, 18},
-                {id::kCmbChart, 54, 58, 160, 200},        {id::kCaptionGreek, 232, 61, 50, 18},
-                {id::kCmbGreek, 284, 58, 110, 200},       {id::kChtChart, 8, 88, w - 16, h - 96}};
+                {id::kCmbChart, 54, 58, 130, 200},        {id::kCaptionGreek, 194, 61, 46, 18},
+                {id::kCmbGreek, 240, 58, 90, 200},        {id::kCmdSavePng, w - 240, 57, 84, 25},
+                {id::kCmdSaveCsv, w - 152, 57, 84, 25},   {id::kCmdCopyCharts, w - 64, 57, 56, 25},
+                {id::kChtChart, 8, 88, w - 16, h - 96}};
   for (const auto& p : places) {
     MoveWindow(Control(id::kFraCharts, p.control), p.x, p.y, p.w, p.h, TRUE);
   }
@@ -459,14 +476,37 @@ void OptionPriceWindow::ShowCurves() {
   const ChartCurves* curves = curves_ ? &*curves_ : nullptr;
   SetWindowTextW(Control(id::kFraCharts, id::kLblChartCaption), Wide(ChartCaption(curves)).c_str());
   ChartView::Of(Control(id::kFraCharts, id::kChtChart))->Show(curves);
+  for (const int button : {id::kCmdSavePng, id::kCmdSaveCsv, id::kCmdCopyCharts}) {
+    EnableWindow(Control(id::kFraCharts, button), curves != nullptr);
+  }
+}
+
+Greek OptionPriceWindow::SelectedGreek() const {
+  return static_cast<Greek>(
+      SendMessageW(Control(id::kFraCharts, id::kCmbGreek), CB_GETCURSEL, 0, 0));
+}
+
+void OptionPriceWindow::cmdSave_Click(bool png) {
+  if (!curves_) return;
+  const std::wstring path = png ? AskSavePath(hwnd_, L"Save the charts", L"option-charts.png",
+                                              L"PNG images (*.png)\0*.png\0", L"png")
+                                : AskSavePath(hwnd_, L"Save the curves", L"option-curves.csv",
+                                              L"CSV files (*.csv)\0*.csv\0", L"csv");
+  if (path.empty()) return;
+  if (!(png ? SaveChartsPng(*curves_, SelectedGreek(), path) : SaveCurvesCsv(*curves_, path))) {
+    MessageBoxW(hwnd_, (L"Could not write " + path + L".").c_str(), L"Charts",
+                MB_OK | MB_ICONWARNING);
+  }
+}
+
+void OptionPriceWindow::cmdCopyCharts_Click() {
+  if (curves_) CopyCharts(hwnd_, *curves_, SelectedGreek());
 }
 
 void OptionPriceWindow::cmbChart_Click() {
   const auto chart =
       static_cast<Chart>(SendMessageW(Control(id::kFraCharts, id::kCmbChart), CB_GETCURSEL, 0, 0));
-  const auto greek =
-      static_cast<Greek>(SendMessageW(Control(id::kFraCharts, id::kCmbGreek), CB_GETCURSEL, 0, 0));
-  ChartView::Of(Control(id::kFraCharts, id::kChtChart))->Select(chart, greek);
+  ChartView::Of(Control(id::kFraCharts, id::kChtChart))->Select(chart, SelectedGreek());
 }
 
 // A Greek picked by the user is one to look at.

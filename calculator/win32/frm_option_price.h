@@ -10,7 +10,7 @@
 #include <string>
 
 #include "kx/calculator/calculation.h"
-#include "kx/calculator/curves.h"
+#include "kx/calculator/plot.h"
 #include "kx/calculator/options_control.h"
 
 namespace kx::calculator {
@@ -43,6 +43,9 @@ class OptionPriceWindow final {
   void ShowCurves();
   void cmbChart_Click();
   void cmbGreek_Click();
+  void cmdSave_Click(bool png);
+  void cmdCopyCharts_Click();
+  [[nodiscard]] Greek SelectedGreek() const;
   void cmbCalc_Click();
   void cmdExit_Click();
   void optMethod_Click(int index);
@@ -56,6 +59,7 @@ class OptionPriceWindow final {
 
   HWND hwnd_ = nullptr;
   HWND ctlTab_ = nullptr;
+  HWND focus_ = nullptr;  // the control with the focus when the window was last deactivated
   HFONT caption_font_ = nullptr;
   HFONT result_font_ = nullptr;
   ControlSite ctlOptions_;

@@ -138,6 +138,19 @@ void WriteReport(const OptionPriceWindow& window, HWND shown, const std::wstring
     GetWindowRect(window.Control(id::kFraPricing, id::kLblAbout), &about);
     fprintf(out, "lblAbout.at=%ld %ld\n", (about.left + about.right) / 2,
             (about.top + about.bottom) / 2);
+    if (OpenClipboard(nullptr)) {  // what Copy put there: the CSV's first line, the image's size
+      if (const HANDLE text = GetClipboardData(CF_UNICODETEXT)) {
+        const std::wstring csv(static_cast<const wchar_t*>(GlobalLock(text)));
+        GlobalUnlock(text);
+        fprintf(out, "clipboard.text=%s\n", Utf8(csv.substr(0, csv.find(L'\n'))).c_str());
+      }
+      if (const HANDLE dib = GetClipboardData(CF_DIB)) {
+        const auto* header = static_cast<const BITMAPINFOHEADER*>(GlobalLock(dib));
+        fprintf(out, "clipboard.image=%ldx%ld\n", header->biWidth, labs(header->biHeight));
+        GlobalUnlock(dib);
+      }
+      CloseClipboard();
+    }
     if (const ChartView* chart = ChartView::Of(window.Control(id::kFraCharts, id::kChtChart))) {
       // Where the chart's own pixels start in the window's picture.
       POINT origin{0, 0};

@@ -230,6 +230,34 @@ try:
     key("shift+Tab", "Up", "Up")
     check_chart("charts-value-large", value_legend)
 
+    # Exports: Copy puts the curves' CSV and the three charts' image on the clipboard; Save CSV
+    # and Save PNG write them where the save dialog is told.
+    key("Tab", "Tab", "Tab", "Tab", "space")
+    shown, _, _ = snap("copy")
+    header = "underlying,call_value,put_value,call_payoff,put_payoff,call_delta,put_delta,gamma," \
+             "call_theta,put_theta,vega,call_rho,put_rho"
+    if (shown.get("clipboard.text"), shown.get("clipboard.image")) != (header, "960x1620"):
+        failures.append(f"Copy: {shown.get('clipboard.text')!r}, {shown.get('clipboard.image')!r}")
+    for button, title, name in [("Save CSV", "Save the curves", "curves.csv"),
+                                ("Save PNG", "Save the charts", "charts.png")]:
+        key("shift+Tab", "space")
+        run("xdotool", "search", "--sync", "--onlyvisible", "--name", title, timeout=60,
+            capture_output=True)
+        time.sleep(1)
+        type_text(windows_path(os.path.join(report, name)))
+        key("Return")
+        if not wait_for(os.path.join(report, name), 60):
+            failures.append(f"{button}: no file written")
+    if os.path.exists(os.path.join(report, "curves.csv")):
+        csv = open(os.path.join(report, "curves.csv")).read().split("\n")
+        if csv[0] != header or len(csv) < 61 + 3:
+            failures.append(f"Save CSV wrote {csv[:2]}, {len(csv)} lines")
+    if os.path.exists(os.path.join(report, "charts.png")):
+        time.sleep(1)  # written whole by then
+        png = open(os.path.join(report, "charts.png"), "rb").read(24)
+        if png[:8] != b"\x89PNG\r\n\x1a\n" or struct.unpack(">II", png[16:24]) != (960, 1620):
+            failures.append(f"Save PNG wrote {png!r}")
+
     # The maker's tab shows the banner; back on the pricing tab the stock price has the focus.
     key("ctrl+shift+Tab")
     shown, _, _ = snap("banner")
