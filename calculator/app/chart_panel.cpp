@@ -249,12 +249,11 @@ void ChartPanel::ShowPoint(QLineSeries* series, const QPointF& at, bool entered)
   const auto nearest = std::min_element(points.begin(), points.end(), [&](auto& a, auto& b) {
     return std::abs(a.x() - at.x()) < std::abs(b.x() - at.x());
   });
-  const bool by_time = series->chart() == time_view_->chart();
-  const QString text = QString("%1: %2 %3, %4 %5")
-                           .arg(series->name(), by_time ? "days to expiry" : "underlying",
-                                QString::number(nearest->x(), 'f', by_time ? 1 : 2),
-                                series->chart() == greek_view_->chart() ? "value" : "option value",
-                                QString::number(nearest->y(), 'f', 4));
+  const Chart chart = series->chart() == time_view_->chart()    ? Chart::kTime
+                      : series->chart() == greek_view_->chart() ? Chart::kGreek
+                                                                : Chart::kValue;
+  const QString text =
+      Q(PointText(chart, series->name().toStdString(), nearest->x(), nearest->y()));
   point_->setText(text);
   QToolTip::showText(QCursor::pos(), text, this);
 }

@@ -76,6 +76,11 @@ LRESULT CALLBACK ChartView::Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM 
       delete Of(hwnd);
       SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
       break;
+    case WM_MOUSEMOVE:
+      if (ChartView* view = Of(hwnd)) {
+        view->Hover({static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))});
+      }
+      return 0;
     case WM_ERASEBKGND:
       return 1;  // painted whole, off screen
     case WM_PAINT: {
@@ -88,7 +93,8 @@ LRESULT CALLBACK ChartView::Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM 
       const HBITMAP bitmap = CreateCompatibleBitmap(dc, area.right, area.bottom);
       const HGDIOBJ old = SelectObject(memory, bitmap);
       if (ChartView* view = Of(hwnd)) {
-        view->drawn_ = Draw(memory, area, PlotOf(view->chart_, view->greek_, view->curves_));
+        view->plot_ = PlotOf(view->chart_, view->greek_, view->curves_);
+        view->drawn_ = Draw(memory, area, view->plot_, &view->box_);
       }
       BitBlt(dc, 0, 0, area.right, area.bottom, memory, 0, 0, SRCCOPY);
       SelectObject(memory, old);
@@ -124,7 +130,47 @@ HBITMAP ChartView::Image(const ChartCurves& curves, Greek greek) {
   return image;
 }
 
-std::string ChartView::Draw(HDC dc, const RECT& area, const Plot& plot) {
+int ChartView::PixelX(const Plot& plot, const RECT& box, double x) {
+  double along = (x - plot.x.ticks.min) / (plot.x.ticks.max - plot.x.ticks.min);
+  if (plot.x.reverse) along = 1 - along;
+  return static_cast<int>(std::lround(box.left + along * (box.right - box.left)));
+}
+
+int ChartView::PixelY(const Plot& plot, const RECT& box, double y) {
+  const double along = (y - plot.y.ticks.min) / (plot.y.ticks.max - plot.y.ticks.min);
+  return static_cast<int>(std::lround(box.bottom - along * (box.bottom - box.top)));
+}
+
+POINT ChartView::PointOf(std::size_t curve, std::size_t i) const {
+  const PlotCurve& c = plot_.curves.at(curve);
+  return {PixelX(plot_, box_, c.x->at(i)), PixelY(plot_, box_, c.y->at(i))};
+}
+
+void ChartView::Hover(POINT at) {
+  // The computed point nearest the pointer, if it is within a few pixels of it.
+  constexpr long kNear = 10 * 10;
+  long best = kNear + 1;
+  std::string text;
+  for (std::size_t k = 0; k < plot_.curves.size(); ++k) {
+    const PlotCurve& c = plot_.curves[k];
+    for (std::size_t i = 0; i < c.x->size() && i < c.y->size(); ++i) {
+      if (!std::isfinite((*c.y)[i])) continue;
+      const POINT p = PointOf(k, i);
+      const long d = (p.x - at.x) * (p.x - at.x) + (p.y - at.y) * (p.y - at.y);
+      if (d < best) {
+        best = d;
+        text = PointText(chart_, c.name, (*c.x)[i], (*c.y)[i]);
+      }
+    }
+  }
+  if (text == point_) return;
+  point_ = text;
+  SendMessageW(GetParent(hwnd_), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(hwnd_), kPointChanged),
+               reinterpret_cast<LPARAM>(hwnd_));
+}
+
+std::string ChartView::Draw(HDC dc, const RECT& area, const Plot& plot, RECT* box) {
+  if (box != nullptr) *box = {};
   FillRect(dc, &area, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
   SetBkMode(dc, TRANSPARENT);
   std::string drawn;
@@ -192,16 +238,9 @@ std::string ChartView::Draw(HDC dc, const RECT& area, const Plot& plot) {
     for (const HFONT font : {title_font, label_font, upright_font}) DeleteObject(font);
     return drawn;  // no room for a plot
   }
-  const double width = plot_box.right - plot_box.left, height = plot_box.bottom - plot_box.top;
-  const auto to_x = [&](double v) {
-    double along = (v - plot.x.ticks.min) / (plot.x.ticks.max - plot.x.ticks.min);
-    if (plot.x.reverse) along = 1 - along;
-    return static_cast<int>(std::lround(plot_box.left + along * width));
-  };
-  const auto to_y = [&](double v) {
-    const double along = (v - plot.y.ticks.min) / (plot.y.ticks.max - plot.y.ticks.min);
-    return static_cast<int>(std::lround(plot_box.bottom - along * height));
-  };
+  if (box != nullptr) *box = plot_box;
+  const auto to_x = [&](double v) { return PixelX(plot, plot_box, v); };
+  const auto to_y = [&](double v) { return PixelY(plot, plot_box, v); };
 
   // Grid lines and tick labels.
   const HPEN grid = CreatePen(PS_SOLID, 1, kGridColour);

@@ -56,6 +56,7 @@ enum : int {
   kCmdSavePng,
   kCmdSaveCsv,
   kCmdCopyCharts,
+  kLblChartPoint,
 };
 
 }  // namespace kx::calculator::id

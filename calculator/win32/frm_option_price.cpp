@@ -269,6 +269,10 @@ LRESULT OptionPriceWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       if (control == id::kCmdSavePng && code == BN_CLICKED) cmdSave_Click(true);
       if (control == id::kCmdSaveCsv && code == BN_CLICKED) cmdSave_Click(false);
       if (control == id::kCmdCopyCharts && code == BN_CLICKED) cmdCopyCharts_Click();
+      if (control == id::kChtChart && code == ChartView::kPointChanged) {
+        const std::string& point = ChartView::Of(reinterpret_cast<HWND>(lparam))->point();
+        SetWindowTextW(Control(id::kFraCharts, id::kLblChartPoint), Wide(point).c_str());
+      }
       return 0;
     }
     case WM_CTLCOLORSTATIC: {
@@ -387,7 +391,8 @@ void OptionPriceWindow::Load() {
       {L"BUTTON", L"Save PNG...", id::kCmdSavePng, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0},
       {L"BUTTON", L"Save CSV...", id::kCmdSaveCsv, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0},
       {L"BUTTON", L"Copy", id::kCmdCopyCharts, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0},
-      {ChartView::kClass, L"", id::kChtChart, WS_CHILD | WS_VISIBLE | WS_BORDER, 0, 0, 0, 0}};
+      {ChartView::kClass, L"", id::kChtChart, WS_CHILD | WS_VISIBLE | WS_BORDER, 0, 0, 0, 0},
+      {L"STATIC", L"", id::kLblChartPoint, kLabel, 0, 0, 0, 0}};
   for (const ControlSpec& c : chart_controls) {
     const HWND h =
         CreateWindowExW(0, c.cls, c.text, c.style, 0, 0, 0, 0, charts,
@@ -462,11 +467,12 @@ void OptionPriceWindow::Layout() {
   // Charts: three lines of caption, a row of selectors, the chart in the rest.
   const struct {
     int control, x, y, w, h;
-  } places[] = {{id::kLblChartCaption, 8, 6, w - 16, 48}, {id::kCaptionChart, 8, 61, 44, 18},
-                {id::kCmbChart, 54, 58, 130, 200},        {id::kCaptionGreek, 194, 61, 46, 18},
-                {id::kCmbGreek, 240, 58, 90, 200},        {id::kCmdSavePng, w - 240, 57, 84, 25},
-                {id::kCmdSaveCsv, w - 152, 57, 84, 25},   {id::kCmdCopyCharts, w - 64, 57, 56, 25},
-                {id::kChtChart, 8, 88, w - 16, h - 96}};
+  } places[] = {
+      {id::kLblChartCaption, 8, 6, w - 16, 48}, {id::kCaptionChart, 8, 61, 44, 18},
+      {id::kCmbChart, 54, 58, 130, 200},        {id::kCaptionGreek, 194, 61, 46, 18},
+      {id::kCmbGreek, 240, 58, 90, 200},        {id::kCmdSavePng, w - 240, 57, 84, 25},
+      {id::kCmdSaveCsv, w - 152, 57, 84, 25},   {id::kCmdCopyCharts, w - 64, 57, 56, 25},
+      {id::kChtChart, 8, 88, w - 16, h - 118},  {id::kLblChartPoint, 8, h - 24, w - 16, 18}};
   for (const auto& p : places) {
     MoveWindow(Control(id::kFraCharts, p.control), p.x, p.y, p.w, p.h, TRUE);
   }

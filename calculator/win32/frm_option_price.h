@@ -10,8 +10,8 @@
 #include <string>
 
 #include "kx/calculator/calculation.h"
-#include "kx/calculator/plot.h"
 #include "kx/calculator/options_control.h"
+#include "kx/calculator/plot.h"
 
 namespace kx::calculator {
 

@@ -109,7 +109,8 @@ void WriteReport(const OptionPriceWindow& window, HWND shown, const std::wstring
                 {"cmbEurAm", id::kCmbEurAm},
                 {"cmbChart", id::kCmbChart},
                 {"cmbGreek", id::kCmbGreek},
-                {"lblChartCaption", id::kLblChartCaption}};
+                {"lblChartCaption", id::kLblChartCaption},
+                {"lblChartPoint", id::kLblChartPoint}};
   RedrawWindow(shown, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   SaveWindowPicture(shown, stem + L".bmp");
   // Written last and renamed into place: a reader never sees half a report.
@@ -159,6 +160,10 @@ void WriteReport(const OptionPriceWindow& window, HWND shown, const std::wstring
       GetWindowRect(window.hwnd(), &frame);
       fprintf(out, "chart.at=%ld %ld\n", origin.x - frame.left, origin.y - frame.top);
       fputs(chart->drawn().c_str(), out);
+      if (chart->drawn().find("chart.legend=") != std::string::npos) {
+        const POINT point = chart->PointOf(0, 10);  // on screen: where the pointer goes to it
+        fprintf(out, "chart.point10=%ld %ld\n", origin.x + point.x, origin.y + point.y);
+      }
     }
   }
   fclose(out);

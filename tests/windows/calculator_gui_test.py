@@ -10,6 +10,7 @@ stopped by the prefix at the end. Run as: xvfb-run -a calculator_gui_test.py BUI
 """
 import datetime
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -159,6 +160,7 @@ def check_chart(name, want_legend):
     cut = [t for t in read_by_ocr(whole, "--psm", "11").split() if "..." in t or "\u2026" in t]
     if unread or missing or cut:
         failures.append(f"{name}: OCR did not read {unread}, not drawn {missing}, cut {cut}")
+    return shown
 
 
 failures = []
@@ -228,7 +230,13 @@ try:
     key("Tab", "Down")  # the Greek selector: Gamma, which shows the Greek chart
     check_chart("charts-gamma-large", ["Gamma", "Exercise price", "Current price"])
     key("shift+Tab", "Up", "Up")
-    check_chart("charts-value-large", value_legend)
+    shown = check_chart("charts-value-large", value_legend)
+    # The pointer on a computed point of the call's curve: the line under the chart names it.
+    run("xdotool", "mousemove", *shown.get("chart.point10", "0 0").split())
+    time.sleep(1)
+    point = snap("hover")[0].get("lblChartPoint", "")
+    if not re.fullmatch(r"Call: underlying \d+\.\d\d, option value \d+\.\d{4}", point):
+        failures.append(f"hover: {point!r}")
 
     # Exports: Copy puts the curves' CSV and the three charts' image on the clipboard; Save CSV
     # and Save PNG write them where the save dialog is told.

@@ -138,6 +138,15 @@ std::string TickLabel(const PlotAxis& axis, double value) {
   return text;
 }
 
+std::string PointText(Chart chart, std::string_view curve, double x, double y) {
+  char text[160];
+  std::snprintf(text, sizeof text, "%.*s: %s %.*f, %s %.4f", static_cast<int>(curve.size()),
+                curve.data(), chart == Chart::kTime ? "days to expiry" : "underlying",
+                chart == Chart::kTime ? 1 : 2, x, chart == Chart::kGreek ? "value" : "option value",
+                y);
+  return text;
+}
+
 std::string ChartCaption(const ChartCurves* curves) {
   if (curves == nullptr) return "No curves yet: press Calculate on the Option Pricing tab.";
   const ModelInputs& in = curves->inputs;

@@ -74,6 +74,10 @@ struct Plot {
 // The value at tick `i` of `axis` (0 at its min).
 [[nodiscard]] double TickValue(const Ticks& ticks, int i) noexcept;
 
+// The point of a curve under the pointer, in words: "Call: underlying 100.00, option value
+// 10.4506" (days to expiry with one decimal; a Greek's "value").
+[[nodiscard]] std::string PointText(Chart chart, std::string_view curve, double x, double y);
+
 // The caption above the charts: the run the curves belong to, or how to get some.
 [[nodiscard]] std::string ChartCaption(const ChartCurves* curves);
 
