@@ -23,9 +23,10 @@ if [[ "$imports" != "$expected_imports" ]]; then
   echo "KorvaneX.dll imports: $imports (expected: $expected_imports)" >&2
   exit 1
 fi
-# So does the calculator (COMCTL32 for its controls, SHELL32 for the maker's page).
+# So does the calculator (COMCTL32 for its controls, SHELL32 for the maker's page, comdlg32
+# and gdiplus for saving the charts).
 imports=$($objdump -p "$build/calculator/win32/Lanternell.exe" | sed -n 's/^\s*DLL Name: //p' | sort | tr '\n' ' ')
-expected_imports="COMCTL32.dll GDI32.dll KERNEL32.dll OLEAUT32.dll SHELL32.dll USER32.dll msvcrt.dll ole32.dll "
+expected_imports="COMCTL32.dll GDI32.dll KERNEL32.dll OLEAUT32.dll SHELL32.dll USER32.dll comdlg32.dll gdiplus.dll msvcrt.dll ole32.dll "
 if [[ "$imports" != "$expected_imports" ]]; then
   echo "Lanternell.exe imports: $imports (expected: $expected_imports)" >&2
   exit 1
