@@ -44,9 +44,10 @@ for dll in "x86_64-w64-mingw32-objdump $build/KorvaneX.dll" \
     exit 1
   fi
 done
-# So does the calculator (COMCTL32 for its controls, SHELL32 for the maker's page).
+# So does the calculator (COMCTL32 for its controls, SHELL32 for the maker's page, comdlg32
+# and gdiplus for saving the charts).
 check_imports x86_64-w64-mingw32-objdump "$build/calculator/win32/Lanternell.exe" \
-  "COMCTL32.dll GDI32.dll KERNEL32.dll OLEAUT32.dll SHELL32.dll USER32.dll msvcrt.dll ole32.dll"
+  "COMCTL32.dll GDI32.dll KERNEL32.dll OLEAUT32.dll SHELL32.dll USER32.dll comdlg32.dll gdiplus.dll msvcrt.dll ole32.dll"
 
 # The literals the Windows tests compare with are the Linux build's results.
 if [[ -x "$linux_build/bin/kxauto" ]]; then
@@ -61,8 +62,10 @@ fi
 # The prefixes' Wine servers are stopped by their prefixes however the tests end.
 export WINEDEBUG=-all
 stop_wine() {
-  for b in "$build" "$build32"; do
-    WINEPREFIX="$PWD/$b/wine-prefix" timeout 60 wineserver -k 2>/dev/null || true
+  local prefix
+  for prefix in "$PWD/$build/wine-prefix" "$PWD/$build/object-tests/wine-prefix" \
+                "$PWD/$build32/wine-prefix" "$PWD/$build32/object-tests/wine-prefix"; do
+    WINEPREFIX="$prefix" timeout 60 wineserver -k 2>/dev/null || true
   done
 }
 trap 'stop_wine; rm -rf "${registry:-}"' EXIT

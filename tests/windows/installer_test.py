@@ -16,7 +16,8 @@ env = dict(os.environ, WINEPREFIX=prefix, WINEARCH="win64", WINEDEBUG="-all",
 drive_c = os.path.join(prefix, "drive_c")
 install_dir = os.path.join(drive_c, "Program Files", "Fenwright", "Lanternell")
 install_dir32 = os.path.join(drive_c, "Program Files (x86)", "Fenwright", "Lanternell")
-# `wine` starts the 32-bit system programs once wine32 is installed; the 64-bit loader the others.
+# The loaders as scripts/wine-run.sh chooses them: with 32-bit Wine installed, `wine` starts the
+# system's programs (cscript, reg) as 32-bit ones, the 64-bit loader the 64-bit ones.
 LOADERS = {32: "wine", 64: "/usr/lib/wine/wine64" if os.access("/usr/lib/wine/wine64", os.X_OK)
            else "wine"}
 shortcut = os.path.join(drive_c, "ProgramData", "Microsoft", "Windows", "Start Menu", "Programs",
