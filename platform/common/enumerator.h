@@ -21,7 +21,7 @@ class SnapshotEnumerator final
   SnapshotEnumerator(std::shared_ptr<const List> items, std::size_t position) noexcept
       : items_(std::move(items)), position_(position) {}
 
-  HRESULT Next(ULONG count, Out* out, ULONG* fetched) override {
+  HRESULT STDMETHODCALLTYPE Next(ULONG count, Out* out, ULONG* fetched) override {
     if (!out || (count > 1 && !fetched)) return E_POINTER;
     std::lock_guard lock(mutex_);
     ULONG n = 0;
@@ -29,18 +29,18 @@ class SnapshotEnumerator final
     if (fetched) *fetched = n;
     return n == count ? S_OK : S_FALSE;
   }
-  HRESULT Skip(ULONG count) override {
+  HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
     std::lock_guard lock(mutex_);
     const std::size_t left = items_->size() - position_;
     position_ += count > left ? left : count;
     return count > left ? S_FALSE : S_OK;
   }
-  HRESULT Reset() override {
+  HRESULT STDMETHODCALLTYPE Reset() override {
     std::lock_guard lock(mutex_);
     position_ = 0;
     return S_OK;
   }
-  HRESULT Clone(Interface** copy) override {
+  HRESULT STDMETHODCALLTYPE Clone(Interface** copy) override {
     if (!copy) return E_POINTER;
     std::lock_guard lock(mutex_);
     auto* object = new (std::nothrow) SnapshotEnumerator(items_, position_);

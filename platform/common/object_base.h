@@ -25,7 +25,7 @@ class RefCount {
 template <class Derived, class Interface, class... Bases>
 class ObjectBase : public Interface {
  public:
-  HRESULT QueryInterface(REFIID riid, void** object) override {
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
     if (!object) return E_POINTER;
     if (riid == IID_IUnknown || riid == IidOf<Interface>() || (... || (riid == IidOf<Bases>()))) {
       return ReturnInterface(static_cast<Interface*>(this), object);
@@ -33,8 +33,8 @@ class ObjectBase : public Interface {
     *object = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG AddRef() override { return refs_.Add(); }
-  ULONG Release() override {
+  ULONG STDMETHODCALLTYPE AddRef() override { return refs_.Add(); }
+  ULONG STDMETHODCALLTYPE Release() override {
     const ULONG n = refs_.Drop();
     if (n == 0) delete static_cast<Derived*>(this);
     return n;

@@ -7,9 +7,10 @@ namespace kx::component::object_test {
 using namespace kx::platform;
 
 namespace {
+// The exports have the system's calling convention (__stdcall on 32-bit Windows).
 HRESULT CallExport(void* export_address) {
   if (!export_address) return E_UNEXPECTED;
-  return reinterpret_cast<HRESULT (*)()>(export_address)();
+  return reinterpret_cast<HRESULT(WINAPI*)()>(export_address)();
 }
 }  // namespace
 
@@ -17,7 +18,7 @@ HRESULT ModuleHandle::Register() const { return CallExport(Export("DllRegisterSe
 HRESULT ModuleHandle::Unregister() const { return CallExport(Export("DllUnregisterServer")); }
 HRESULT ModuleHandle::CanUnloadNow() const { return CallExport(Export("DllCanUnloadNow")); }
 HRESULT ModuleHandle::GetClassObject(REFCLSID clsid, REFIID riid, void** object) const {
-  using GetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, void**);
+  using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
   auto fn = reinterpret_cast<GetClassObjectFn>(Export("DllGetClassObject"));
   return fn ? fn(clsid, riid, object) : E_UNEXPECTED;
 }

@@ -31,7 +31,7 @@ class ClassFactory final : public IClassFactory {
  public:
   explicit ClassFactory(ModuleLockCount& lock) noexcept : lock_(lock) {}
 
-  HRESULT QueryInterface(REFIID riid, void** object) override {
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
     if (!object) return E_POINTER;
     if (riid == IID_IUnknown || riid == IID_IClassFactory) {
       *object = static_cast<IClassFactory*>(this);
@@ -40,10 +40,10 @@ class ClassFactory final : public IClassFactory {
     *object = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG AddRef() override { return 2; }
-  ULONG Release() override { return 1; }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
 
-  HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
     if (!object) return E_POINTER;
     *object = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
@@ -63,7 +63,7 @@ class ClassFactory final : public IClassFactory {
 
   // E_UNEXPECTED for an unlock without a lock of this factory: it would let the module unload
   // under live objects.
-  HRESULT LockServer(BOOL lock) override {
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
     if (lock) {
       server_locks_.fetch_add(1, std::memory_order_relaxed);
       lock_.Lock();
