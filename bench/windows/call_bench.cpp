@@ -1,0 +1,127 @@
+// The cost of a worker-family call on the system's own threads and events: BinCallPrice and
+// HistoricalVolatility1 through the IKvQuantorb vtable, with the plain wait (BlockingMode 0) and
+// the pumped one (1), next to their models alone, all in one run. Each figure is the median of
+// kBatches batches of back-to-back calls, in microseconds of wall time per call.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <stdexcept>
+#include <vector>
+
+#include "ikvquantorb.h"
+#include "kv_quantorb.h"
+#include "kx/models/binomial.h"
+#include "kx/models/historical_volatility.h"
+#include "kx/platform/comptr.h"
+#include "kx/platform/safearray.h"
+
+namespace {
+
+using namespace kx::platform;
+using kx::component::IKvQuantorb;
+using kx::component::KvQuantorb;
+
+constexpr int kBatches = 15;
+constexpr auto kBatchTime = std::chrono::milliseconds(20);
+
+volatile double sink_value = 0;
+
+// Median over the batches of the wall time per call.
+double MicrosecondsPerCall(const std::function<void()>& call) {
+  using Clock = std::chrono::steady_clock;
+  for (int i = 0; i < 100; ++i) call();  // warm: the worker started, the caches filled
+  std::vector<double> batches;
+  for (int b = 0; b < kBatches; ++b) {
+    long calls = 0;
+    const Clock::time_point start = Clock::now();
+    Clock::time_point now = start;
+    while (now - start < kBatchTime) {
+      for (int i = 0; i < 10; ++i) call();
+      calls += 10;
+      now = Clock::now();
+    }
+    batches.push_back(std::chrono::duration<double, std::micro>(now - start).count() /
+                      static_cast<double>(calls));
+  }
+  std::sort(batches.begin(), batches.end());
+  return batches[batches.size() / 2];
+}
+
+std::vector<double> DailyPrices() {
+  std::vector<double> prices;
+  for (int day = 0; day < 250; ++day) prices.push_back(100 * std::exp(0.01 * std::sin(day * 0.7)));
+  return prices;
+}
+
+Variant Vector(const std::vector<double>& values) {
+  Variant v;
+  v.vt = VT_ARRAY | VT_R8;
+  v.parray = SafeArrayCreateVector(VT_R8, 0, static_cast<ULONG>(values.size()));
+  double* data = nullptr;
+  (void)SafeArrayAccessData(v.parray, reinterpret_cast<void**>(&data));
+  std::copy(values.begin(), values.end(), data);
+  (void)SafeArrayUnaccessData(v.parray);
+  return v;
+}
+
+void Row(const char* name, double model, double plain, double pumped) {
+  std::printf("%-40s %9.2f %9.2f %9.2f %9.2f %9.2f\n", name, model, plain, pumped, plain - model,
+              pumped - model);
+}
+
+}  // namespace
+
+int main() {
+  ComPtr<IKvQuantorb> object;
+  if (KvQuantorb::CreateInstance(nullptr, IKvQuantorb::kIid, object.put_void()) != S_OK) {
+    std::fprintf(stderr, "KvQuantorb could not be created\n");
+    return 1;
+  }
+  std::printf("%-40s %9s %9s %9s %9s %9s\n", "us per call (median of batches)", "model",
+              "plain", "pumped", "plain-m", "pumped-m");
+  for (LONG steps : {10, 100}) {
+    double price = 0;
+    auto model = [&] {
+      kx::models::TreeGreeksWorker(100, 100, 0.05, 1, 0.2, 0, 1, 0, steps, 1, false, false,
+                                   {.call_price = &price});
+      sink_value = price;
+    };
+    auto through = [&](SHORT mode) {
+      (void)object->put_BlockingMode(mode);
+      return MicrosecondsPerCall([&] {
+        if (object->BinCallPrice(100, 100, 0.05, 1, 0.2, 0, 1, 0, steps, 1, &price) != S_OK) {
+          throw std::runtime_error("BinCallPrice failed");
+        }
+        sink_value = price;
+      });
+    };
+    const double m = MicrosecondsPerCall(model);
+    const double plain = through(0);
+    const double pumped = through(1);
+    char name[64];
+    std::snprintf(name, sizeof name, "BinCallPrice, %ld steps", static_cast<long>(steps));
+    Row(name, m, plain, pumped);
+  }
+  {
+    const std::vector<double> daily = DailyPrices();
+    Variant prices = Vector(daily);
+    double volatility = 0;
+    const double m = MicrosecondsPerCall(
+        [&] { sink_value = kx::models::EstimateHistoricalVolatility(daily, 250); });
+    auto through = [&](SHORT mode) {
+      (void)object->put_BlockingMode(mode);
+      return MicrosecondsPerCall([&] {
+        if (object->HistoricalVolatility1(&prices, 250, &volatility) != S_OK) {
+          throw std::runtime_error("HistoricalVolatility1 failed");
+        }
+        sink_value = volatility;
+      });
+    };
+    const double plain = through(0);
+    const double pumped = through(1);
+    Row("HistoricalVolatility1, 250 prices", m, plain, pumped);
+  }
+  return 0;
+}
