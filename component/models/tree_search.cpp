@@ -32,8 +32,9 @@ constexpr double kCurvatureSpread = 0.01;
 constexpr int kMaxPricings = 64;  // exact pricings before the plain loop takes over
 // Pairs around the root's cell before the remaining midpoints are priced one by one.
 constexpr int kCellRounds = 3;
-// The shifted cheap tree's root is found to this relative width (far below a cell's).
-constexpr double kOffsetTolerance = 1e-12;
+// The cheap tree's roots are found to this width (relative above 1): far below the last halving's
+// 7e-7, and their distance from the full tree's is larger anyway.
+constexpr double kCheapTolerance = 1e-10;
 // The full tree's difference to the cheap tree over the quarter tree's, when each differs from the
 // limit by c / steps: (1 - kCheapDivisor) / (4 - kCheapDivisor).
 constexpr double kQuarterToFull = (1.0 - kCheapDivisor) / (4.0 - kCheapDivisor);
@@ -195,7 +196,7 @@ class TreeBisection {
       if (exact) return Exact(sigma).value - target_;
       return Price(workspace_, sigma, cheap, stop_) - target_;
     };
-    return Secant(f, (low + high) * 0.5, state, 1e-12);
+    return Secant(f, (low + high) * 0.5, state, exact ? 1e-12 : kCheapTolerance);
   }
 
   // Secant steps from x and x (1 + spread), kept inside the bracket.
@@ -238,7 +239,7 @@ class TreeBisection {
     const std::int32_t cheap = in_.steps / kCheapDivisor;
     auto shifted_root = [&](double from, double shift) {
       auto f = [&](double sigma) { return Price(workspace_, sigma, cheap, stop_) + shift - target_; };
-      const double root = Secant(f, from, state, kOffsetTolerance);
+      const double root = Secant(f, from, state, kCheapTolerance);
       return std::isfinite(root) ? root : from;
     };
     const double at_estimate = Price(workspace_, estimate, cheap, stop_);
