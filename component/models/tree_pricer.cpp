@@ -446,12 +446,22 @@ constexpr std::int32_t kSplitMinNodes = 512;
 // How long the calling thread waits for its helper to start before it rolls the tree alone.
 constexpr auto kHelperStartWait = std::chrono::milliseconds(2);
 
-// Waits until `ready()`, polling `stop`: spins briefly, then yields.
+// Polls of a flag before a thread waiting on the other sleeps: a block takes microseconds when
+// both threads run, and a sleeping thread no longer takes the processor from one the machine's
+// other programs have preempted.
+constexpr int kSplitSpins = 4000;
+
+// Waits until `ready()`, polling `stop`: spins, then sleeps until `flag` changes (every change is
+// notified, failures included).
 template <typename Ready>
-void AwaitSplit(Ready&& ready, const std::atomic<bool>* stop) {
+void AwaitSplit(const std::atomic<std::int32_t>& flag, Ready&& ready,
+                const std::atomic<bool>* stop) {
   for (int spins = 0; !ready(); ++spins) {
     PollAbort(stop);
-    if (spins > 1000) std::this_thread::yield();
+    if (spins >= kSplitSpins) {
+      const std::int32_t seen = flag.load(std::memory_order_acquire);
+      if (!ready()) flag.wait(seen, std::memory_order_acquire);
+    }
   }
 }
 
@@ -474,6 +484,11 @@ TreeNodes PriceFastOnTwo(const TreeKernels& kernels, TreeWorkspace& w, TreeWorks
   std::atomic<std::int32_t> handed{-1};  // the block the helper is to roll; kNoMore to end
   std::atomic<std::int32_t> rolled{-1};  // the last block the helper has rolled
   constexpr std::int32_t kNoMore = -2;
+  constexpr std::int32_t kFailed = -3;  // either thread's failure, to wake the other
+  auto signal = [](std::atomic<std::int32_t>& flag, std::int32_t value) {
+    flag.store(value, std::memory_order_release);
+    flag.notify_one();
+  };
   std::int32_t split = 0;  // written before `handed`
   std::atomic<bool> pair_stop{false};
   TreeNodes nodes;
@@ -487,17 +502,24 @@ TreeNodes PriceFastOnTwo(const TreeKernels& kernels, TreeWorkspace& w, TreeWorks
     if (put != nullptr) std::memcpy(to_put + begin, from_put + begin, bytes);
   };
 
-  auto caller = [&] {
+  // A thread that fails, or ends early, stops the other, which may be asleep in AwaitSplit.
+  auto stop_other = [&](std::atomic<std::int32_t>& other_waits_on) {
+    pair_stop.store(true);
+    signal(other_waits_on, kFailed);
+  };
+  auto roll = [&] {
     tree.Forward(w, &pair_stop);
     const auto until = std::chrono::steady_clock::now() + kHelperStartWait;
-    AwaitSplit([&] { return claim.load() != 0 || std::chrono::steady_clock::now() >= until; },
-               &pair_stop);
+    while (claim.load() == 0 && std::chrono::steady_clock::now() < until) {
+      PollAbort(&pair_stop);
+      std::this_thread::yield();
+    }
     int open = 0;
     bool two = !claim.compare_exchange_strong(open, 2) && open == 1;
     std::int32_t owned_from = in.steps + 1;  // the helper holds the nodes from here on
     for (std::int32_t block = tree.LastBlock(); block >= 0; --block) {
       if (stop != nullptr && stop->load(std::memory_order_relaxed)) {
-        pair_stop.store(true);  // and the helper stops waiting
+        stop_other(handed);
         return;
       }
       if (!tree.Rolls(block)) continue;
@@ -514,7 +536,7 @@ TreeNodes PriceFastOnTwo(const TreeKernels& kernels, TreeWorkspace& w, TreeWorks
       move(helper_call, helper_put, call, put, next, std::min(owned_from, top + 1));
       owned_from = next;
       if (next > top) {
-        if (two) handed.store(kNoMore);
+        if (two) signal(handed, kNoMore);
         two = false;
         tree.RollBlock(block, 0, top + 1, call, put, tree.Tile(), &pair_stop);
         tree.UpdateZeros(
@@ -522,9 +544,10 @@ TreeNodes PriceFastOnTwo(const TreeKernels& kernels, TreeWorkspace& w, TreeWorks
         continue;
       }
       split = next;
-      handed.store(block, std::memory_order_release);
+      signal(handed, block);
       tree.RollBlock(block, 0, window, call, put, tree.Tile(), &pair_stop);
-      AwaitSplit([&] { return rolled.load(std::memory_order_acquire) == block; }, &pair_stop);
+      AwaitSplit(
+          rolled, [&] { return rolled.load(std::memory_order_acquire) == block; }, &pair_stop);
       tree.UpdateZeros(
           block, [&](std::int32_t k) { return k < next ? call[k] : helper_call[k]; },
           [&](std::int32_t k) { return k < next ? put[k] : helper_put[k]; });
@@ -532,23 +555,41 @@ TreeNodes PriceFastOnTwo(const TreeKernels& kernels, TreeWorkspace& w, TreeWorks
     if (two) {
       // The helper's nodes of step 3, for the last steps.
       move(call, put, helper_call, helper_put, owned_from, FastTree::kKeptSteps + 1);
-      handed.store(kNoMore);
+      signal(handed, kNoMore);
     }
     nodes = tree.KeptSteps(&pair_stop);
     completed = true;
   };
-  auto helping = [&] {
+  auto caller = [&] {
+    try {
+      roll();
+    } catch (...) {
+      stop_other(handed);
+      throw;
+    }
+  };
+  auto help = [&] {
     int open = 0;
     if (!claim.compare_exchange_strong(open, 1)) return;
     for (std::int32_t seen = -1;;) {
       std::int32_t block = seen;
-      AwaitSplit([&] { return (block = handed.load(std::memory_order_acquire)) != seen; },
-                 &pair_stop);
+      AwaitSplit(
+          handed, [&] { return (block = handed.load(std::memory_order_acquire)) != seen; },
+          &pair_stop);
       if (block == kNoMore) return;
+      if (block < 0) throw StopRequested();  // the caller failed or ended early
       tree.RollBlock(block, split, tree.Top(block) + 1, helper_call, helper_put,
                      Access::Tile(helper), &pair_stop);
-      rolled.store(block, std::memory_order_release);
+      signal(rolled, block);
       seen = block;
+    }
+  };
+  auto helping = [&] {
+    try {
+      help();
+    } catch (...) {
+      stop_other(rolled);
+      throw;
     }
   };
   RunOnTwoThreads(Parallelism::kTwoThreads, pair_stop, caller, helping);
