@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "../call_inputs.h"
 #include "ikvquantorb.h"
 #include "kv_quantorb.h"
 #include "kx/models/binomial.h"
@@ -24,6 +25,8 @@
 namespace {
 
 using namespace kx::platform;
+using kx::bench::DailyPrices;
+using kx::bench::Vector;
 using kx::component::IKvQuantorb;
 using kx::component::KvQuantorb;
 
@@ -51,23 +54,6 @@ double MicrosecondsPerCall(const std::function<void()>& call) {
   }
   std::sort(batches.begin(), batches.end());
   return batches[batches.size() / 2];
-}
-
-std::vector<double> DailyPrices() {
-  std::vector<double> prices;
-  for (int day = 0; day < 250; ++day) prices.push_back(100 * std::exp(0.01 * std::sin(day * 0.7)));
-  return prices;
-}
-
-Variant Vector(const std::vector<double>& values) {
-  Variant v;
-  v.vt = VT_ARRAY | VT_R8;
-  v.parray = SafeArrayCreateVector(VT_R8, 0, static_cast<ULONG>(values.size()));
-  double* data = nullptr;
-  (void)SafeArrayAccessData(v.parray, reinterpret_cast<void**>(&data));
-  std::copy(values.begin(), values.end(), data);
-  (void)SafeArrayUnaccessData(v.parray);
-  return v;
 }
 
 void Row(const char* name, double model, double plain, double pumped) {

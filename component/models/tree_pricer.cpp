@@ -560,14 +560,6 @@ TreeNodes PriceFastOnTwo(const TreeKernels& kernels, TreeWorkspace& w, TreeWorks
     nodes = tree.KeptSteps(&pair_stop);
     completed = true;
   };
-  auto caller = [&] {
-    try {
-      roll();
-    } catch (...) {
-      stop_other(handed);
-      throw;
-    }
-  };
   auto help = [&] {
     int open = 0;
     if (!claim.compare_exchange_strong(open, 1)) return;
@@ -584,15 +576,18 @@ TreeNodes PriceFastOnTwo(const TreeKernels& kernels, TreeWorkspace& w, TreeWorks
       seen = block;
     }
   };
-  auto helping = [&] {
-    try {
-      help();
-    } catch (...) {
-      stop_other(rolled);
-      throw;
-    }
+  auto stopping_other = [&](auto& body, std::atomic<std::int32_t>& other_waits_on) {
+    return [&] {
+      try {
+        body();
+      } catch (...) {
+        stop_other(other_waits_on);
+        throw;
+      }
+    };
   };
-  RunOnTwoThreads(Parallelism::kTwoThreads, pair_stop, caller, helping);
+  RunOnTwoThreads(Parallelism::kTwoThreads, pair_stop, stopping_other(roll, handed),
+                  stopping_other(help, rolled));
   if (!completed) throw StopRequested();  // the outer stop: the caller returned early
   return nodes;
 }

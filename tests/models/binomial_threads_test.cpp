@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <initializer_list>
 #include <new>
 #include <random>
 #include <span>
@@ -239,20 +241,18 @@ class TreeThreadsTest : public ::testing::Test {
   }
 };
 
-TEST_F(TreeThreadsTest, AbortDuringGreeksStopsBothThreadsAndLeavesAPrefix) {
-  const std::int32_t steps = 3000;
-  Destinations reference(0.0);
-  TreeGreeksWorker(100, 95, 0.05, 1, 0.25, 0.01, 1, 0, steps, kAmerican, true, true,
-                   reference.Get());
+// Runs `computation` on a thread and requests an abort after each delay. A run the abort ended
+// (AbortSignal) leaves the request cleared, whichever thread saw it; `check` sees each run's
+// outcome; no thread is left behind. Returns how many runs the abort ended.
+int AbortAfterDelays(std::initializer_list<int> delays_ms, const std::function<void()>& computation,
+                     const std::function<void(bool aborted)>& check) {
   int aborted = 0;
-  for (const int delay_ms : {0, 2, 6, 12, 25}) {
+  for (const int delay_ms : delays_ms) {
     SCOPED_TRACE(::testing::Message() << "abort after " << delay_ms << " ms");
-    Destinations out(123.0);
     std::atomic<bool> threw{false};
     std::thread caller([&] {
       try {
-        TreeGreeksWorker(100, 95, 0.05, 1, 0.25, 0.01, 1, 0, steps, kAmerican, true, true,
-                         out.Get());
+        computation();
       } catch (const AbortSignal&) {
         threw = true;
       }
@@ -260,50 +260,53 @@ TEST_F(TreeThreadsTest, AbortDuringGreeksStopsBothThreadsAndLeavesAPrefix) {
     std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
     RequestAbort();
     caller.join();
-    // Whichever thread saw the request cleared it; the other was stopped by the computation.
     if (threw) {
       ++aborted;
       EXPECT_EQ(AbortRequested.load(), 0);
     }
     ClearAbortRequest();
-    int written = 0;
-    while (written < 10 && out.values()[written] != 123.0) ++written;
-    for (int n = 0; n < written; ++n) EXPECT_EQ(out.values()[n], reference.values()[n]) << n;
-    for (int n = written; n < 10; ++n) EXPECT_EQ(out.values()[n], 123.0) << n;
-    if (!threw) {
-      EXPECT_EQ(written, 10);
-    }
+    check(threw);
     EXPECT_TRUE(kx::testing::ProcessThreadsBackToIdle());
   }
+  return aborted;
+}
+
+TEST_F(TreeThreadsTest, AbortDuringGreeksStopsBothThreadsAndLeavesAPrefix) {
+  const std::int32_t steps = 3000;
+  Destinations reference(0.0);
+  TreeGreeksWorker(100, 95, 0.05, 1, 0.25, 0.01, 1, 0, steps, kAmerican, true, true,
+                   reference.Get());
+  Destinations out(123.0);
+  const int aborted = AbortAfterDelays(
+      {0, 2, 6, 12, 25},
+      [&] {
+        out = Destinations(123.0);
+        TreeGreeksWorker(100, 95, 0.05, 1, 0.25, 0.01, 1, 0, steps, kAmerican, true, true,
+                         out.Get());
+      },
+      [&](bool threw) {
+        int written = 0;
+        while (written < 10 && out.values()[written] != 123.0) ++written;
+        for (int n = 0; n < written; ++n) EXPECT_EQ(out.values()[n], reference.values()[n]) << n;
+        for (int n = written; n < 10; ++n) EXPECT_EQ(out.values()[n], 123.0) << n;
+        if (!threw) {
+          EXPECT_EQ(written, 10);
+        }
+      });
   EXPECT_GT(aborted, 0);
 }
 
 TEST_F(TreeThreadsTest, AbortOrStopDuringATreeOnTwoThreadsEndsBothThreads) {
   const detail::TreeInputs in{100, 95, 0.05, 1, 0.25, 0.01, 1, 0, 5000, kAmerican};
   TreeWorkspace mine(5000), helper(5000);
-  int aborted = 0;
-  for (const int delay_ms : {0, 1, 2, 4, 8}) {
-    SCOPED_TRACE(::testing::Message() << "abort after " << delay_ms << " ms");
-    std::atomic<bool> threw{false};
-    std::thread caller([&] {
-      try {
-        (void)detail::PriceTreeSidesOnTwoThreads(mine, helper, in, detail::TreeSides::kBoth,
-                                                 nullptr);
-      } catch (const AbortSignal&) {
-        threw = true;
-      }
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
-    RequestAbort();
-    caller.join();
-    if (threw) {
-      ++aborted;
-      EXPECT_EQ(AbortRequested.load(), 0);
-    }
-    ClearAbortRequest();
-    EXPECT_TRUE(kx::testing::ProcessThreadsBackToIdle());
-  }
-  EXPECT_GT(aborted, 0);
+  EXPECT_GT(AbortAfterDelays(
+                {0, 1, 2, 4, 8},
+                [&] {
+                  (void)detail::PriceTreeSidesOnTwoThreads(mine, helper, in,
+                                                           detail::TreeSides::kBoth, nullptr);
+                },
+                [](bool) {}),
+            0);
   // The stop of an enclosing two-thread computation ends it as well.
   std::atomic<bool> stop{true};
   EXPECT_THROW(
