@@ -3,8 +3,8 @@
 // the pumped one (1), next to their models alone, all in one run. Each figure is the median of
 // kBatches batches of back-to-back calls, in microseconds of wall time per call. Then what a
 // sleeping thread's hand-over costs on this system: a round trip between two threads through two
-// auto-reset events (what the worker sleeps on), and through WaitOnAddress (Windows 8 and later,
-// looked up at run time: the component still loads on Windows 7).
+// auto-reset events (what the pumped wait sleeps on), and through WaitOnAddress (what the worker
+// and the plain wait sleep on where the system has it).
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -21,6 +21,7 @@
 #include "kx/models/historical_volatility.h"
 #include "kx/platform/comptr.h"
 #include "kx/platform/safearray.h"
+#include "kx/platform/threads.h"
 
 namespace {
 
@@ -90,27 +91,20 @@ void HandOverCosts() {
   CloseHandle(pong);
   std::printf("%-40s %9.2f\n", "round trip through two events", events);
 
-  using WaitFunction = BOOL(WINAPI*)(volatile VOID*, PVOID, SIZE_T, DWORD);
-  using WakeFunction = VOID(WINAPI*)(PVOID);
-  HMODULE base = GetModuleHandleW(L"kernelbase.dll");
-  auto wait = base ? reinterpret_cast<WaitFunction>(
-                         reinterpret_cast<void*>(GetProcAddress(base, "WaitOnAddress")))
-                   : nullptr;
-  auto wake = base ? reinterpret_cast<WakeFunction>(
-                         reinterpret_cast<void*>(GetProcAddress(base, "WakeByAddressSingle")))
-                   : nullptr;
-  if (!wait || !wake) {
+  if (!AddressWaitAvailable()) {
     std::printf("%-40s %9s\n", "round trip through WaitOnAddress", "absent");
     return;
   }
   // Turn 2i + 1 is the partner's, 2i + 2 this thread's.
   volatile LONG turn = 0;
   auto await = [&](LONG value) {
-    for (LONG seen = turn; seen != value; seen = turn) wait(&turn, &seen, sizeof seen, INFINITE);
+    for (LONG seen = turn; seen != value; seen = turn) {
+      (void)kx::platform::WaitOnAddress(&turn, &seen, sizeof seen, INFINITE);
+    }
   };
   auto pass = [&](LONG value) {
     turn = value;
-    wake(const_cast<LONG*>(&turn));
+    kx::platform::WakeByAddressSingle(const_cast<LONG*>(&turn));
   };
   const double addresses = RoundTripMicroseconds(
       [&](int i) {
