@@ -24,14 +24,14 @@ constexpr std::int32_t kCheapMinSteps = 50;
 // The first estimate of all comes from a tree of this many steps, bisected down to this width.
 constexpr std::int32_t kGuessSteps = 20;
 constexpr double kGuessWidth = 0.05;
-// Half the distance between the two pricings whose secant refines the estimate, relative to it.
+// The second point of a secant, relative to the first.
 constexpr double kSecantSpread = 1e-4;
 constexpr int kSecantSteps = 30;
 // The cheap tree's curvature is read from prices this far apart, relative to the estimate.
 constexpr double kCurvatureSpread = 0.01;
 constexpr int kMaxPricings = 64;  // exact pricings before the plain loop takes over
 // Pairs around the root's cell before the remaining midpoints are priced one by one.
-constexpr int kCellRounds = 3;
+constexpr int kCellRounds = 4;
 // The cheap tree's roots are found to this width (relative above 1): far below the last halving's
 // 7e-7, and their distance from the full tree's is larger anyway.
 constexpr double kCheapTolerance = 1e-10;
@@ -64,17 +64,13 @@ class TreeBisection {
     }
     const double estimate = EstimateRoot(state);
     if (failed_) return std::nullopt;
-    const bool cheap_tree = in_.steps / kCheapDivisor >= kCheapMinSteps;
-    double refined = estimate;
-    if (cheap_tree && helper_ != nullptr) {
-      refined = Offset(estimate, state);
-    } else if (cheap_tree) {
-      refined = Refine(estimate, state);
-    }
+    double refined = in_.steps / kCheapDivisor >= kCheapMinSteps ? Extrapolate(estimate, state)
+                                                                   : estimate;
     if (failed_) return std::nullopt;
     // The midpoints that enclose the root: their prices decide them exactly, and, clear of the
     // target, every other midpoint too. Two close prices that miss the root's cell still place it
-    // far better than before: their secant picks the next pair.
+    // far better than before: their secant (bent by the cheap tree's curvature) picks the next
+    // pair, which then rarely misses.
     for (int round = 0; round < kCellRounds; ++round) {
       const BisectionState cell = Simulate(state, limit, [&](double mid) { return mid > refined; });
       const double a = cell.low != state.low ? cell.low : cell.high;
@@ -220,34 +216,18 @@ class TreeBisection {
     return x1;
   }
 
-  // Two exact pricings around the cheap tree's root, on two threads.
-  double Refine(double estimate, const BisectionState& state) {
-    const double spread = std::max(estimate * kSecantSpread, 1e-7);
-    const double a = std::clamp(estimate - spread, Lowest(state), Highest(state));
-    const double b = std::clamp(estimate + spread, Lowest(state), Highest(state));
-    PricePair(a, b);
-    if (failed_ || a == b) return estimate;
-    return SecantRoot(a, b, estimate, state);
-  }
-
-  // One exact pricing near the root, on both threads. A tree's price differs from its limit by
-  // about c / steps, so the cheap tree's prices shifted by 7/4 of their difference to a tree of a
-  // quarter of the steps meet the target close to the full tree's root. There the exact price is
-  // taken, and the cheap tree's prices shifted by their difference to it meet the target closer
-  // still: the difference changes far more slowly with sigma than the prices do.
-  double Offset(double estimate, const BisectionState& state) {
+  // Where the full tree's price meets the target, from cheaper trees: a tree's price differs from
+  // its limit by about c / steps, so the cheap tree's prices shifted by 7/4 of their difference to
+  // a tree of a quarter of the steps meet the target near the full tree's root (within about
+  // 1e-4 of it, often far closer).
+  double Extrapolate(double estimate, const BisectionState& state) {
     const std::int32_t cheap = in_.steps / kCheapDivisor;
-    auto shifted_root = [&](double from, double shift) {
-      auto f = [&](double sigma) { return Price(workspace_, sigma, cheap, stop_) + shift - target_; };
-      const double root = Secant(f, from, state, kCheapTolerance);
-      return std::isfinite(root) ? root : from;
-    };
     const double at_estimate = Price(workspace_, estimate, cheap, stop_);
-    const double quarter = Price(workspace_, estimate, in_.steps / 4, stop_) - at_estimate;
-    const double guess = shifted_root(estimate, kQuarterToFull * quarter);
-    const Point exact = ExactOnTwo(guess);
-    if (failed_) return guess;
-    return shifted_root(guess, exact.value - Price(workspace_, guess, cheap, stop_));
+    const double shift =
+        kQuarterToFull * (Price(workspace_, estimate, in_.steps / 4, stop_) - at_estimate);
+    auto f = [&](double sigma) { return Price(workspace_, sigma, cheap, stop_) + shift - target_; };
+    const double root = Secant(f, estimate, state, kCheapTolerance);
+    return std::isfinite(root) ? root : estimate;
   }
 
   // Where the price meets the target by the secant of the exact prices at a and b, bent by the

@@ -124,7 +124,7 @@ void TreeGreeksWorker(double s, double k, double r, double t, double sigma, doub
 /// of [0, 100] down to a width of 1e-6 (27 halvings, no iteration limit) that prices the tree at
 /// every midpoint, the first 11 on 20 steps when N > 50. After those 11 it prices only the few trees
 /// that decide every remaining midpoint (detail::FinishTreeBisection), with kTwoThreads on large
-/// trees two at a time or one with its rollback on both threads, and falls back to pricing each midpoint where that cannot be shown.
+/// trees two at a time, or one with its rollback shared by both threads, and falls back to pricing each midpoint where that cannot be shown.
 /// Writes the result (0 below 1e-6) to *destination at the end. Throws std::bad_alloc,
 /// AbortSignal (the destination is then untouched).
 void TreeImpliedVolatility(double s, double k, double r, double t, double q,
