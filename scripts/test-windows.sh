@@ -23,9 +23,10 @@ if [[ "$imports" != "$expected_imports" ]]; then
   echo "KorvaneX.dll imports: $imports (expected: $expected_imports)" >&2
   exit 1
 fi
-# So does the calculator (COMCTL32 for its controls, SHELL32 for the maker's page).
+# So does the calculator (COMCTL32 for its controls, SHELL32 for the maker's page, comdlg32
+# and gdiplus for saving the charts).
 imports=$($objdump -p "$build/calculator/win32/Lanternell.exe" | sed -n 's/^\s*DLL Name: //p' | sort | tr '\n' ' ')
-expected_imports="COMCTL32.dll GDI32.dll KERNEL32.dll OLEAUT32.dll SHELL32.dll USER32.dll msvcrt.dll ole32.dll "
+expected_imports="COMCTL32.dll GDI32.dll KERNEL32.dll OLEAUT32.dll SHELL32.dll USER32.dll comdlg32.dll gdiplus.dll msvcrt.dll ole32.dll "
 if [[ "$imports" != "$expected_imports" ]]; then
   echo "Lanternell.exe imports: $imports (expected: $expected_imports)" >&2
   exit 1
@@ -49,7 +50,12 @@ fi
 
 # The prefix's Wine server is stopped by its prefix however the tests end.
 export WINEPREFIX="$PWD/$build/wine-prefix" WINEDEBUG=-all
-stop_wine() { WINEPREFIX="$WINEPREFIX" timeout 60 wineserver -k 2>/dev/null || true; }
+stop_wine() {
+  local prefix
+  for prefix in "$WINEPREFIX" "$PWD/$build/object-tests/wine-prefix"; do
+    WINEPREFIX="$prefix" timeout 60 wineserver -k 2>/dev/null || true
+  done
+}
 trap 'stop_wine; rm -rf "${registry:-}"' EXIT
 scripts/wine-run.sh "$build" cmd /c exit 0 >/dev/null  # creates the prefix once
 ctest --test-dir "$build" --output-on-failure -j "$jobs"

@@ -4,12 +4,13 @@
 # The prefix (<build dir>/wine-prefix) is created on first use; concurrent callers wait for it.
 # KX_WINE_TIMEOUT (seconds, default 300) bounds each run. The program's exit code is returned.
 set -euo pipefail
+mkdir -p "$1"
 build=$(cd "$1" && pwd)
 shift
 export WINEPREFIX="$build/wine-prefix" WINEARCH=win64 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY="${KX_WINE_DISPLAY:-}"
+# A crashing program ends with its fault instead of waiting in the debugger.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d" DISPLAY="${KX_WINE_DISPLAY:-}"
 if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
-  mkdir -p "$build"
   (
     flock 9
     if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
@@ -22,4 +23,8 @@ if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
     fi
   ) 9>"$build/wine-prefix.lock"
 fi
-exec timeout -k 10 "${KX_WINE_TIMEOUT:-300}" wine "$@"
+# The 64-bit loader: with 32-bit Wine installed too, "wine" would start the system's programs
+# (cscript, reg) as 32-bit ones, which cannot load a 64-bit DLL.
+loader=/usr/lib/wine/wine64
+[[ -x $loader ]] || loader=wine
+exec timeout -k 10 "${KX_WINE_TIMEOUT:-300}" "$loader" "$@"

@@ -29,49 +29,7 @@ namespace kx::calculator {
 
 namespace {
 
-constexpr int kCall = 0, kPut = 1, kOther = 2;
-
-QString Number(double value) { return QString::number(value, 'g', 10); }
-
-struct GreekCurves {
-  const char* label;  // the y axis, with its unit
-  std::vector<std::pair<QString, const std::vector<double>*>> curves;
-};
-
-GreekCurves CurvesOf(Greek greek, const ChartCurves& c) {
-  switch (greek) {
-    case Greek::kDelta:
-      return {"Delta (per 1.00 of price)",
-              {{"Call delta", &c.call_delta}, {"Put delta", &c.put_delta}}};
-    case Greek::kGamma:
-      return {"Gamma (per 1.00 of price)", {{"Gamma", &c.gamma}}};
-    case Greek::kTheta:
-      return {"Theta (per year)", {{"Call theta", &c.call_theta}, {"Put theta", &c.put_theta}}};
-    case Greek::kVega:
-      return {"Vega (per 1.00 of vol.)", {{"Vega", &c.vega}}};
-    case Greek::kRho:
-      return {"Rho (per 1.00 of rate)",
-              {{"Call rho", &c.call_rho}, {"Put rho", &c.put_rho}}};
-  }
-  return {};
-}
-
-// The y range of every curve of a chart, padded so no curve runs along the frame; never below 0
-// when no curve is (a value, gamma or vega has no use for negative ticks).
-std::pair<double, double> RangeOf(std::initializer_list<const std::vector<double>*> curves) {
-  double low = 0, high = 0;
-  bool first = true;
-  for (const auto* curve : curves) {
-    for (const double v : *curve) {
-      if (!std::isfinite(v)) continue;
-      low = first ? v : std::min(low, v);
-      high = first ? v : std::max(high, v);
-      first = false;
-    }
-  }
-  const double pad = high > low ? (high - low) * 0.05 : std::max(std::abs(high) * 0.05, 0.5);
-  return {low >= 0 ? std::max(low - pad, 0.0) : low - pad, high + pad};
-}
+QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 QChartView* MakeView(QWidget* parent) {
   auto* view = new QChartView(new QChart, parent);
@@ -93,13 +51,13 @@ ChartPanel::ChartPanel(QWidget* parent) : QWidget(parent) {
   caption_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   chart_ = new QComboBox(this);
   chart_->setObjectName("cmbChart");
-  chart_->addItems({"Value by price", "Greek by price", "Value by time"});
+  for (const std::string_view name : kChartNames) chart_->addItem(Q(std::string(name)));
   chart_->setToolTip(
       "The chart shown: the options' values or a Greek against the underlying's price, or the "
       "values against the days to expiry");
   greek_ = new QComboBox(this);
   greek_->setObjectName("cmbGreek");
-  greek_->addItems({"Delta", "Gamma", "Theta", "Vega", "Rho"});
+  for (const std::string_view name : kGreekNames) greek_->addItem(Q(std::string(name)));
   greek_->setToolTip("The Greek drawn against the underlying's price");
   save_png_ = new QPushButton("Save PNG...", this);
   save_png_->setObjectName("cmdSavePng");
@@ -142,7 +100,7 @@ ChartPanel::ChartPanel(QWidget* parent) : QWidget(parent) {
   layout->addWidget(point_);
 
   connect(chart_, &QComboBox::currentIndexChanged, area_, &QStackedWidget::setCurrentIndex);
-  connect(greek_, &QComboBox::currentIndexChanged, this, [this] { DrawGreekChart(); });
+  connect(greek_, &QComboBox::currentIndexChanged, this, [this] { DrawChart(Chart::kGreek); });
   // A Greek picked by the user is one to look at.
   connect(greek_, &QComboBox::activated, this, [this] { SelectChart(Chart::kGreek); });
   connect(save_png_, &QPushButton::clicked, this, [this] { SaveWithDialog(true); });
@@ -184,24 +142,18 @@ void ChartPanel::Redraw() {
   save_csv_->setEnabled(have);
   copy_->setEnabled(have);
   point_->clear();
-  if (!have) {
-    caption_->setText("No curves yet: press Calculate on the Option Pricing tab.");
-  } else {
-    const ModelInputs& in = curves_->inputs;
-    caption_->setText(
-        QString("Curves of the last computed run: price %1, exercise price %2, interest rate "
-                "%3 %, volatility %4 %, dividend rate %5, %6 days to expiry, %7.")
-            .arg(Number(in.spot), Number(in.strike), Number(in.rate * 100), Number(in.vol * 100),
-                 Number(in.dividend), QString::number(in.days),
-                 QString::fromStdString(ModelDescription(in))));
-  }
-  DrawValueChart();
-  DrawGreekChart();
-  DrawTimeChart();
+  caption_->setText(Q(ChartCaption(have ? &*curves_ : nullptr)));
+  DrawChart(Chart::kValue);
+  DrawChart(Chart::kGreek);
+  DrawChart(Chart::kTime);
 }
 
-QLineSeries* ChartPanel::AddCurve(QChart& chart, const QString& name, const std::vector<double>& x,
-                                  const std::vector<double>& y, int colour, Qt::PenStyle style) {
+QLineSeries* ChartPanel::AddCurve(QChart& chart, const PlotCurve& curve) {
+  const QString name = Q(curve.name);
+  const std::vector<double>& x = *curve.x;
+  const std::vector<double>& y = *curve.y;
+  const int colour = static_cast<int>(curve.colour);
+  const Qt::PenStyle style = curve.dashed ? Qt::DashLine : Qt::SolidLine;
   auto* series = new QLineSeries(&chart);
   series->setName(name);
   QList<QPointF> points;
@@ -220,16 +172,16 @@ QLineSeries* ChartPanel::AddCurve(QChart& chart, const QString& name, const std:
   return series;
 }
 
-void ChartPanel::AddMarker(QChart& chart, const QString& name, double x,
+void ChartPanel::AddMarker(QChart& chart, const PlotMarker& marker,
                            std::pair<QValueAxis*, QValueAxis*> axes) {
   auto* line = new QLineSeries(&chart);
-  line->setName(name);
-  line->append(x, axes.second->min());
-  line->append(x, axes.second->max());
+  line->setName(Q(marker.name));
+  line->append(marker.x, axes.second->min());
+  line->append(marker.x, axes.second->max());
   QColor colour = palette().color(QPalette::WindowText);
   colour.setAlpha(150);
   QPen pen(colour);
-  pen.setStyle(name.startsWith("Exercise") ? Qt::DotLine : Qt::DashDotLine);
+  pen.setStyle(marker.dotted ? Qt::DotLine : Qt::DashDotLine);
   pen.setWidthF(1.2);
   line->setPen(pen);
   chart.addSeries(line);
@@ -248,50 +200,22 @@ void ResetChart(QChart& chart, const QString& title) {
   chart.setTitle(title);
 }
 
-// Round bounds around [low, high] and a tick step of 1, 2, 2.5 or 5 times a power of ten, with
-// at most six intervals: Qt's own rounding turns a delta from -1 to 1 into -2 to 2.
-struct Ticks {
-  double min, max;
-  int count;
-};
-
-Ticks RoundTicks(double low, double high) {
-  constexpr int kMaxIntervals = 6;
-  if (!(high > low)) return {low, low + 1, 2};
-  const double magnitude = std::pow(10.0, std::floor(std::log10((high - low) / kMaxIntervals)));
-  for (const double m : {1.0, 2.0, 2.5, 5.0, 10.0, 20.0}) {
-    const double step = m * magnitude;
-    const double min = std::floor(low / step), max = std::ceil(high / step);
-    if (max - min <= kMaxIntervals) {
-      return {min * step, max * step, static_cast<int>(max - min) + 1};
-    }
-  }
-  return {low, high, kMaxIntervals + 1};
-}
-
-// Axes with round tick values; every series so far is attached to them.
-std::pair<QValueAxis*, QValueAxis*> AttachAxes(QChart& chart, const QString& x_title,
-                                               std::pair<double, double> x_range,
-                                               const QString& y_title,
-                                               std::pair<double, double> y_range, bool reverse_x) {
-  auto make = [&](const QString& title, std::pair<double, double> range, bool nice) {
+// The plot's axes; every series so far is attached to them.
+std::pair<QValueAxis*, QValueAxis*> AttachAxes(QChart& chart, const Plot& plot) {
+  auto make = [&](const PlotAxis& from) {
     auto* axis = new QValueAxis(&chart);
-    axis->setTitleText(title);
+    axis->setTitleText(Q(from.title));
     QFont font = axis->titleFont();
     font.setPointSizeF(font.pointSizeF() * 0.9);
     axis->setTitleFont(font);
-    const Ticks ticks = nice ? RoundTicks(range.first, range.second)
-                             : Ticks{range.first, range.second, 7};
-    axis->setRange(ticks.min, ticks.max);
-    axis->setTickCount(ticks.count);
-    axis->setLabelFormat("%.4g");
+    axis->setRange(from.ticks.min, from.ticks.max);
+    axis->setTickCount(from.ticks.count);
+    axis->setLabelFormat(from.label_format);
+    axis->setReverse(from.reverse);
     return axis;
   };
-  // Days to expiry keep their exact span: the curve starts at the run's own day count.
-  QValueAxis* x = make(x_title, x_range, !reverse_x);
-  x->setReverse(reverse_x);
-  if (reverse_x) x->setLabelFormat("%.0f");
-  QValueAxis* y = make(y_title, y_range, true);
+  QValueAxis* x = make(plot.x);
+  QValueAxis* y = make(plot.y);
   chart.addAxis(x, Qt::AlignBottom);
   chart.addAxis(y, Qt::AlignLeft);
   for (QAbstractSeries* series : chart.series()) {
@@ -303,52 +227,16 @@ std::pair<QValueAxis*, QValueAxis*> AttachAxes(QChart& chart, const QString& x_t
 
 }  // namespace
 
-void ChartPanel::DrawValueChart() {
-  QChart& chart = *value_view_->chart();
-  ResetChart(chart, "Value against the underlying's price");
-  if (!curves_) return;
-  const ChartCurves& c = *curves_;
-  AddCurve(chart, "Call", c.spots, c.call_value, kCall, Qt::SolidLine);
-  AddCurve(chart, "Put", c.spots, c.put_value, kPut, Qt::SolidLine);
-  AddCurve(chart, "Call at expiry", c.spots, c.call_payoff, kCall, Qt::DashLine);
-  AddCurve(chart, "Put at expiry", c.spots, c.put_payoff, kPut, Qt::DashLine);
-  const auto axes = AttachAxes(
-      chart, "Underlying price (currency units)", {c.spots.front(), c.spots.back()},
-      "Value (currency units)",
-      RangeOf({&c.call_value, &c.put_value, &c.call_payoff, &c.put_payoff}), false);
-  AddMarker(chart, "Exercise price", c.inputs.strike, axes);
-  AddMarker(chart, "Current price", c.inputs.spot, axes);
-}
-
-void ChartPanel::DrawGreekChart() {
-  QChart& chart = *greek_view_->chart();
+void ChartPanel::DrawChart(Chart which) {
+  QChartView* const views[] = {value_view_, greek_view_, time_view_};  // in the order of Chart
+  QChart& chart = *views[static_cast<int>(which)]->chart();
   const auto greek = static_cast<Greek>(std::max(greek_->currentIndex(), 0));
-  ResetChart(chart, greek_->currentText() + " against the underlying's price");
+  const Plot plot = PlotOf(which, greek, curves_ ? &*curves_ : nullptr);
+  ResetChart(chart, Q(plot.title));
   if (!curves_) return;
-  const ChartCurves& c = *curves_;
-  const GreekCurves g = CurvesOf(greek, c);
-  for (std::size_t i = 0; i < g.curves.size(); ++i) {
-    const int colour = g.curves.size() == 1 ? kOther : static_cast<int>(i);
-    AddCurve(chart, g.curves[i].first, c.spots, *g.curves[i].second, colour, Qt::SolidLine);
-  }
-  const auto y = g.curves.size() == 1 ? RangeOf({g.curves[0].second})
-                                      : RangeOf({g.curves[0].second, g.curves[1].second});
-  const auto axes = AttachAxes(chart, "Underlying price (currency units)",
-                               {c.spots.front(), c.spots.back()}, g.label, y, false);
-  AddMarker(chart, "Exercise price", c.inputs.strike, axes);
-  AddMarker(chart, "Current price", c.inputs.spot, axes);
-}
-
-void ChartPanel::DrawTimeChart() {
-  QChart& chart = *time_view_->chart();
-  ResetChart(chart, "Value against the days to expiry, at the current price");
-  if (!curves_) return;
-  const ChartCurves& c = *curves_;
-  AddCurve(chart, "Call", c.days, c.call_by_time, kCall, Qt::SolidLine);
-  AddCurve(chart, "Put", c.days, c.put_by_time, kPut, Qt::SolidLine);
-  const double longest = c.days.empty() ? 1.0 : std::max(c.days.front(), 1e-9);
-  AttachAxes(chart, "Calendar days to expiry (expiry at the right)", {0.0, longest},
-             "Value (currency units)", RangeOf({&c.call_by_time, &c.put_by_time}), true);
+  for (const PlotCurve& curve : plot.curves) AddCurve(chart, curve);
+  const auto axes = AttachAxes(chart, plot);
+  for (const PlotMarker& marker : plot.markers) AddMarker(chart, marker, axes);
 }
 
 void ChartPanel::ShowPoint(QLineSeries* series, const QPointF& at, bool entered) {
@@ -361,12 +249,11 @@ void ChartPanel::ShowPoint(QLineSeries* series, const QPointF& at, bool entered)
   const auto nearest = std::min_element(points.begin(), points.end(), [&](auto& a, auto& b) {
     return std::abs(a.x() - at.x()) < std::abs(b.x() - at.x());
   });
-  const bool by_time = series->chart() == time_view_->chart();
-  const QString text = QString("%1: %2 %3, %4 %5")
-                           .arg(series->name(), by_time ? "days to expiry" : "underlying",
-                                QString::number(nearest->x(), 'f', by_time ? 1 : 2),
-                                series->chart() == greek_view_->chart() ? "value" : "option value",
-                                QString::number(nearest->y(), 'f', 4));
+  const Chart chart = series->chart() == time_view_->chart()    ? Chart::kTime
+                      : series->chart() == greek_view_->chart() ? Chart::kGreek
+                                                                : Chart::kValue;
+  const QString text =
+      Q(PointText(chart, series->name().toStdString(), nearest->x(), nearest->y()));
   point_->setText(text);
   QToolTip::showText(QCursor::pos(), text, this);
 }
@@ -412,11 +299,10 @@ void ChartPanel::CopyToClipboard() const {
 }
 
 void ChartPanel::SaveWithDialog(bool png) {
-  const QString path =
-      png ? QFileDialog::getSaveFileName(this, "Save the charts", "option-charts.png",
-                                         "PNG images (*.png)")
-          : QFileDialog::getSaveFileName(this, "Save the curves", "option-curves.csv",
-                                         "CSV files (*.csv)");
+  const QString path = png ? QFileDialog::getSaveFileName(this, "Save the charts",
+                                                          "option-charts.png", "PNG images (*.png)")
+                           : QFileDialog::getSaveFileName(this, "Save the curves",
+                                                          "option-curves.csv", "CSV files (*.csv)");
   if (path.isEmpty()) return;
   if (!(png ? SavePng(path) : SaveCsv(path))) {
     QMessageBox::warning(this, "Charts", "Could not write " + path + ".");

@@ -5,7 +5,7 @@
 #include <QWidget>
 #include <optional>
 
-#include "kx/calculator/curves.h"
+#include "kx/calculator/plot.h"
 
 class QChart;
 class QChartView;
@@ -17,9 +17,6 @@ class QStackedWidget;
 class QValueAxis;
 
 namespace kx::calculator {
-
-enum class Greek { kDelta = 0, kGamma, kTheta, kVega, kRho };  // the selector's order
-enum class Chart { kValue = 0, kGreek, kTime };                 // the chart selector's order
 
 class ChartPanel final : public QWidget {
   Q_OBJECT
@@ -50,13 +47,9 @@ class ChartPanel final : public QWidget {
  private:
   void Redraw();
   void ApplyPalette();
-  void DrawValueChart();
-  void DrawGreekChart();
-  void DrawTimeChart();
-  QLineSeries* AddCurve(QChart& chart, const QString& name, const std::vector<double>& x,
-                        const std::vector<double>& y, int colour, Qt::PenStyle style);
-  void AddMarker(QChart& chart, const QString& name, double x,
-                 std::pair<QValueAxis*, QValueAxis*> axes);
+  void DrawChart(Chart which);
+  QLineSeries* AddCurve(QChart& chart, const PlotCurve& curve);
+  void AddMarker(QChart& chart, const PlotMarker& marker, std::pair<QValueAxis*, QValueAxis*> axes);
   void ShowPoint(QLineSeries* series, const QPointF& at, bool entered);
   void SaveWithDialog(bool png);
 

@@ -87,10 +87,9 @@ OptionPriceForm::OptionPriceForm(std::unique_ptr<OptionsControl> control, QWidge
   }
   // Results can be selected and copied. Click focus only: Tab still moves between the inputs
   // and buttons alone, as before.
-  for (QLabel* field :
-       {ui_->lblCallPrice, ui_->lblPutPrice, ui_->lblDeltaCall, ui_->lblDeltaPut, ui_->lblThetaCall,
-        ui_->lblThetaPut, ui_->lblRhoCall, ui_->lblRhoPut, ui_->lblVega, ui_->lblGamma, ui_->lblIV,
-        ui_->lblIVPut}) {
+  for (QLabel* field : {ui_->lblCallPrice, ui_->lblPutPrice, ui_->lblDeltaCall, ui_->lblDeltaPut,
+                        ui_->lblThetaCall, ui_->lblThetaPut, ui_->lblRhoCall, ui_->lblRhoPut,
+                        ui_->lblVega, ui_->lblGamma, ui_->lblIV, ui_->lblIVPut}) {
     field->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     field->setFocusPolicy(Qt::ClickFocus);
     // The height of an empty field, which is a pixel more than that of a number: the rows must
@@ -144,26 +143,15 @@ void OptionPriceForm::onCmbCalcClicked() {
       RunCalculation(ReadInputs(), ToSysDays(QDate::currentDate()), ctlOptions_, report);
   if (unloaded_) return;
   if (results) ShowResults(*results);
-  QString status = QString::fromStdString(StatusText(report));
-  if (report.outcome != RunOutcome::kComputed) {
-    if (charts_->curves()) status += " The charts show the previous curves.";
-    ui_->lblStatus->setText(status);
-    return;
-  }
-  // The curves after the results, with Calculate still disabled: the tree's points wait in the
-  // pumped wait, and closing the window makes the next call fail, which ends them.
-  ui_->lblStatus->setText(status + " Drawing the charts...");
-  ChartCurves curves;
-  CurveFailure failure;
-  const bool drawn = ComputeCurves(report.inputs, ctlOptions_, curves, failure);
+  std::optional<ChartCurves> computed;
+  const std::string status =
+      DrawCurvesAfterRun(report, ctlOptions_, charts_->curves().has_value(), computed,
+                         [this](const std::string& interim) {
+                           ui_->lblStatus->setText(QString::fromStdString(interim));
+                         });
   if (unloaded_) return;
-  if (drawn) {
-    charts_->ShowCurves(curves);
-  } else {
-    status += " " + QString::fromStdString(ChartsNotUpdatedText(failure));
-    if (charts_->curves()) status += " The charts show the previous curves.";
-  }
-  ui_->lblStatus->setText(status);
+  if (computed) charts_->ShowCurves(*computed);
+  ui_->lblStatus->setText(QString::fromStdString(status));
 }
 
 void OptionPriceForm::onCmdExitClicked() { close(); }
@@ -176,8 +164,8 @@ void OptionPriceForm::onOptMethodClicked(int index) {
 }
 
 void OptionPriceForm::onLblAboutClicked() {
-  QString text = ToQString(
-      AboutBoxText(LANTERNELL_VERSION_MAJOR, LANTERNELL_VERSION_MINOR, LANTERNELL_VERSION_PATCH));
+  QString text = ToQString(AboutBoxText(kQtTabStrip, LANTERNELL_VERSION_MAJOR,
+                                        LANTERNELL_VERSION_MINOR, LANTERNELL_VERSION_PATCH));
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));  // Qt breaks lines at LF only
   QMessageBox box(QMessageBox::NoIcon, ToQString(kProgramTitle), text, QMessageBox::Ok, this);
   box.exec();

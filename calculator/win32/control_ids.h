@@ -7,6 +7,7 @@ enum : int {
   kFraPricing,
   kFraAbout,
   kImgAbout,
+  kFraCharts,
   kFraInputs = 200,
   kCaptionStockPrice,
   kTxtStockPrice,
@@ -46,6 +47,16 @@ enum : int {
   kCmdExit,
   kLblAbout,
   kLblStatus,
+  kLblChartCaption = 700,
+  kCaptionChart,
+  kCmbChart,
+  kCaptionGreek,
+  kCmbGreek,
+  kChtChart,
+  kCmdSavePng,
+  kCmdSaveCsv,
+  kCmdCopyCharts,
+  kLblChartPoint,
 };
 
 }  // namespace kx::calculator::id

@@ -4,12 +4,16 @@
 #include <shellapi.h>
 
 #include <chrono>
+#include <span>
 #include <string_view>
 
+#include "chart_export.h"
+#include "chart_view.h"
 #include "control_ids.h"
 #include "kx/calculator/about.h"
 #include "kx/calculator/key_filter.h"
 #include "kx/calculator/picture.h"
+#include "kx/calculator/plot.h"
 #include "kx/calculator/status.h"
 #include "test_report.h"
 
@@ -22,8 +26,8 @@ constexpr wchar_t kPageClass[] = L"LanternellPage";
 
 std::wstring Wide(std::string_view utf8) {
   if (utf8.empty()) return {};
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                    nullptr, 0);
+  const int n =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::wstring out(static_cast<std::size_t>(n), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
   return out;
@@ -69,16 +73,20 @@ constexpr int GreekRow(int i) { return 222 + i * 23; }
 
 const ControlSpec kPricingControls[] = {
     {L"BUTTON", L"Inputs", id::kFraInputs, kGroup, 8, 4, 300, 190},
-    {L"STATIC", L"Current security price", id::kCaptionStockPrice, kLabel, 16, Row(0) + 3, kCaptionW, 18},
+    {L"STATIC", L"Current security price", id::kCaptionStockPrice, kLabel, 16, Row(0) + 3,
+     kCaptionW, 18},
     {L"EDIT", L"", id::kTxtStockPrice, kEdit | WS_GROUP, kFieldX, Row(0), kFieldW, 22},
-    {L"STATIC", L"Exercise price", id::kCaptionExercisePrice, kLabel, 16, Row(1) + 3, kCaptionW, 18},
+    {L"STATIC", L"Exercise price", id::kCaptionExercisePrice, kLabel, 16, Row(1) + 3, kCaptionW,
+     18},
     {L"EDIT", L"", id::kTxtExercisePrice, kEdit, kFieldX, Row(1), kFieldW, 22},
-    {L"STATIC", L"Interest rate %", id::kCaptionInterestRate, kLabel, 16, Row(2) + 3, kCaptionW, 18},
+    {L"STATIC", L"Interest rate %", id::kCaptionInterestRate, kLabel, 16, Row(2) + 3, kCaptionW,
+     18},
     {L"EDIT", L"", id::kTxtInterestRate, kEdit, kFieldX, Row(2), kFieldW, 22},
     {L"STATIC", L"Expiry date", id::kCaptionExpiryDate, kLabel, 16, Row(3) + 3, kCaptionW, 18},
     {DATETIMEPICK_CLASSW, L"", id::kDtExpiryDate,
      WS_CHILD | WS_VISIBLE | WS_TABSTOP | DTS_SHORTDATEFORMAT, kFieldX, Row(3), kFieldW, 22},
-    {L"STATIC", L"Security volatility", id::kCaptionVolatility, kLabel, 16, Row(4) + 3, kCaptionW, 18},
+    {L"STATIC", L"Security volatility", id::kCaptionVolatility, kLabel, 16, Row(4) + 3, kCaptionW,
+     18},
     {L"EDIT", L"", id::kTxtVolatility, kEdit, kFieldX, Row(4), kFieldW, 22},
     {L"STATIC", L"Dividend rate", id::kCaptionDividend, kLabel, 16, Row(5) + 3, kCaptionW, 18},
     {L"EDIT", L"", id::kTxtDividend, kEdit, kFieldX, Row(5), kFieldW, 22},
@@ -136,9 +144,11 @@ const ControlSpec kPricingControls[] = {
     {L"STATIC", L"", id::kLblStatus, WS_CHILD | WS_VISIBLE | SS_LEFT | SS_SUNKEN, 8, 462, 584, 64},
 };
 
+constexpr int kPages[] = {id::kFraPricing, id::kFraAbout, id::kFraCharts};  // in the tabs' order
+
 constexpr int kNumericBoxes[] = {id::kTxtStockPrice, id::kTxtExercisePrice, id::kTxtInterestRate,
-                                 id::kTxtVolatility,  id::kTxtDividend,      id::kTxtSteps,
-                                 id::kTxtCallPrice,   id::kTxtPutPrice};
+                                 id::kTxtVolatility, id::kTxtDividend,      id::kTxtSteps,
+                                 id::kTxtCallPrice,  id::kTxtPutPrice};
 
 // The hourglass and the disabled Calculate button for the length of one run.
 class RunGuard {
@@ -186,30 +196,38 @@ OptionPriceWindow* OptionPriceWindow::Create(HINSTANCE instance,
   page_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   page_class.lpszClassName = kPageClass;
   RegisterClassExW(&page_class);
+  ChartView::Register(instance);
 
   auto* window = new OptionPriceWindow(std::move(control));
   const std::wstring caption = Wide(kWindowCaption);
+  // The pricing page's size at the least; larger, the Charts tab gets the room.
   RECT frame{0, 0, 616, 572};
-  AdjustWindowRect(&frame, WS_OVERLAPPEDWINDOW & ~(WS_THICKFRAME | WS_MAXIMIZEBOX), FALSE);
-  CreateWindowExW(0, kWindowClass, caption.c_str(),
-                  WS_OVERLAPPEDWINDOW & ~(WS_THICKFRAME | WS_MAXIMIZEBOX), CW_USEDEFAULT,
+  AdjustWindowRect(&frame, WS_OVERLAPPEDWINDOW, FALSE);
+  window->smallest_ = {frame.right - frame.left, frame.bottom - frame.top};
+  CreateWindowExW(0, kWindowClass, caption.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                   CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top, nullptr,
                   nullptr, instance, window);
   return window;
 }
 
+HWND OptionPriceWindow::Control(int page, int control) const {
+  return GetDlgItem(GetDlgItem(hwnd_, page), control);
+}
+
 std::wstring OptionPriceWindow::Text(int control) const {
-  const HWND h = GetDlgItem(GetDlgItem(hwnd_, id::kFraPricing), control);
+  HWND h = Control(id::kFraPricing, control);
+  if (h == nullptr) h = Control(id::kFraCharts, control);
   std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(h)) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(GetWindowTextW(h, text.data(), static_cast<int>(text.size()))));
+  text.resize(
+      static_cast<std::size_t>(GetWindowTextW(h, text.data(), static_cast<int>(text.size()))));
   return text;
 }
 
 LRESULT CALLBACK OptionPriceWindow::WindowProc(HWND hwnd, UINT message, WPARAM wparam,
                                                LPARAM lparam) {
   if (message == WM_NCCREATE) {
-    auto* self = static_cast<OptionPriceWindow*>(
-        reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
+    auto* self =
+        static_cast<OptionPriceWindow*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
     self->hwnd_ = hwnd;
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
   }
@@ -246,6 +264,15 @@ LRESULT OptionPriceWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       if (control == id::kOptMethod1 && code == BN_CLICKED) optMethod_Click(1);
       if (control == id::kLblAbout && code == STN_CLICKED) lblAbout_Click();
       if (control == id::kImgAbout && code == STN_CLICKED) imgAbout_Click();
+      if (control == id::kCmbChart && code == CBN_SELCHANGE) cmbChart_Click();
+      if (control == id::kCmbGreek && code == CBN_SELCHANGE) cmbGreek_Click();
+      if (control == id::kCmdSavePng && code == BN_CLICKED) cmdSave_Click(true);
+      if (control == id::kCmdSaveCsv && code == BN_CLICKED) cmdSave_Click(false);
+      if (control == id::kCmdCopyCharts && code == BN_CLICKED) cmdCopyCharts_Click();
+      if (control == id::kChtChart && code == ChartView::kPointChanged) {
+        const std::string& point = ChartView::Of(reinterpret_cast<HWND>(lparam))->point();
+        SetWindowTextW(Control(id::kFraCharts, id::kLblChartPoint), Wide(point).c_str());
+      }
       return 0;
     }
     case WM_CTLCOLORSTATIC: {
@@ -267,6 +294,20 @@ LRESULT OptionPriceWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
         return TRUE;
       }
       break;
+    case WM_ACTIVATE:
+      // The keyboard comes back where it was after a message box or a save dialog.
+      if (LOWORD(wparam) == WA_INACTIVE) {
+        focus_ = GetFocus();
+      } else if (focus_ != nullptr && IsWindow(focus_)) {
+        SetFocus(focus_);
+      }
+      return 0;
+    case WM_GETMINMAXINFO:
+      reinterpret_cast<MINMAXINFO*>(lparam)->ptMinTrackSize = {smallest_.cx, smallest_.cy};
+      return 0;
+    case WM_SIZE:
+      if (ctlTab_ != nullptr) Layout();
+      return 0;
     case WM_CLOSE:
       Unload();
       return 0;
@@ -292,48 +333,83 @@ void OptionPriceWindow::Load() {
 
   RECT client;
   GetClientRect(hwnd_, &client);
-  ctlTab_ = CreateWindowExW(0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS |
-                            WS_TABSTOP, 4, 4, client.right - 8, client.bottom - 8, hwnd_,
-                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id::kCtlTab)), instance,
-                            nullptr);
+  ctlTab_ = CreateWindowExW(
+      0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP, 4, 4,
+      client.right - 8, client.bottom - 8, hwnd_,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id::kCtlTab)), instance, nullptr);
   SendMessageW(ctlTab_, WM_SETFONT, reinterpret_cast<WPARAM>(caption_font_), FALSE);
   // Tab 1 "Option Pricing" with frapricing as its page; tab 2 with imgAbout as its page.
   std::wstring pricing_caption = L"Option Pricing";
   std::wstring maker_caption = Wide(kMakerTabCaption);
+  std::wstring charts_caption = L"Charts";
   TCITEMW item{};
   item.mask = TCIF_TEXT;
   item.pszText = pricing_caption.data();
   TabCtrl_InsertItem(ctlTab_, 0, &item);
   item.pszText = maker_caption.data();
   TabCtrl_InsertItem(ctlTab_, 1, &item);
+  item.pszText = charts_caption.data();
+  TabCtrl_InsertItem(ctlTab_, 2, &item);
   RECT page{4, 4, client.right - 4, client.bottom - 4};
   TabCtrl_AdjustRect(ctlTab_, FALSE, &page);
-  for (const int page_id : {id::kFraPricing, id::kFraAbout}) {
-    const HWND h = CreateWindowExW(
-        WS_EX_CONTROLPARENT, kPageClass, L"", WS_CHILD | WS_CLIPSIBLINGS, page.left, page.top,
-        page.right - page.left, page.bottom - page.top, hwnd_,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(page_id)), instance, nullptr);
+  for (const int page_id : kPages) {
+    const HWND h =
+        CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, L"", WS_CHILD | WS_CLIPSIBLINGS, page.left,
+                        page.top, page.right - page.left, page.bottom - page.top, hwnd_,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(page_id)), instance, nullptr);
     SetWindowPos(h, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
   }
   const HWND pricing = GetDlgItem(hwnd_, id::kFraPricing);
   for (const ControlSpec& c : kPricingControls) {
-    const HWND h = CreateWindowExW(0, c.cls, c.text, c.style, c.x, c.y, c.w, c.h, pricing,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance,
-                                   nullptr);
+    const HWND h =
+        CreateWindowExW(0, c.cls, c.text, c.style, c.x, c.y, c.w, c.h, pricing,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
     SendMessageW(h, WM_SETFONT,
                  reinterpret_cast<WPARAM>(c.result_font ? result_font_ : caption_font_), FALSE);
   }
   for (const int box : kNumericBoxes) {
     SetWindowSubclass(GetDlgItem(pricing, box), NumericBoxProc, 1, 0);
   }
-  // The maker's page: its address as a link, where the Qt window shows its banner.
-  const HWND about = GetDlgItem(hwnd_, id::kFraAbout);
-  const std::wstring address = Wide(kMakerWebAddress);
+  // The maker's page: the maker's banner, centred in the page (Layout), a link to its site.
   const HWND image = CreateWindowExW(
-      0, L"STATIC", address.c_str(), WS_CHILD | WS_VISIBLE | SS_CENTER | SS_NOTIFY, 20, 200,
-      page.right - page.left - 40, 24, about,
+      0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_BITMAP | SS_NOTIFY, 0, 0, 0, 0,
+      GetDlgItem(hwnd_, id::kFraAbout),
       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id::kImgAbout)), instance, nullptr);
-  SendMessageW(image, WM_SETFONT, reinterpret_cast<WPARAM>(caption_font_), FALSE);
+  SendMessageW(image, STM_SETIMAGE, IMAGE_BITMAP,
+               reinterpret_cast<LPARAM>(
+                   LoadImageW(instance, MAKEINTRESOURCEW(2), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR)));
+  // The Charts page: what the curves are of, the chart and Greek selectors, the chart.
+  const HWND charts = GetDlgItem(hwnd_, id::kFraCharts);
+  const ControlSpec chart_controls[] = {
+      {L"STATIC", L"", id::kLblChartCaption, kLabel, 0, 0, 0, 0},
+      {L"STATIC", L"Chart:", id::kCaptionChart, kLabel, 0, 0, 0, 0},
+      {WC_COMBOBOXW, L"", id::kCmbChart,
+       WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_GROUP | WS_VSCROLL | CBS_DROPDOWNLIST, 0, 0, 0, 0},
+      {L"STATIC", L"Greek:", id::kCaptionGreek, kLabel, 0, 0, 0, 0},
+      {WC_COMBOBOXW, L"", id::kCmbGreek,
+       WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_GROUP | WS_VSCROLL | CBS_DROPDOWNLIST, 0, 0, 0, 0},
+      {L"BUTTON", L"Save PNG...", id::kCmdSavePng, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0},
+      {L"BUTTON", L"Save CSV...", id::kCmdSaveCsv, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0},
+      {L"BUTTON", L"Copy", id::kCmdCopyCharts, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0},
+      {ChartView::kClass, L"", id::kChtChart, WS_CHILD | WS_VISIBLE | WS_BORDER, 0, 0, 0, 0},
+      {L"STATIC", L"", id::kLblChartPoint, kLabel, 0, 0, 0, 0}};
+  for (const ControlSpec& c : chart_controls) {
+    const HWND h =
+        CreateWindowExW(0, c.cls, c.text, c.style, 0, 0, 0, 0, charts,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
+    SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(caption_font_), FALSE);
+  }
+  for (const auto& [box, names] :
+       {std::pair{id::kCmbChart, std::span<const std::string_view>(kChartNames)},
+        std::pair{id::kCmbGreek, std::span<const std::string_view>(kGreekNames)}}) {
+    for (const std::string_view name : names) {
+      SendMessageW(GetDlgItem(charts, box), CB_ADDSTRING, 0,
+                   reinterpret_cast<LPARAM>(Wide(name).c_str()));
+    }
+    SendMessageW(GetDlgItem(charts, box), CB_SETCURSEL, 0, 0);
+  }
+  ShowCurves();
+  Layout();
 
   // Load steps: Black-Scholes chosen (the binomial controls disabled), the style list filled with
   // index 0 chosen, tab 1 selected, the expiry at the current date and time.
@@ -353,27 +429,127 @@ void OptionPriceWindow::Load() {
 }
 
 void OptionPriceWindow::ShowPage(int tab) {
-  ShowWindow(GetDlgItem(hwnd_, id::kFraPricing), tab == 0 ? SW_SHOW : SW_HIDE);
-  ShowWindow(GetDlgItem(hwnd_, id::kFraAbout), tab == 1 ? SW_SHOW : SW_HIDE);
+  for (int i = 0; i < 3; ++i)
+    ShowWindow(GetDlgItem(hwnd_, kPages[i]), tab == i ? SW_SHOW : SW_HIDE);
+  // The keyboard goes on in the page shown.
+  if (tab == 0) SetFocus(Control(id::kFraPricing, id::kTxtStockPrice));
+  if (tab == 2) SetFocus(Control(id::kFraCharts, id::kCmbChart));
+}
+
+bool OptionPriceWindow::TranslateTabKey(const MSG& message) {
+  if (message.message != WM_KEYDOWN || message.wParam != VK_TAB || GetKeyState(VK_CONTROL) >= 0 ||
+      !IsWindow(hwnd_)) {
+    return false;
+  }
+  const int tabs = TabCtrl_GetItemCount(ctlTab_);
+  const int step = GetKeyState(VK_SHIFT) < 0 ? tabs - 1 : 1;
+  const int tab = (TabCtrl_GetCurSel(ctlTab_) + step) % tabs;
+  TabCtrl_SetCurSel(ctlTab_, tab);
+  ShowPage(tab);
+  return true;
+}
+
+void OptionPriceWindow::Layout() {
+  RECT client;
+  GetClientRect(hwnd_, &client);
+  MoveWindow(ctlTab_, 4, 4, client.right - 8, client.bottom - 8, TRUE);
+  RECT page{4, 4, client.right - 4, client.bottom - 4};
+  TabCtrl_AdjustRect(ctlTab_, FALSE, &page);
+  const int w = page.right - page.left, h = page.bottom - page.top;
+  for (const int page_id : kPages) {
+    MoveWindow(GetDlgItem(hwnd_, page_id), page.left, page.top, w, h, TRUE);
+  }
+  const HWND banner = Control(id::kFraAbout, id::kImgAbout);
+  RECT image;
+  GetWindowRect(banner, &image);
+  const int iw = image.right - image.left, ih = image.bottom - image.top;
+  MoveWindow(banner, (w - iw) / 2, (h - ih) / 2, iw, ih, TRUE);
+  // Charts: three lines of caption, a row of selectors, the chart in the rest.
+  const struct {
+    int control, x, y, w, h;
+  } places[] = {
+      {id::kLblChartCaption, 8, 6, w - 16, 48}, {id::kCaptionChart, 8, 61, 44, 18},
+      {id::kCmbChart, 54, 58, 130, 200},        {id::kCaptionGreek, 194, 61, 46, 18},
+      {id::kCmbGreek, 240, 58, 90, 200},        {id::kCmdSavePng, w - 240, 57, 84, 25},
+      {id::kCmdSaveCsv, w - 152, 57, 84, 25},   {id::kCmdCopyCharts, w - 64, 57, 56, 25},
+      {id::kChtChart, 8, 88, w - 16, h - 118},  {id::kLblChartPoint, 8, h - 24, w - 16, 18}};
+  for (const auto& p : places) {
+    MoveWindow(Control(id::kFraCharts, p.control), p.x, p.y, p.w, p.h, TRUE);
+  }
+}
+
+void OptionPriceWindow::ShowCurves() {
+  const ChartCurves* curves = curves_ ? &*curves_ : nullptr;
+  SetWindowTextW(Control(id::kFraCharts, id::kLblChartCaption), Wide(ChartCaption(curves)).c_str());
+  ChartView::Of(Control(id::kFraCharts, id::kChtChart))->Show(curves);
+  for (const int button : {id::kCmdSavePng, id::kCmdSaveCsv, id::kCmdCopyCharts}) {
+    EnableWindow(Control(id::kFraCharts, button), curves != nullptr);
+  }
+}
+
+Greek OptionPriceWindow::SelectedGreek() const {
+  return static_cast<Greek>(
+      SendMessageW(Control(id::kFraCharts, id::kCmbGreek), CB_GETCURSEL, 0, 0));
+}
+
+void OptionPriceWindow::cmdSave_Click(bool png) {
+  if (!curves_) return;
+  const std::wstring path = png ? AskSavePath(hwnd_, L"Save the charts", L"option-charts.png",
+                                              L"PNG images (*.png)\0*.png\0", L"png")
+                                : AskSavePath(hwnd_, L"Save the curves", L"option-curves.csv",
+                                              L"CSV files (*.csv)\0*.csv\0", L"csv");
+  if (path.empty()) return;
+  if (!(png ? SaveChartsPng(*curves_, SelectedGreek(), path) : SaveCurvesCsv(*curves_, path))) {
+    MessageBoxW(hwnd_, (L"Could not write " + path + L".").c_str(), L"Charts",
+                MB_OK | MB_ICONWARNING);
+  }
+}
+
+void OptionPriceWindow::cmdCopyCharts_Click() {
+  if (curves_) CopyCharts(hwnd_, *curves_, SelectedGreek());
+}
+
+void OptionPriceWindow::cmbChart_Click() {
+  const auto chart =
+      static_cast<Chart>(SendMessageW(Control(id::kFraCharts, id::kCmbChart), CB_GETCURSEL, 0, 0));
+  ChartView::Of(Control(id::kFraCharts, id::kChtChart))->Select(chart, SelectedGreek());
+}
+
+// A Greek picked by the user is one to look at.
+void OptionPriceWindow::cmbGreek_Click() {
+  SendMessageW(Control(id::kFraCharts, id::kCmbChart), CB_SETCURSEL,
+               static_cast<WPARAM>(Chart::kGreek), 0);
+  cmbChart_Click();
 }
 
 void OptionPriceWindow::cmbCalc_Click() {
   if (running_ || unloaded_) return;  // a second press while a pumped run waits: refused
   const HWND pricing = GetDlgItem(hwnd_, id::kFraPricing);
-  RunReport report;
-  std::optional<CalcResults> results;
   {
     RunGuard guard(GetDlgItem(pricing, id::kCmbCalc), running_);
     SYSTEMTIME today;
     GetLocalTime(&today);
-    results = RunCalculation(ReadInputs(), ToSysDays(today), ctlOptions_, report);
+    RunReport report;
+    const auto results = RunCalculation(ReadInputs(), ToSysDays(today), ctlOptions_, report);
+    if (!unloaded_ && results) ShowResults(*results);
+    std::optional<ChartCurves> computed;
+    const std::string status =
+        unloaded_ ? std::string()
+                  : DrawCurvesAfterRun(report, ctlOptions_, curves_.has_value(), computed,
+                                       [this](const std::string& interim) {
+                                         SetText(id::kLblStatus, interim);
+                                         UpdateWindow(Control(id::kFraPricing, id::kLblStatus));
+                                       });
+    if (unloaded_) {
+      PostQuitMessage(0);  // the wait's own pump may have taken the first one
+      return;
+    }
+    if (computed) {
+      curves_ = std::move(computed);
+      ShowCurves();
+    }
+    SetText(id::kLblStatus, status);
   }
-  if (unloaded_) {
-    PostQuitMessage(0);  // the wait's own pump may have taken the first one
-    return;
-  }
-  if (results) ShowResults(*results);
-  SetText(id::kLblStatus, StatusText(report));
   WriteTestReport(*this);
 }
 
@@ -390,8 +566,8 @@ void OptionPriceWindow::optMethod_Click(int index) {
 }
 
 void OptionPriceWindow::lblAbout_Click() {
-  const std::wstring text = Wide(AboutBoxText(LANTERNELL_VERSION_MAJOR, LANTERNELL_VERSION_MINOR,
-                                              LANTERNELL_VERSION_PATCH));
+  const std::wstring text = Wide(AboutBoxText(kWindowsTabStrip, LANTERNELL_VERSION_MAJOR,
+                                              LANTERNELL_VERSION_MINOR, LANTERNELL_VERSION_PATCH));
   const std::wstring title = Wide(kProgramTitle);
   MessageBoxW(hwnd_, text.c_str(), title.c_str(), MB_OK);
 }
@@ -441,7 +617,8 @@ CalcInputs OptionPriceWindow::ReadInputs() const {
   in.method = IsDlgButtonChecked(pricing, id::kOptMethod1) == BST_CHECKED
                   ? PricingMethod::kBinomial
                   : PricingMethod::kBlackScholes;
-  in.style = static_cast<LONG>(SendMessageW(GetDlgItem(pricing, id::kCmbEurAm), CB_GETCURSEL, 0, 0));
+  in.style =
+      static_cast<LONG>(SendMessageW(GetDlgItem(pricing, id::kCmbEurAm), CB_GETCURSEL, 0, 0));
   return in;
 }
 

@@ -6,10 +6,12 @@
 #include <windows.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "kx/calculator/calculation.h"
 #include "kx/calculator/options_control.h"
+#include "kx/calculator/plot.h"
 
 namespace kx::calculator {
 
@@ -22,6 +24,11 @@ class OptionPriceWindow final {
   [[nodiscard]] HWND hwnd() const noexcept { return hwnd_; }
   // The control's text (a result field, the status line), for the test build's report.
   [[nodiscard]] std::wstring Text(int id) const;
+  // The control `id` of the page `page` (id::kFraPricing, kFraAbout or kFraCharts).
+  [[nodiscard]] HWND Control(int page, int id) const;
+  // Ctrl+Tab and Ctrl+Shift+Tab go to the next and the previous tab; true when `message` was
+  // one of them.
+  bool TranslateTabKey(const MSG& message);
 
  private:
   explicit OptionPriceWindow(std::unique_ptr<OptionsControl> control);
@@ -32,6 +39,13 @@ class OptionPriceWindow final {
 
   void Load();
   void ShowPage(int page);
+  void Layout();
+  void ShowCurves();
+  void cmbChart_Click();
+  void cmbGreek_Click();
+  void cmdSave_Click(bool png);
+  void cmdCopyCharts_Click();
+  [[nodiscard]] Greek SelectedGreek() const;
   void cmbCalc_Click();
   void cmdExit_Click();
   void optMethod_Click(int index);
@@ -45,9 +59,12 @@ class OptionPriceWindow final {
 
   HWND hwnd_ = nullptr;
   HWND ctlTab_ = nullptr;
+  HWND focus_ = nullptr;  // the control with the focus when the window was last deactivated
   HFONT caption_font_ = nullptr;
   HFONT result_font_ = nullptr;
   ControlSite ctlOptions_;
+  std::optional<ChartCurves> curves_;  // of the last computed run
+  SIZE smallest_{};                    // the window's first size
   bool running_ = false;
   bool unloaded_ = false;
 };

@@ -1,5 +1,6 @@
 // modMain: starts the calculator on Windows.
 #include <windows.h>
+// After windows.h, which it needs.
 #include <commctrl.h>
 
 #include <memory>
@@ -9,6 +10,7 @@
 #include "kx/calculator/about.h"
 #include "kx/calculator/dispatch_options_control.h"
 #include "kx/platform/activation.h"
+#include "test_report.h"
 
 using namespace kx::calculator;
 
@@ -33,12 +35,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     MessageBoxW(nullptr, text, L"Option Pricing Calculator", MB_OK | MB_ICONERROR);
     exit_code = 1;
   } else {
-    std::unique_ptr<OptionPriceWindow> window(OptionPriceWindow::Create(instance, std::move(control)));
+    std::unique_ptr<OptionPriceWindow> window(
+        OptionPriceWindow::Create(instance, std::move(control)));
+    InstallTestKey(*window);
     ShowWindow(window->hwnd(), show);
     UpdateWindow(window->hwnd());
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-      // Tab between the fields, Enter for Calculate, Alt+E for Exit.
+      // Tab between the fields, Ctrl+Tab between the tabs, Enter for Calculate, Alt+E for Exit.
+      if (window->TranslateTabKey(message)) continue;
       if (IsWindow(window->hwnd()) && IsDialogMessageW(window->hwnd(), &message)) continue;
       TranslateMessage(&message);
       DispatchMessageW(&message);

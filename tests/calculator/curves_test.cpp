@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_options_control.h"
+#include "kx/calculator/plot.h"
 #include "kx/calculator/status.h"
 
 namespace kx::calculator {
@@ -40,7 +41,7 @@ TEST(ChooseSpotRange, ThreeDeviationsAroundPriceAndStrikeWithinBounds) {
       {100, 100, 0.01, 1.0, 90.483741803595957, 110.51709180756477},  // 0.03: widened to 0.1
       {100, 100, 0.2, 0.0, 90.483741803595957, 110.51709180756477},   // no time left
       {100, 100, 2.0, 4.0, 8.2084998623898800, 1218.2493960703473},   // 12: cut to 2.5
-      {80, 120, 0.2, 0.25, 59.26545765453743, 161.9830569091204},   // 0.3, both prices
+      {80, 120, 0.2, 0.25, 59.26545765453743, 161.9830569091204},     // 0.3, both prices
       {120, 80, 0.2, 0.25, 59.26545765453743, 161.9830569091204},
   };
   for (const auto& c : cases) {
@@ -71,8 +72,11 @@ TEST(LinearGrid, HitsBothEndsExactly) {
 TEST(Payoff, IsIntrinsicValueAtExpiry) {
   struct Case {
     double spot, strike, call, put;
-  } const cases[] = {{120, 100, 20, 0}, {80, 100, 0, 20}, {100, 100, 0, 0},
-                     {100.25, 100, 0.25, 0}, {0.5, 100, 0, 99.5}};
+  } const cases[] = {{120, 100, 20, 0},
+                     {80, 100, 0, 20},
+                     {100, 100, 0, 0},
+                     {100.25, 100, 0.25, 0},
+                     {0.5, 100, 0, 99.5}};
   for (const auto& c : cases) {
     EXPECT_EQ(CallPayoff(c.spot, c.strike), c.call) << c.spot;
     EXPECT_EQ(PutPayoff(c.spot, c.strike), c.put) << c.spot;
@@ -174,6 +178,84 @@ TEST(ComputeCurves, AFailedCallLeavesTheCurvesAndSaysWhich) {
     EXPECT_EQ(failure.reason, "Argument error: Invalid input parameter(s).");
     EXPECT_EQ(fake.calls.back().member, member);  // stops at the first failure
   }
+}
+
+TEST(RoundTicks, RoundStepsAtMostSixIntervals) {
+  struct Case {
+    double low, high;
+    Ticks want;
+  } const cases[] = {
+      {-1.05, 1.05, {-1.5, 1.5, 7}},  // a delta's padded range: steps of 0.5
+      {0, 105, {0, 120, 7}},          // steps of 20
+      {55, 182, {50, 200, 7}},        // steps of 25
+      {0, 0.0231, {0, 0.025, 6}},     // steps of 0.005
+      {3, 3, {3, 4, 2}},              // nothing to span
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "row " << (&c - cases));
+    const Ticks got = RoundTicks(c.low, c.high);
+    EXPECT_NEAR(got.min, c.want.min, 1e-12);
+    EXPECT_NEAR(got.max, c.want.max, 1e-12);
+    EXPECT_EQ(got.count, c.want.count);
+  }
+}
+
+TEST(PlotOf, EachChartNamesItsCurvesAndAxes) {
+  ChartCurves c;
+  c.inputs = Reference();
+  c.spots = {50, 100, 150};
+  c.call_value = c.put_value = c.call_payoff = c.put_payoff = {0, 10, 50};
+  c.call_delta = c.put_delta = c.gamma = c.call_theta = c.put_theta = c.vega = {0, 0.5, 1};
+  c.call_rho = c.put_rho = {0, 0.5, 1};
+  c.days = {365, 0};
+  c.call_by_time = c.put_by_time = {10, 0};
+  struct Case {
+    Chart chart;
+    Greek greek;
+    const char* title;
+    const char* y_title;
+    std::vector<std::string> names;  // curves, then marker lines
+  } const cases[] = {
+      {Chart::kValue,
+       Greek::kRho,
+       "Value against the underlying's price",
+       "Value (currency units)",
+       {"Call", "Put", "Call at expiry", "Put at expiry", "Exercise price", "Current price"}},
+      {Chart::kGreek,
+       Greek::kDelta,
+       "Delta against the underlying's price",
+       "Delta (per 1.00 of price)",
+       {"Call delta", "Put delta", "Exercise price", "Current price"}},
+      {Chart::kGreek,
+       Greek::kVega,
+       "Vega against the underlying's price",
+       "Vega (per 1.00 of vol.)",
+       {"Vega", "Exercise price", "Current price"}},
+      {Chart::kTime,
+       Greek::kDelta,
+       "Value against the days to expiry, at the current price",
+       "Value (currency units)",
+       {"Call", "Put"}},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.title);
+    const Plot plot = PlotOf(k.chart, k.greek, &c);
+    EXPECT_EQ(plot.title, k.title);
+    EXPECT_EQ(plot.y.title, k.y_title);
+    std::vector<std::string> names;
+    for (const auto& curve : plot.curves) names.push_back(curve.name);
+    for (const auto& marker : plot.markers) names.push_back(marker.name);
+    EXPECT_EQ(names, k.names);
+    EXPECT_EQ(PlotOf(k.chart, k.greek, nullptr).title, k.title);
+    EXPECT_TRUE(PlotOf(k.chart, k.greek, nullptr).curves.empty());
+  }
+  // Days run down to expiry at the right, over the run's own span, in whole days.
+  const Plot time = PlotOf(Chart::kTime, Greek::kDelta, &c);
+  EXPECT_TRUE(time.x.reverse);
+  EXPECT_EQ(time.x.ticks.max, 365);
+  EXPECT_EQ(TickLabel(time.x, TickValue(time.x.ticks, 3)), "182");  // 182.5, half to even
+  const Plot delta = PlotOf(Chart::kGreek, Greek::kDelta, &c);
+  EXPECT_EQ(TickLabel(delta.y, -1e-17), "0");  // no "-1e-17" where the axis crosses zero
 }
 
 TEST(CurvesCsv, OneLinePerPointInShortestExactForm) {

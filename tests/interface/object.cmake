@@ -3,6 +3,7 @@
 find_package(nlohmann_json 3 REQUIRED)
 kx_add_test(object_test
   SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/module_handle_linux.cpp
     ${CMAKE_CURRENT_LIST_DIR}/object_test_support.cpp
     ${CMAKE_CURRENT_LIST_DIR}/object_module_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/object_dispatch_test.cpp

@@ -63,7 +63,7 @@ TEST_F(Dispatch, NamesMapToTheirDispids) {
     EXPECT_EQ(IdOf(object.get(), name), dispid);
   }
   std::u16string unknown = u"BSCallPrices";
-  LPOLESTR names[1] = {unknown.data()};
+  LPOLESTR names[1] = {OleText(unknown.data())};
   DISPID id = 0;
   EXPECT_EQ(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id),
             DISP_E_UNKNOWNNAME);
@@ -75,7 +75,8 @@ TEST_F(Dispatch, ParameterNamesComeFromTheTypeLibrary) {
   ComPtr<IDispatch> object = Create();
   std::u16string member = u"BJEImpliedVolatility", a = u"CallValue", b = u"MaxIter",
                  c = u"ForeignInterestRate";
-  LPOLESTR names[] = {member.data(), a.data(), b.data(), c.data()};
+  LPOLESTR names[] = {OleText(member.data()), OleText(a.data()), OleText(b.data()),
+                      OleText(c.data())};
   DISPID ids[4] = {};
   ASSERT_EQ(object->GetIDsOfNames(IID_NULL, names, 4, LOCALE_USER_DEFAULT, ids), S_OK);
   EXPECT_EQ(ids[0], 127);

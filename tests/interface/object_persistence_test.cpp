@@ -47,9 +47,11 @@ class PropertySink final : public IPropertyNotifySink {
 void ConnectPropertySink(IDispatch* object, IPropertyNotifySink* sink) {
   auto quick = ComPtr<IDispatch>(object).As<IQuickActivate>();
   ASSERT_TRUE(quick);
-  QACONTAINER container;
+  QACONTAINER container{};
+  container.cbSize = sizeof container;
   container.pPropertyNotifySink = sink;
-  QACONTROL control;
+  QACONTROL control{};
+  control.cbSize = sizeof control;
   ASSERT_EQ(quick->QuickActivate(&container, &control), S_OK);
   EXPECT_NE(control.dwPropNotifyCookie, 0u);
   EXPECT_EQ(control.dwMiscStatus, 132497u);
@@ -265,8 +267,8 @@ TEST_F(Persistence, PropertyBagRoundTrip) {
   EXPECT_EQ(IsDirty(object.get()), S_FALSE);
 
   Variant base, blocking;  // VT_EMPTY: the types stored
-  ASSERT_EQ(bag->Read(u"Base", &base, nullptr), S_OK);
-  ASSERT_EQ(bag->Read(u"Blocking", &blocking, nullptr), S_OK);
+  ASSERT_EQ(bag->Read(OleText(u"Base"), &base, nullptr), S_OK);
+  ASSERT_EQ(bag->Read(OleText(u"Blocking"), &blocking, nullptr), S_OK);
   EXPECT_EQ(base.vt, VT_I4);
   EXPECT_EQ(base.lVal, 1);
   EXPECT_EQ(blocking.vt, VT_I2);
@@ -286,9 +288,9 @@ TEST_F(Persistence, PropertyBagSkipsWhatItDoesNotHold) {
   Variant text;
   text.vt = VT_BSTR;
   text.bstrVal = SysAllocString(u"not a number");
-  ASSERT_EQ(bag->Write(u"Base", &text), S_OK);  // cannot be read as VT_I4
+  ASSERT_EQ(bag->Write(OleText(u"Base"), &text), S_OK);  // cannot be read as VT_I4
   Variant blocking(static_cast<LONG>(0));       // stored as VT_I4, read back as VT_I2
-  ASSERT_EQ(bag->Write(u"blocking", &blocking), S_OK);
+  ASSERT_EQ(bag->Write(OleText(u"blocking"), &blocking), S_OK);
   ASSERT_EQ(object.As<IPersistPropertyBag>()->Load(bag.get(), nullptr), S_OK);
   EXPECT_EQ(BaseOf(object.get()), 0);
   EXPECT_EQ(BlockingOf(object.get()), 0);
@@ -312,12 +314,13 @@ TEST_F(Persistence, StorageHoldsTheStreamAsContents) {
   EXPECT_EQ(persist->IsDirty(), S_FALSE);
 
   ComPtr<IStream> contents;
-  ASSERT_EQ(storage->OpenStream(u"Contents", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,
-                                contents.put()),
+  ASSERT_EQ(storage->OpenStream(OleText(u"Contents"), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE,
+                                0, contents.put()),
             S_OK);
   std::vector<BYTE> bytes;
   ASSERT_EQ(ReadStreamContents(contents.get(), &bytes), S_OK);
   EXPECT_EQ(bytes, StreamOf(1, 1));
+  contents.Reset();  // a storage's stream is opened by one reader at a time
 
   ComPtr<IDispatch> copy = Create();
   ASSERT_EQ(copy.As<IPersistStorage>()->Load(storage.get()), S_OK);

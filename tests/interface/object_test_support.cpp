@@ -1,44 +1,24 @@
 #include "object_test_support.h"
 
-#include <dlfcn.h>
-
-#include <filesystem>
-
 #include "kx/platform/activation.h"
 
 namespace kx::component::object_test {
 
 using namespace kx::platform;
 
-ModuleHandle::ModuleHandle() {
-  handle_ = dlopen(KX_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-  if (!handle_) ADD_FAILURE() << "cannot load " << KX_MODULE_PATH << ": " << dlerror();
-}
-
-ModuleHandle::~ModuleHandle() { Close(); }
-
-void ModuleHandle::Close() {
-  if (handle_) dlclose(handle_);
-  handle_ = nullptr;
-}
-
-std::string ModuleHandle::Path() { return std::filesystem::canonical(KX_MODULE_PATH).string(); }
-
 namespace {
-HRESULT CallExport(void* handle, const char* name) {
-  if (!handle) return E_UNEXPECTED;
-  auto fn = reinterpret_cast<HRESULT (*)()>(dlsym(handle, name));
-  if (!fn) return E_UNEXPECTED;
-  return fn();
+HRESULT CallExport(void* export_address) {
+  if (!export_address) return E_UNEXPECTED;
+  return reinterpret_cast<HRESULT (*)()>(export_address)();
 }
 }  // namespace
 
-HRESULT ModuleHandle::Register() const { return CallExport(handle_, kDllRegisterServerName); }
-HRESULT ModuleHandle::Unregister() const { return CallExport(handle_, kDllUnregisterServerName); }
-HRESULT ModuleHandle::CanUnloadNow() const { return CallExport(handle_, kDllCanUnloadNowName); }
+HRESULT ModuleHandle::Register() const { return CallExport(Export("DllRegisterServer")); }
+HRESULT ModuleHandle::Unregister() const { return CallExport(Export("DllUnregisterServer")); }
+HRESULT ModuleHandle::CanUnloadNow() const { return CallExport(Export("DllCanUnloadNow")); }
 HRESULT ModuleHandle::GetClassObject(REFCLSID clsid, REFIID riid, void** object) const {
-  auto fn = handle_ ? reinterpret_cast<DllGetClassObjectFn>(dlsym(handle_, kDllGetClassObjectName))
-                    : nullptr;
+  using GetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, void**);
+  auto fn = reinterpret_cast<GetClassObjectFn>(Export("DllGetClassObject"));
   return fn ? fn(clsid, riid, object) : E_UNEXPECTED;
 }
 
@@ -56,7 +36,7 @@ ComPtr<IDispatch> RegisteredModuleTest::Create(const char* progid) const {
 
 DISPID IdOf(IDispatch* object, const char16_t* name) {
   std::u16string copy(name);
-  LPOLESTR names[1] = {copy.data()};
+  LPOLESTR names[1] = {OleText(copy.data())};
   DISPID id = DISPID_UNKNOWN;
   EXPECT_EQ(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK)
       << Utf16ToUtf8(name);
@@ -73,7 +53,7 @@ CallResult Run(IDispatch* object, const char16_t* name, std::vector<VARIANT> arg
                     .rgdispidNamedArgs = put ? &named : nullptr,
                     .cArgs = static_cast<UINT>(reversed.size()),
                     .cNamedArgs = put ? 1u : 0u};
-  EXCEPINFO excep;
+  EXCEPINFO excep{};
   r.hr = object->Invoke(IdOf(object, name), IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
                         put ? nullptr : &r.value, &excep, &r.arg_err);
   r.source = BstrToUtf8(excep.bstrSource);

@@ -20,7 +20,7 @@ namespace kx::component::object_test {
 
 using kx::platform::test_support::RegistrySandbox;
 
-/// The module file as built, opened with dlopen: the same image the platform's activation uses.
+/// The module file as built, opened as the platform's activation opens it (the same image).
 class ModuleHandle {
  public:
   ModuleHandle();
@@ -40,6 +40,8 @@ class ModuleHandle {
   [[nodiscard]] static std::string Path();
 
  private:
+  [[nodiscard]] void* Export(const char* name) const;  // null when absent or not loaded
+
   void* handle_ = nullptr;
 };
 

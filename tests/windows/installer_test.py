@@ -25,8 +25,13 @@ keys = [rf"HKLM\Software\Classes\CLSID\{clsid}", r"HKLM\Software\Classes\Korvane
 failures = []
 
 
+# The 64-bit loader, as scripts/wine-run.sh chooses it: with 32-bit Wine installed too, "wine"
+# would start cscript as a 32-bit program, which cannot load the 64-bit DLL.
+WINE = "/usr/lib/wine/wine64" if os.access("/usr/lib/wine/wine64", os.X_OK) else "wine"
+
+
 def wine(*args, timeout=300):
-    return subprocess.run(["wine", *args], env=env, timeout=timeout, capture_output=True,
+    return subprocess.run([WINE, *args], env=env, timeout=timeout, capture_output=True,
                           text=True, errors="replace")
 
 

@@ -28,7 +28,8 @@ def windows_path(build, path):
 
 def query(build, tree):
     """The tree as a set of lines in the list's format; None when the key is absent."""
-    out = wine(build, "reg", "query", tree, "/s")
+    # The 64-bit view: with 32-bit Wine installed, "reg" starts as a 32-bit program.
+    out = wine(build, "reg", "query", tree, "/s", "/reg:64")
     if out.returncode != 0:
         if "unable to find" not in (out.stdout + out.stderr).lower():
             print(f"reg query {tree}: exit {out.returncode}: {out.stderr.strip()}")

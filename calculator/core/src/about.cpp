@@ -2,8 +2,8 @@
 
 namespace kx::calculator {
 
-std::string AboutBoxText(int major, int minor, int revision) {
-  std::string text = "Tab strip: the tab widget of the Qt toolkit, by the Qt Project.";
+std::string AboutBoxText(std::string_view tab_strip, int major, int minor, int revision) {
+  std::string text(tab_strip);
   text += "\r\n\r\nProduct Version ";
   text += std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(revision);
   return text;

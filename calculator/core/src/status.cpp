@@ -16,8 +16,7 @@ namespace {
 std::string Refusal(DISPID member, HRESULT code, std::string reason) {
   while (!reason.empty() && (reason.back() == '.' || reason.back() == ' ')) reason.pop_back();
   if (!reason.empty()) return "The component refused the inputs: " + reason + ".";
-  return "The component refused " + MemberName(member) + " (" + platform::HresultName(code) +
-         ").";
+  return "The component refused " + MemberName(member) + " (" + platform::HresultName(code) + ").";
 }
 
 }  // namespace
@@ -61,6 +60,25 @@ std::string StatusText(const RunReport& report) {
              previous;
   }
   return previous;
+}
+
+std::string DrawCurvesAfterRun(const RunReport& report, OptionsControl& ctl, bool shown,
+                               std::optional<ChartCurves>& computed,
+                               const std::function<void(const std::string&)>& show) {
+  std::string status = StatusText(report);
+  const char* const kPrevious = " The charts show the previous curves.";
+  if (report.outcome != RunOutcome::kComputed) return shown ? status + kPrevious : status;
+  // The tree's points wait in the pumped wait; a window closed meanwhile makes the next call
+  // fail, which ends them.
+  show(status + " Drawing the charts...");
+  ChartCurves curves;
+  CurveFailure failure;
+  if (ComputeCurves(report.inputs, ctl, curves, failure)) {
+    computed = std::move(curves);
+    return status;
+  }
+  status += " " + ChartsNotUpdatedText(failure);
+  return shown ? status + kPrevious : status;
 }
 
 }  // namespace kx::calculator

@@ -10,7 +10,18 @@
 #include "kx/platform/bstr.h"
 #include "kx/platform/comptr.h"
 #include "kx/platform/module.h"
+#include "kx/platform/registry.h"
 #include "kx/platform/typeinfo.h"
+
+// oleaut32's per-user registration (Windows Vista and later), which the cross compiler's headers
+// do not declare.
+extern "C" {
+__declspec(dllimport) HRESULT WINAPI RegisterTypeLibForUser(ITypeLib* lib, OLECHAR* path,
+                                                           OLECHAR* help_dir);
+__declspec(dllimport) HRESULT WINAPI UnRegisterTypeLibForUser(REFGUID libid, WORD major_version,
+                                                             WORD minor_version, LCID lcid,
+                                                             SYSKIND syskind);
+}
 
 namespace kx::platform {
 namespace {
@@ -343,13 +354,34 @@ HRESULT RegisterTypeLib(const TypeLibRegistration& lib) {
   ComPtr<ITypeLib> loaded;
   HRESULT hr = ::LoadTypeLibEx(path.c_str(), REGKIND_NONE, loaded.put());
   if (FAILED(hr)) return hr;
-  return ::RegisterTypeLib(loaded.get(), const_cast<LPOLESTR>(path.c_str()), nullptr);
+  auto* const register_lib =
+      RegistryWriteScope() == RegistryScope::kUser ? ::RegisterTypeLibForUser : ::RegisterTypeLib;
+  return register_lib(loaded.get(), const_cast<LPOLESTR>(path.c_str()), nullptr);
+}
+
+HRESULT QueryPathOfRegTypeLib(REFGUID libid, WORD major_version, WORD minor_version, LCID lcid,
+                              std::string* path) {
+  BSTR registered = nullptr;
+  const HRESULT hr =
+      ::QueryPathOfRegTypeLib(libid, major_version, minor_version, lcid, &registered);
+  if (SUCCEEDED(hr)) *path = BstrToUtf8(registered);
+  ::SysFreeString(registered);
+  return hr;
 }
 
 HRESULT UnRegisterTypeLib(const TypeLibRegistration& lib) {
+  // Already gone is what unregistration wants. Systems report it differently (Wine with
+  // E_INVALIDARG), so it is asked first.
+  std::string registered;
+  if (FAILED(QueryPathOfRegTypeLib(lib.libid, lib.major_version, lib.minor_version, lib.lcid,
+                                   &registered))) {
+    return S_OK;
+  }
+  auto* const unregister_lib = RegistryWriteScope() == RegistryScope::kUser
+                                  ? ::UnRegisterTypeLibForUser
+                                  : ::UnRegisterTypeLib;
   const HRESULT hr =
-      ::UnRegisterTypeLib(lib.libid, lib.major_version, lib.minor_version, lib.lcid, SYS_WIN64);
-  // Already gone is what unregistration wants.
+      unregister_lib(lib.libid, lib.major_version, lib.minor_version, lib.lcid, SYS_WIN64);
   return hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_LIBNOTREGISTERED ? S_OK : hr;
 }
 

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <string>
 
+#include "kx/platform/activation.h"
 #include "kx/platform/bstr.h"
 #include "kx/platform/comptr.h"
 #include "kx/platform/errorinfo.h"
@@ -111,6 +112,15 @@ std::string ModulePathOf(const void* address) {
     path.resize(path.size() * 2);
   }
   return Utf16ToUtf8(std::wstring_view(path));
+}
+
+bool IsModuleLoaded(std::string_view path) noexcept {
+  try {
+    const std::u16string wide = Utf8ToUtf16(path);
+    return ::GetModuleHandleW(reinterpret_cast<const wchar_t*>(wide.c_str())) != nullptr;
+  } catch (...) {
+    return false;
+  }
 }
 
 HRESULT LoadModuleTypeLib(const void* address, ITypeLib** lib) noexcept {

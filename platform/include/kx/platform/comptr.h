@@ -1,25 +1,13 @@
 #pragma once
-// Owning pointer to an interface: one reference held, released on destruction.
+// Owning pointer to an interface: one reference held, released on destruction. Both sides of the
+// platform share it; how an interface's identifier is found is each side's iid_of.h.
 #include <cstddef>
-#include <type_traits>
 #include <utility>
 
+#include "kx/platform/iid_of.h"
 #include "kx/platform/unknown.h"
 
 namespace kx::platform {
-
-// The identifier of interface I: IID_IUnknown, IID_IDispatch, or I::kIid (every interface of
-// interfaces.h and typeinfo.h declares one; a component's own interfaces should too).
-template <class I>
-constexpr const IID& IidOf() noexcept {
-  if constexpr (std::is_same_v<I, IUnknown>) {
-    return IID_IUnknown;
-  } else if constexpr (std::is_same_v<I, IDispatch>) {
-    return IID_IDispatch;
-  } else {
-    return I::kIid;
-  }
-}
 
 template <class T>
 class ComPtr {

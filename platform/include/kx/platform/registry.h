@@ -112,19 +112,17 @@ void SetRegistryWriteScope(RegistryScope scope) noexcept;
 // value, else HRESULT_FROM_WIN32.
 [[nodiscard]] HRESULT HresultFromRegistryError(LSTATUS status) noexcept;
 
-// ERROR_FILE_NOT_FOUND when the key or value is missing, ERROR_INVALID_DATA on a type mismatch.
-[[nodiscard]] LSTATUS RegGetString(HKEY root, std::string_view path, std::string_view value_name,
-                                   std::string* value);
-[[nodiscard]] LSTATUS RegGetDword(HKEY root, std::string_view path, std::string_view value_name,
-                                  DWORD* value);
-// Creates the missing keys of path.
-[[nodiscard]] LSTATUS RegSetString(HKEY root, std::string_view path, std::string_view value_name,
-                                   std::string_view value);
+// Creates the missing keys of path, as RegSetString does.
 [[nodiscard]] LSTATUS RegSetDword(HKEY root, std::string_view path, std::string_view value_name,
                                   DWORD value);
-[[nodiscard]] LSTATUS RegKeyExists(HKEY root, std::string_view path, bool* exists);
 [[nodiscard]] LSTATUS RegListSubKeys(HKEY root, std::string_view path,
                                      std::vector<std::string>* names);
+
+}  // namespace kx::platform
+
+#include "kx/platform/registry_text.h"  // RegGetString, RegGetDword, RegSetString, RegKeyExists
+
+namespace kx::platform {
 
 // A list of changes applied together in one transaction: either all of them reach the file
 // or none does. Operations run in order on the registry as read under the lock.

@@ -1,5 +1,7 @@
 #pragma once
 // The window's status line: what the last press of Calculate did, in words.
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "kx/calculator/calculation.h"
@@ -23,5 +25,13 @@ inline constexpr std::string_view kPreviousResults = "The results shown are the 
 // The model as the status line and the charts name it: "Black-Scholes", or "binomial tree
 // (American, 50 steps)".
 [[nodiscard]] std::string ModelDescription(const ModelInputs& inputs);
+
+// The end of a press of Calculate, after the results are shown: for a computed run, shows
+// "... Drawing the charts..." through `show` and computes the run's curves into `computed`
+// (left empty when a call fails); returns the status line, which says when the charts were not
+// updated and whether they still show older curves (`shown`: the charts show some).
+[[nodiscard]] std::string DrawCurvesAfterRun(const RunReport& report, OptionsControl& ctl,
+                                             bool shown, std::optional<ChartCurves>& computed,
+                                             const std::function<void(const std::string&)>& show);
 
 }  // namespace kx::calculator

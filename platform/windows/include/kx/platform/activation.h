@@ -27,4 +27,7 @@ using ::StringFromGUID2;
   return ::CLSIDFromProgID(OleText(progid), clsid);
 }
 
+// Whether the module file at path (as registered) is loaded now; for tests and diagnostics.
+[[nodiscard]] bool IsModuleLoaded(std::string_view path) noexcept;
+
 }  // namespace kx::platform

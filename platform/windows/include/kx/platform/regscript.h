@@ -35,5 +35,8 @@ struct TypeLibRegistration {
 
 [[nodiscard]] HRESULT RegisterTypeLib(const TypeLibRegistration& lib);
 [[nodiscard]] HRESULT UnRegisterTypeLib(const TypeLibRegistration& lib);
+// The module path registered for the library (UTF-8): TYPE_E_LIBNOTREGISTERED when absent.
+[[nodiscard]] HRESULT QueryPathOfRegTypeLib(REFGUID libid, WORD major_version, WORD minor_version,
+                                            LCID lcid, std::string* path);
 
 }  // namespace kx::platform

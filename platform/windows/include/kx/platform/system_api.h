@@ -27,10 +27,14 @@ typedef const GUID& REFGUID;
 #undef E_INVALIDARG
 #undef DISPID_ABOUTBOX
 #undef RPC_E_CALL_REJECTED
+#undef E_FAIL
+#undef DISPATCH_METHOD
 inline constexpr HRESULT S_OK = 0;
 inline constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000EL);
 inline constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057L);
 inline constexpr DISPID DISPID_ABOUTBOX = -552;
+inline constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005L);
+inline constexpr WORD DISPATCH_METHOD = 1;
 
 #include <cstdint>
 #include <string>
@@ -38,7 +42,9 @@ inline constexpr DISPID DISPID_ABOUTBOX = -552;
 
 namespace kx::platform {
 
+using ::DISPATCH_METHOD;
 using ::DISPID_ABOUTBOX;
+using ::E_FAIL;
 using ::E_INVALIDARG;
 using ::E_OUTOFMEMORY;
 using ::S_OK;

@@ -1,3 +1,5 @@
+// Connection points, the same on both sides: the Windows system has the interfaces but no
+// implementation for an object to embed (that is a class library's job), so this is ours there too.
 #include "kx/platform/connection.h"
 
 #include <memory>
@@ -171,7 +173,7 @@ std::size_t RaiseDispatchEvent(const ConnectionPoint& point, DISPID dispid,
   }
   std::size_t called = 0;
   for (const auto& sink : sinks) {  // each held by the snapshot across its call
-    DISPPARAMS params;
+    DISPPARAMS params{};
     params.rgvarg = reversed_args.data();
     params.cArgs = static_cast<UINT>(reversed_args.size());
     (void)sink->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
