@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "call_inputs.h"
 #include "ikvquantorb.h"
 #include "kv_quantorb.h"
 #include "kx/models/binomial.h"
@@ -23,6 +24,8 @@
 namespace {
 
 using namespace kx::platform;
+using kx::bench::DailyPrices;
+using kx::bench::Vector;
 using kx::component::DIID__IKvQuantorbEvents;
 using kx::component::IKvQuantorb;
 using kx::component::KvQuantorb;
@@ -128,17 +131,6 @@ struct SkewInputs {
   }
 };
 
-Variant Vector(const std::vector<double>& values) {
-  Variant v;
-  v.vt = VT_ARRAY | VT_R8;
-  v.parray = SafeArrayCreateVector(VT_R8, 0, static_cast<ULONG>(values.size()));
-  double* data = nullptr;
-  (void)SafeArrayAccessData(v.parray, reinterpret_cast<void**>(&data));
-  std::copy(values.begin(), values.end(), data);
-  (void)SafeArrayUnaccessData(v.parray);
-  return v;
-}
-
 void BM_GbsSkewModel(benchmark::State& state) {
   const SkewInputs in;
   std::vector<double> results(in.strikes.size());
@@ -212,13 +204,6 @@ BENCHMARK(BM_BinCallPriceThroughIDispatch)
     ->Args({10, 0})
     ->Args({10, 1})
     ->UseRealTime();
-
-// A year of daily prices.
-std::vector<double> DailyPrices() {
-  std::vector<double> prices;
-  for (int day = 0; day < 250; ++day) prices.push_back(100 * std::exp(0.01 * std::sin(day * 0.7)));
-  return prices;
-}
 
 void BM_HistoricalVolatilityModel(benchmark::State& state) {
   const std::vector<double> prices = DailyPrices();

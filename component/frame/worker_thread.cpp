@@ -29,8 +29,15 @@ constexpr DWORD kWorkerLingerMs = 5;
 // ends within it.
 constexpr auto kCallerWatch = std::chrono::microseconds(20);
 
+// Where the caller sleeps until its job completes, for the worker to wake it.
+enum CallerSleeps : int { kAwake, kOnCounter, kOnEvent };
+
 // One job at a time is posted (by the caller inside the call gate) and completed (by the worker):
-// `posted` and `completed` count them, so each side knows whose turn it is from one load.
+// `posted` and `completed` count them (modulo 2^32), so each side knows whose turn it is from one
+// load. A thread that sleeps for the other does so on the counter it waits for (WaitOnAddress)
+// where the system has it: an event costs far more to set and to wait on under some runtimes
+// (tens to hundreds of microseconds under Wine, where each is a request to another process). The
+// caller's pumped wait needs a handle for MsgWaitForMultipleObjects, so it sleeps on `finished`.
 struct Worker {
   std::mutex mutex;  // alive, sleeping, thread and the events; the start and the end of a worker
   bool alive = false;
@@ -38,11 +45,11 @@ struct Worker {
   bool dismissed = false;     // the module is about to go: an idle worker ends
   HANDLE thread = nullptr;    // the latest worker's, open until the next starts (see WaitUntilNoWorker)
   HANDLE wake = nullptr;      // auto-reset; set when a job is posted to a sleeping worker
-  HANDLE finished = nullptr;  // auto-reset; set when a job completes while its caller sleeps
+  HANDLE finished = nullptr;  // auto-reset; set when a job completes while its caller sleeps on it
   std::atomic<LPTHREAD_START_ROUTINE> routine{nullptr};
-  std::atomic<std::uint64_t> posted{0};
-  std::atomic<std::uint64_t> completed{0};
-  std::atomic<bool> caller_sleeping{false};
+  std::atomic<std::uint32_t> posted{0};
+  std::atomic<std::uint32_t> completed{0};
+  std::atomic<int> caller_sleeps{kAwake};
 };
 
 // Static storage that nothing destroys: a lingering worker may still read it while the process's
@@ -54,10 +61,19 @@ Worker& TheWorker() {
   return *worker;
 }
 
+// Wakes a worker sleeping for a job (called under the lock, with `sleeping` set).
+void WakeWorker(Worker& w) noexcept {
+  if (AddressWaitAvailable()) {
+    WakeByAddressSingle(&w.posted);
+  } else {
+    (void)SetEvent(w.wake);
+  }
+}
+
 // The next job's number once one is posted, or `done` when the worker is to end.
-std::uint64_t AwaitJob(Worker& w, std::uint64_t done) {
+std::uint32_t AwaitJob(Worker& w, std::uint32_t done) {
   const Clock::time_point until = Clock::now() + kWorkerWatch;
-  std::uint64_t next = w.posted.load(std::memory_order_acquire);
+  std::uint32_t next = w.posted.load(std::memory_order_acquire);
   while (next == done && Clock::now() < until) next = w.posted.load(std::memory_order_acquire);
   while (next == done) {
     {
@@ -73,11 +89,17 @@ std::uint64_t AwaitJob(Worker& w, std::uint64_t done) {
       }
       w.sleeping = true;
     }
-    const DWORD woken = WaitForSingleObject(w.wake, kWorkerLingerMs);
+    bool timed_out = false;
+    if (AddressWaitAvailable()) {
+      std::uint32_t seen = done;
+      timed_out = !WaitOnAddress(&w.posted, &seen, sizeof seen, kWorkerLingerMs);
+    } else {
+      timed_out = WaitForSingleObject(w.wake, kWorkerLingerMs) == WAIT_TIMEOUT;
+    }
     const std::lock_guard lock(w.mutex);
     w.sleeping = false;
     next = w.posted.load(std::memory_order_acquire);
-    if (next == done && (woken == WAIT_TIMEOUT || w.dismissed)) {
+    if (next == done && (timed_out || w.dismissed)) {
       w.alive = false;
       return done;
     }
@@ -87,26 +109,29 @@ std::uint64_t AwaitJob(Worker& w, std::uint64_t done) {
 
 DWORD WINAPI WorkerLoop(void*) {
   Worker& w = TheWorker();
-  std::uint64_t done = w.completed.load(std::memory_order_acquire);
+  std::uint32_t done = w.completed.load(std::memory_order_acquire);
   for (;;) {
-    const std::uint64_t next = AwaitJob(w, done);
+    const std::uint32_t next = AwaitJob(w, done);
     if (next == done) return 0;
     w.routine.load(std::memory_order_relaxed)(nullptr);
     done = next;
     // Sequentially consistent with the caller's flag: either it sees the completion before it
     // sleeps, or this sees it sleeping and wakes it.
     w.completed.store(done);
-    if (w.caller_sleeping.load()) (void)SetEvent(w.finished);
+    const int sleeps = w.caller_sleeps.load();
+    if (sleeps == kOnCounter) WakeByAddressSingle(&w.completed);
+    if (sleeps == kOnEvent) (void)SetEvent(w.finished);
   }
 }
 
-bool Completed(const Worker& w, std::uint64_t job) noexcept {
+bool Completed(const Worker& w, std::uint32_t job) noexcept {
   return w.completed.load(std::memory_order_acquire) == job;
 }
 
 // Sleeps until the job has completed, dispatching messages meanwhile when `pump`.
-void SleepUntilCompleted(Worker& w, std::uint64_t job, bool pump) noexcept {
-  w.caller_sleeping.store(true);
+void SleepUntilCompleted(Worker& w, std::uint32_t job, bool pump) noexcept {
+  const bool on_counter = !pump && AddressWaitAvailable();
+  w.caller_sleeps.store(on_counter ? kOnCounter : kOnEvent);
   bool quit_seen = false;
   WPARAM quit_code = 0;
   if (pump) {
@@ -129,12 +154,14 @@ void SleepUntilCompleted(Worker& w, std::uint64_t job, bool pump) noexcept {
   }
   // The frame must not go on while the worker still reads the job record and writes the caller's
   // outputs, so a wait that fails for want of memory is tried again.
-  while (!Completed(w, job)) {
-    if (WaitForSingleObject(w.finished, INFINITE) == WAIT_FAILED) {
+  for (std::uint32_t seen = w.completed.load(); seen != job; seen = w.completed.load()) {
+    if (on_counter) {
+      (void)WaitOnAddress(&w.completed, &seen, sizeof seen, INFINITE);
+    } else if (WaitForSingleObject(w.finished, INFINITE) == WAIT_FAILED) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   }
-  w.caller_sleeping.store(false);
+  w.caller_sleeps.store(kAwake);
   if (quit_seen) PostQuitMessage(static_cast<int>(quit_code));
 }
 
@@ -142,7 +169,7 @@ void SleepUntilCompleted(Worker& w, std::uint64_t job, bool pump) noexcept {
 
 bool RunOnWorker(LPTHREAD_START_ROUTINE routine, SHORT blocking_mode) noexcept {
   Worker& w = TheWorker();
-  const std::uint64_t job = w.posted.load(std::memory_order_relaxed) + 1;
+  const std::uint32_t job = w.posted.load(std::memory_order_relaxed) + 1;
   {
     const std::lock_guard lock(w.mutex);
     if (!w.finished) w.finished = CreateEvent(nullptr, FALSE, FALSE, nullptr);
@@ -163,7 +190,7 @@ bool RunOnWorker(LPTHREAD_START_ROUTINE routine, SHORT blocking_mode) noexcept {
       w.thread = thread;
       w.alive = true;
     } else if (w.sleeping) {
-      (void)SetEvent(w.wake);
+      WakeWorker(w);
     }
   }
   const Clock::time_point until = Clock::now() + kCallerWatch;
@@ -183,7 +210,7 @@ void WaitUntilNoWorker() noexcept {
     const std::lock_guard lock(w.mutex);
     thread = w.thread;
     w.dismissed = true;
-    if (w.sleeping) (void)SetEvent(w.wake);
+    if (w.sleeping) WakeWorker(w);
   }
   if (thread) (void)WaitForSingleObject(thread, INFINITE);
 }

@@ -24,12 +24,20 @@ constexpr std::int32_t kCheapMinSteps = 50;
 // The first estimate of all comes from a tree of this many steps, bisected down to this width.
 constexpr std::int32_t kGuessSteps = 20;
 constexpr double kGuessWidth = 0.05;
-// Half the distance between the two pricings whose secant refines the estimate, relative to it.
+// The second point of a secant, relative to the first.
 constexpr double kSecantSpread = 1e-4;
 constexpr int kSecantSteps = 30;
 // The cheap tree's curvature is read from prices this far apart, relative to the estimate.
 constexpr double kCurvatureSpread = 0.01;
 constexpr int kMaxPricings = 64;  // exact pricings before the plain loop takes over
+// Pairs around the root's cell before the remaining midpoints are priced one by one.
+constexpr int kCellRounds = 4;
+// The cheap tree's roots are found to this width (relative above 1): far below the last halving's
+// 7e-7, and their distance from the full tree's is larger anyway.
+constexpr double kCheapTolerance = 1e-10;
+// The full tree's difference to the cheap tree over the quarter tree's, when each differs from the
+// limit by c / steps: (1 - kCheapDivisor) / (4 - kCheapDivisor).
+constexpr double kQuarterToFull = (1.0 - kCheapDivisor) / (4.0 - kCheapDivisor);
 // p lies in [0, 1] once sigma >= |b| sqrt(dt); a little more keeps the rounding of p off the edge.
 constexpr double kMonotoneFactor = 1.001;
 
@@ -56,16 +64,28 @@ class TreeBisection {
     }
     const double estimate = EstimateRoot(state);
     if (failed_) return std::nullopt;
-    const double refined = in_.steps / kCheapDivisor >= kCheapMinSteps ? Refine(estimate, state)
-                                                                       : estimate;
+    double refined = in_.steps / kCheapDivisor >= kCheapMinSteps ? Extrapolate(estimate, state)
+                                                                   : estimate;
     if (failed_) return std::nullopt;
     // The midpoints that enclose the root: their prices decide them exactly, and, clear of the
-    // target, every other midpoint too.
-    const BisectionState cell = Simulate(state, limit, [&](double mid) { return mid > refined; });
-    const double a = cell.low != state.low ? cell.low : cell.high;
-    const double b = cell.high != state.high ? cell.high : cell.low;
-    PricePair(a, b);
-    if (failed_) return std::nullopt;
+    // target, every other midpoint too. Two close prices that miss the root's cell still place it
+    // far better than before: their secant (bent by the cheap tree's curvature) picks the next
+    // pair, which then rarely misses.
+    for (int round = 0; round < kCellRounds; ++round) {
+      const BisectionState cell = Simulate(state, limit, [&](double mid) { return mid > refined; });
+      const double a = cell.low != state.low ? cell.low : cell.high;
+      const double b = cell.high != state.high ? cell.high : cell.low;
+      PriceUndecided(a, b);
+      if (failed_) return std::nullopt;
+      bool decided = true;
+      Simulate(state, limit, [&](double mid) {
+        const std::optional<bool> above = Decided(mid);
+        decided = decided && above.has_value();
+        return above.value_or(mid > refined);
+      });
+      if (decided || a == b) break;
+      refined = SecantRoot(a, b, refined, state);
+    }
 
     const BisectionState end = Simulate(state, limit, [&](double mid) { return Above(mid); });
     if (failed_ || !InOrder()) return std::nullopt;
@@ -93,6 +113,29 @@ class TreeBisection {
 
   Point Exact(double sigma) {
     const Point point{sigma, Price(workspace_, sigma, in_.steps, stop_)};
+    Record(point);
+    return point;
+  }
+
+  // Prices those of a and b that are not decided yet: two on two threads, one on both.
+  void PriceUndecided(double a, double b) {
+    const bool price_a = !Decided(a).has_value();
+    const bool price_b = a != b && !Decided(b).has_value();
+    if (price_a && price_b) {
+      PricePair(a, b);
+    } else if (price_a || price_b) {
+      const double sigma = price_a ? a : b;
+      (void)(helper_ != nullptr ? ExactOnTwo(sigma) : Exact(sigma));
+    }
+  }
+
+  // The exact price at sigma with the tree's rollback shared by both threads.
+  Point ExactOnTwo(double sigma) {
+    CheckAbort();
+    TreeInputs at = in_;
+    at.sigma = sigma;
+    const Point point{
+        sigma, std::fabs(RootOf(PriceTreeSidesOnTwoThreads(workspace_, *helper_, at, side_, stop_)))};
     Record(point);
     return point;
   }
@@ -149,15 +192,13 @@ class TreeBisection {
       if (exact) return Exact(sigma).value - target_;
       return Price(workspace_, sigma, cheap, stop_) - target_;
     };
-    return Secant(f, (low + high) * 0.5, state, 1e-12);
+    return Secant(f, (low + high) * 0.5, state, exact ? 1e-12 : kCheapTolerance);
   }
 
   // Secant steps from x and x (1 + spread), kept inside the bracket.
   template <typename F>
   double Secant(F&& f, double x, const BisectionState& state, double tolerance) {
-    const double lowest = state.low + (state.high - state.low) * 1e-9;
-    const double highest = state.high - (state.high - state.low) * 1e-9;
-    auto clamp = [&](double v) { return std::clamp(v, lowest, highest); };
+    auto clamp = [&](double v) { return std::clamp(v, Lowest(state), Highest(state)); };
     double x0 = clamp(x);
     double x1 = clamp(x0 * (1.0 + kSecantSpread) + 1e-9);
     double f0 = f(x0);
@@ -175,24 +216,34 @@ class TreeBisection {
     return x1;
   }
 
-  // Two exact pricings around the cheap tree's root, on two threads. Their secant, bent by the
-  // cheap tree's curvature (which the full tree's matches closely), lies within a small fraction of
-  // the last halving's width of the full tree's root.
-  double Refine(double estimate, const BisectionState& state) {
-    const double spread = std::max(estimate * kSecantSpread, 1e-7);
-    const double lowest = state.low + (state.high - state.low) * 1e-9;
-    const double highest = state.high - (state.high - state.low) * 1e-9;
-    const double a = std::clamp(estimate - spread, lowest, highest);
-    const double b = std::clamp(estimate + spread, lowest, highest);
-    PricePair(a, b);
-    if (failed_ || a == b) return estimate;
+  // Where the full tree's price meets the target, from cheaper trees: a tree's price differs from
+  // its limit by about c / steps, so the cheap tree's prices shifted by 7/4 of their difference to
+  // a tree of a quarter of the steps meet the target near the full tree's root (within about
+  // 1e-4 of it, often far closer).
+  double Extrapolate(double estimate, const BisectionState& state) {
+    const std::int32_t cheap = in_.steps / kCheapDivisor;
+    const double at_estimate = Price(workspace_, estimate, cheap, stop_);
+    const double shift =
+        kQuarterToFull * (Price(workspace_, estimate, in_.steps / 4, stop_) - at_estimate);
+    auto f = [&](double sigma) { return Price(workspace_, sigma, cheap, stop_) + shift - target_; };
+    const double root = Secant(f, estimate, state, kCheapTolerance);
+    return std::isfinite(root) ? root : estimate;
+  }
+
+  // Where the price meets the target by the secant of the exact prices at a and b, bent by the
+  // cheap tree's curvature near `estimate` (which the full tree's matches closely): within a small
+  // fraction of the last halving's width of the full tree's root when a and b are close to it.
+  double SecantRoot(double a, double b, double estimate, const BisectionState& state) {
+    const double lowest = Lowest(state);
+    const double highest = Highest(state);
     const double fa = ValueAt(a) - target_;
     const double fb = ValueAt(b) - target_;
     const double slope = (fb - fa) / (b - a);
-    if (!(slope != 0.0)) return estimate;
+    if (!(slope != 0.0) || !std::isfinite(slope)) return estimate;
     const double secant = a - fa / slope;
     // The curvature from three prices of the cheap tree a hundredth of the estimate apart.
-    const std::int32_t cheap = in_.steps / kCheapDivisor;
+    const std::int32_t cheap =
+        in_.steps / kCheapDivisor >= kCheapMinSteps ? in_.steps / kCheapDivisor : in_.steps;
     const double h = std::min(estimate * kCurvatureSpread, estimate - lowest);
     double curvature = 0.0;
     if (h > 0.0 && estimate + h <= highest) {
@@ -207,6 +258,14 @@ class TreeBisection {
     if (std::isfinite(curvature) && bend_slope != 0.0) refined = secant - bend / bend_slope;
     if (!std::isfinite(refined)) refined = secant;
     return std::clamp(refined, lowest, highest);
+  }
+
+  // The search keeps its points strictly inside the bracket.
+  static double Lowest(const BisectionState& state) {
+    return state.low + (state.high - state.low) * 1e-9;
+  }
+  static double Highest(const BisectionState& state) {
+    return state.high - (state.high - state.low) * 1e-9;
   }
 
   // The plain loop with `above(mid)` standing for "the price at mid is above the target".
@@ -225,9 +284,10 @@ class TreeBisection {
     return s;
   }
 
-  // Whether the price at mid is above the target: its own price when it has one; else proved by
-  // a point clear of the target on the same side (both where the price cannot fall); else priced.
-  bool Above(double mid) {
+  // Whether the price at mid is above the target, when known without pricing it: its own price
+  // when it has one; else proved by a point clear of the target on the same side (both where the
+  // price cannot fall).
+  [[nodiscard]] std::optional<bool> Decided(double mid) const {
     for (const Point& p : points_) {
       if (p.sigma == mid) return p.value > target_;
     }
@@ -238,7 +298,13 @@ class TreeBisection {
         if (p.sigma <= mid && p.value > target_ + margin_) return true;
       }
     }
-    return Exact(mid).value > target_;
+    return std::nullopt;
+  }
+
+  // Decided, else priced.
+  bool Above(double mid) {
+    if (const std::optional<bool> known = Decided(mid)) return *known;
+    return (helper_ != nullptr ? ExactOnTwo(mid) : Exact(mid)).value > target_;
   }
 
   // The prices where they cannot fall rise with sigma up to the margin, as the proofs assume.

@@ -28,10 +28,12 @@ struct BisectionState {
 /// the node values are convex in the stock price), and the rounding of a tree of at most 5000 steps
 /// stays far below kMarginToScale of its terms. So once one priced point lies clear below the
 /// target and one clear above, every midpoint outside the two is decided without its price. The
-/// points come from: the root of a tree of an eighth of the steps (cheap: 1/64 of a pricing), two
-/// pricings around it whose secant finds the root within a small fraction of the last halving's
-/// width, and the two midpoints that enclose that root, whose prices decide them exactly. Each
-/// pair is priced on two threads when `helper` is given (a workspace for the second thread).
+/// points come from: the root of a tree of an eighth of the steps (cheap: 1/64 of a pricing),
+/// shifted by 7/4 of its difference to a tree of a quarter of the steps; the two ends of the last
+/// halving's cell around that estimate; when they miss the root, their secant (bent by the cheap
+/// tree's curvature) places it within a small fraction of the cell, and the ends of that cell are
+/// priced, only those not decided yet. Two ends are priced as a pair on two threads when `helper`
+/// is given (a workspace for the second thread), one alone with its rollback shared by both.
 /// Gives up on a non-finite target or price, prices out of order beyond the margin, or too many
 /// pricings. Throws std::bad_alloc, AbortSignal (polled before every pricing and, through `stop`,
 /// inside them).

@@ -2,11 +2,16 @@
 #include "kx/platform/threads.h"
 
 #include <limits.h>
+#include <linux/futex.h>
 #include <pthread.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -405,6 +410,33 @@ MessagePumpHook* SetMessagePumpHook(MessagePumpHook* hook) noexcept {
 MessagePumpHook* GetMessagePumpHook() noexcept {
   std::lock_guard lock(hook_mutex);
   return pump_hook;
+}
+
+bool AddressWaitAvailable() noexcept { return true; }
+
+BOOL WaitOnAddress(volatile void* address, void* compare, std::size_t size,
+                   DWORD milliseconds) noexcept {
+  if (size != sizeof(std::uint32_t)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::uint32_t expected = 0;
+  std::memcpy(&expected, compare, sizeof expected);
+  timespec timeout{};
+  timespec* bound = nullptr;
+  if (milliseconds != INFINITE) {
+    timeout.tv_sec = static_cast<time_t>(milliseconds / 1000);
+    timeout.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+    bound = &timeout;
+  }
+  // EAGAIN (the value differs) and EINTR are returns without a wake, as the platform allows.
+  const long result = syscall(SYS_futex, const_cast<void*>(address), FUTEX_WAIT_PRIVATE, expected,
+                              bound, nullptr, 0);
+  return result == -1 && errno == ETIMEDOUT ? FALSE : TRUE;
+}
+
+void WakeByAddressSingle(void* address) noexcept {
+  (void)syscall(SYS_futex, address, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
 }
 
 }  // namespace kx::platform

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <initializer_list>
 #include <new>
 #include <random>
 #include <span>
@@ -17,8 +19,10 @@
 #include "allocation_counter.h"
 #include "kx/models/abort.h"
 #include "kx/models/binomial.h"
+#include "parallel.h"
 #include "plain_tree_computations.h"
 #include "process_threads.h"
+#include "tree_internal.h"
 
 namespace kx::models {
 namespace {
@@ -150,11 +154,36 @@ TEST(TreeImpliedVolatility, ShortcutGivesThePlainSearchsDoubleOverThousandsOfCas
     }
     if (HasFailure()) return;
   }
-  // Trees large enough for the cheap estimate and for pricing in pairs on two threads.
-  for (const TreeInputs& c : RandomTrees(6, 720, 900, 9013)) {
+  // Trees large enough for the cheap estimate and for pricing in pairs on two threads, and wide
+  // enough for one tree to be rolled back by both.
+  std::vector<TreeInputs> large = RandomTrees(6, 720, 900, 9013);
+  for (const TreeInputs& c : RandomTrees(8, 1100, 2600, 9014)) large.push_back(c);
+  for (const TreeInputs& c : large) {
     for (const OptionSide side : {OptionSide::kCall, OptionSide::kPut}) {
       check(c, side, root(c, uniform(0.05, 1.0), side), Parallelism::kTwoThreads);
     }
+  }
+}
+
+// One tree rolled back by two threads gives the one-thread rollback's doubles: every side, both
+// exercise styles, trees wide enough to be split and too narrow, inputs off the fast path.
+TEST(TreeOnTwoThreads, SameDoublesAsOneThread) {
+  for (const TreeInputs& c : RandomTrees(24, 300, 3000, 9020)) {
+    const detail::TreeInputs in{c.s, c.k, c.r, c.t, c.sigma, c.q, c.model, c.rf, c.steps, c.flag};
+    for (const detail::TreeSides sides :
+         {detail::TreeSides::kBoth, detail::TreeSides::kCall, detail::TreeSides::kPut}) {
+      SCOPED_TRACE(::testing::Message() << Describe(c) << " sides=" << static_cast<int>(sides));
+      TreeWorkspace one, mine, helper;
+      const TreeNodes expected = detail::PriceTreeSides(one, in, sides, nullptr);
+      const TreeNodes got = detail::PriceTreeSidesOnTwoThreads(mine, helper, in, sides, nullptr);
+      for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+          EXPECT_PRED2(Identical, got.call[i][j], expected.call[i][j]) << i << j;
+          EXPECT_PRED2(Identical, got.put[i][j], expected.put[i][j]) << i << j;
+        }
+      }
+    }
+    if (HasFailure()) return;
   }
 }
 
@@ -212,20 +241,18 @@ class TreeThreadsTest : public ::testing::Test {
   }
 };
 
-TEST_F(TreeThreadsTest, AbortDuringGreeksStopsBothThreadsAndLeavesAPrefix) {
-  const std::int32_t steps = 3000;
-  Destinations reference(0.0);
-  TreeGreeksWorker(100, 95, 0.05, 1, 0.25, 0.01, 1, 0, steps, kAmerican, true, true,
-                   reference.Get());
+// Runs `computation` on a thread and requests an abort after each delay. A run the abort ended
+// (AbortSignal) leaves the request cleared, whichever thread saw it; `check` sees each run's
+// outcome; no thread is left behind. Returns how many runs the abort ended.
+int AbortAfterDelays(std::initializer_list<int> delays_ms, const std::function<void()>& computation,
+                     const std::function<void(bool aborted)>& check) {
   int aborted = 0;
-  for (const int delay_ms : {0, 2, 6, 12, 25}) {
+  for (const int delay_ms : delays_ms) {
     SCOPED_TRACE(::testing::Message() << "abort after " << delay_ms << " ms");
-    Destinations out(123.0);
     std::atomic<bool> threw{false};
     std::thread caller([&] {
       try {
-        TreeGreeksWorker(100, 95, 0.05, 1, 0.25, 0.01, 1, 0, steps, kAmerican, true, true,
-                         out.Get());
+        computation();
       } catch (const AbortSignal&) {
         threw = true;
       }
@@ -233,22 +260,59 @@ TEST_F(TreeThreadsTest, AbortDuringGreeksStopsBothThreadsAndLeavesAPrefix) {
     std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
     RequestAbort();
     caller.join();
-    // Whichever thread saw the request cleared it; the other was stopped by the computation.
     if (threw) {
       ++aborted;
       EXPECT_EQ(AbortRequested.load(), 0);
     }
     ClearAbortRequest();
-    int written = 0;
-    while (written < 10 && out.values()[written] != 123.0) ++written;
-    for (int n = 0; n < written; ++n) EXPECT_EQ(out.values()[n], reference.values()[n]) << n;
-    for (int n = written; n < 10; ++n) EXPECT_EQ(out.values()[n], 123.0) << n;
-    if (!threw) {
-      EXPECT_EQ(written, 10);
-    }
+    check(threw);
     EXPECT_TRUE(kx::testing::ProcessThreadsBackToIdle());
   }
+  return aborted;
+}
+
+TEST_F(TreeThreadsTest, AbortDuringGreeksStopsBothThreadsAndLeavesAPrefix) {
+  const std::int32_t steps = 3000;
+  Destinations reference(0.0);
+  TreeGreeksWorker(100, 95, 0.05, 1, 0.25, 0.01, 1, 0, steps, kAmerican, true, true,
+                   reference.Get());
+  Destinations out(123.0);
+  const int aborted = AbortAfterDelays(
+      {0, 2, 6, 12, 25},
+      [&] {
+        out = Destinations(123.0);
+        TreeGreeksWorker(100, 95, 0.05, 1, 0.25, 0.01, 1, 0, steps, kAmerican, true, true,
+                         out.Get());
+      },
+      [&](bool threw) {
+        int written = 0;
+        while (written < 10 && out.values()[written] != 123.0) ++written;
+        for (int n = 0; n < written; ++n) EXPECT_EQ(out.values()[n], reference.values()[n]) << n;
+        for (int n = written; n < 10; ++n) EXPECT_EQ(out.values()[n], 123.0) << n;
+        if (!threw) {
+          EXPECT_EQ(written, 10);
+        }
+      });
   EXPECT_GT(aborted, 0);
+}
+
+TEST_F(TreeThreadsTest, AbortOrStopDuringATreeOnTwoThreadsEndsBothThreads) {
+  const detail::TreeInputs in{100, 95, 0.05, 1, 0.25, 0.01, 1, 0, 5000, kAmerican};
+  TreeWorkspace mine(5000), helper(5000);
+  EXPECT_GT(AbortAfterDelays(
+                {0, 1, 2, 4, 8},
+                [&] {
+                  (void)detail::PriceTreeSidesOnTwoThreads(mine, helper, in,
+                                                           detail::TreeSides::kBoth, nullptr);
+                },
+                [](bool) {}),
+            0);
+  // The stop of an enclosing two-thread computation ends it as well.
+  std::atomic<bool> stop{true};
+  EXPECT_THROW(
+      (void)detail::PriceTreeSidesOnTwoThreads(mine, helper, in, detail::TreeSides::kPut, &stop),
+      detail::StopRequested);
+  EXPECT_TRUE(kx::testing::ProcessThreadsBackToIdle());
 }
 
 TEST_F(TreeThreadsTest, FailedAllocationOfTheHelperReachesTheCaller) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -357,6 +359,29 @@ TEST(Events, AutoResetReleasesOneWaitManualResetAll) {
   EXPECT_TRUE(CloseHandle(automatic));
   EXPECT_TRUE(CloseHandle(manual));
   EXPECT_FALSE(SetEvent(manual));
+}
+
+TEST(WaitOnAddress, ReturnsOnChangeOrWakeAndTimesOutOtherwise) {
+  ASSERT_TRUE(AddressWaitAvailable());
+  std::atomic<std::uint32_t> value{7};
+  std::uint32_t seven = 7, eight = 8;
+  EXPECT_FALSE(WaitOnAddress(&value, &seven, sizeof seven, 20));  // unchanged: the time runs out
+  EXPECT_TRUE(WaitOnAddress(&value, &eight, sizeof eight, INFINITE));  // differs already
+  std::uint64_t wide = 7;
+  SetLastError(0);
+  EXPECT_FALSE(WaitOnAddress(&value, &wide, sizeof wide, 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  // A change and a wake end a wait without a time limit.
+  std::thread changer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    value.store(8);
+    WakeByAddressSingle(&value);
+  });
+  for (std::uint32_t seen = value.load(); seen == 7; seen = value.load()) {
+    EXPECT_TRUE(WaitOnAddress(&value, &seen, sizeof seen, INFINITE));
+  }
+  changer.join();
+  EXPECT_EQ(value.load(), 8u);
 }
 
 TEST(Windows, BelongToTheirThread) {

@@ -73,6 +73,16 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all,
 DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all,
                                 DWORD milliseconds, DWORD wake_mask) noexcept;
 
+// Sleeping on a 32-bit value, as the platform's WaitOnAddress and WakeByAddressSingle (Windows 8
+// and later; AddressWaitAvailable says whether the system has them, always here). WaitOnAddress
+// returns TRUE when woken or when *address no longer equals *compare, possibly without either
+// (callers check their condition again), FALSE after `milliseconds` (INFINITE: never) or for a
+// size other than 4 (ERROR_INVALID_PARAMETER).
+[[nodiscard]] bool AddressWaitAvailable() noexcept;
+BOOL WaitOnAddress(volatile void* address, void* compare, std::size_t size,
+                   DWORD milliseconds) noexcept;
+void WakeByAddressSingle(void* address) noexcept;
+
 // Nonzero, unique for the life of the process (never reused).
 [[nodiscard]] DWORD GetCurrentThreadId() noexcept;
 [[nodiscard]] DWORD GetCurrentProcessId() noexcept;

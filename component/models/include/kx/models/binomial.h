@@ -123,8 +123,8 @@ void TreeGreeksWorker(double s, double k, double r, double t, double sigma, doub
 /// The sigma at which the tree's |root price| of `side` meets `target`: the result of the bisection
 /// of [0, 100] down to a width of 1e-6 (27 halvings, no iteration limit) that prices the tree at
 /// every midpoint, the first 11 on 20 steps when N > 50. After those 11 it prices only the few trees
-/// that decide every remaining midpoint (detail::FinishTreeBisection), two at a time with
-/// kTwoThreads on large trees, and falls back to pricing each midpoint where that cannot be shown.
+/// that decide every remaining midpoint (detail::FinishTreeBisection), with kTwoThreads on large
+/// trees two at a time, or one with its rollback shared by both threads, and falls back to pricing each midpoint where that cannot be shown.
 /// Writes the result (0 below 1e-6) to *destination at the end. Throws std::bad_alloc,
 /// AbortSignal (the destination is then untouched).
 void TreeImpliedVolatility(double s, double k, double r, double t, double q,

@@ -23,6 +23,13 @@ using ::Sleep;
 using ::WaitForMultipleObjects;
 using ::WaitForSingleObject;
 
+// WaitOnAddress and WakeByAddressSingle exist from Windows 8 on; the build targets Windows 7, so
+// they are looked up at run time. AddressWaitAvailable is false where they are absent; the other
+// two then fail (FALSE, ERROR_NOT_SUPPORTED) and do nothing.
+[[nodiscard]] bool AddressWaitAvailable() noexcept;
+BOOL WaitOnAddress(volatile void* address, void* compare, SIZE_T size, DWORD milliseconds) noexcept;
+void WakeByAddressSingle(void* address) noexcept;
+
 class MessagePumpHook {
  public:
   virtual ~MessagePumpHook() = default;
