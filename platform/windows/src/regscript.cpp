@@ -354,9 +354,16 @@ HRESULT RegisterTypeLib(const TypeLibRegistration& lib) {
   ComPtr<ITypeLib> loaded;
   HRESULT hr = ::LoadTypeLibEx(path.c_str(), REGKIND_NONE, loaded.put());
   if (FAILED(hr)) return hr;
-  auto* const register_lib =
-      RegistryWriteScope() == RegistryScope::kUser ? ::RegisterTypeLibForUser : ::RegisterTypeLib;
-  return register_lib(loaded.get(), const_cast<LPOLESTR>(path.c_str()), nullptr);
+  auto* const path_text = const_cast<LPOLESTR>(path.c_str());
+  if (RegistryWriteScope() == RegistryScope::kUser) {
+    return ::RegisterTypeLibForUser(loaded.get(), path_text, nullptr);
+  }
+  // A program that maps HKEY_CLASSES_ROOT to the user's classes and then calls our
+  // DllRegisterServer sets the scope in its own copy of this code, not ours; for a user without
+  // rights to the machine's classes the system then refuses RegisterTypeLib with this result.
+  hr = ::RegisterTypeLib(loaded.get(), path_text, nullptr);
+  return hr == TYPE_E_REGISTRYACCESS ? ::RegisterTypeLibForUser(loaded.get(), path_text, nullptr)
+                                     : hr;
 }
 
 HRESULT QueryPathOfRegTypeLib(REFGUID libid, WORD major_version, WORD minor_version, LCID lcid,
@@ -377,14 +384,19 @@ HRESULT UnRegisterTypeLib(const TypeLibRegistration& lib) {
                                    &registered))) {
     return S_OK;
   }
-  auto* const unregister_lib = RegistryWriteScope() == RegistryScope::kUser
-                                  ? ::UnRegisterTypeLibForUser
-                                  : ::UnRegisterTypeLib;
   // The module's own entry (win32 or win64): a DLL of the other bitness may be registered too.
   constexpr SYSKIND kOwnKind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
-  const HRESULT hr =
-      unregister_lib(lib.libid, lib.major_version, lib.minor_version, lib.lcid, kOwnKind);
-  return hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_LIBNOTREGISTERED ? S_OK : hr;
+  HRESULT hr = TYPE_E_REGISTRYACCESS;
+  if (RegistryWriteScope() == RegistryScope::kMachine) {
+    hr = ::UnRegisterTypeLib(lib.libid, lib.major_version, lib.minor_version, lib.lcid, kOwnKind);
+  }
+  // Refused for the machine: the entry is the user's (see RegisterTypeLib). Reporting success
+  // here would leave the user's keys behind unnoticed.
+  if (hr == TYPE_E_REGISTRYACCESS) {
+    hr = ::UnRegisterTypeLibForUser(lib.libid, lib.major_version, lib.minor_version, lib.lcid,
+                                    kOwnKind);
+  }
+  return hr == TYPE_E_LIBNOTREGISTERED ? S_OK : hr;
 }
 
 HRESULT RegisterServerFromScript(std::string_view script, std::string_view module_path,
