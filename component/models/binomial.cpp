@@ -1,10 +1,13 @@
 #include "kx/models/binomial.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <mutex>
 #include <optional>
+#include <utility>
 
 #include "kx/models/abort.h"
 #include "kx/models/implied_volatility.h"
@@ -83,27 +86,122 @@ std::size_t TreeWorkspace::BytesFor(std::int32_t steps) noexcept {
 }
 
 std::size_t TreeWorkspace::AllocatedBytes() const noexcept {
-  return (call_.capacity() + put_.capacity() + column_.capacity() + column_next_.capacity() +
-          down_.capacity() + checkpoints_.capacity() + segment_.capacity() + tile_.capacity()) *
+  const Buffers& b = buffers_;
+  return (b.call.capacity() + b.put.capacity() + b.column.capacity() + b.column_next.capacity() +
+          b.down.capacity() + b.checkpoints.capacity() + b.segment.capacity() + b.tile.capacity()) *
          sizeof(double);
 }
 
+namespace {
+
+// Buffers of ended workspaces, for the next ones. Fixed slots: keeping never allocates, so a
+// destructor can do it.
+class KeptBuffers {
+ public:
+  static constexpr std::size_t kMaxBytes = 16u << 20;
+
+  // Takes the smallest kept set for at least `steps` steps.
+  bool Take(std::int32_t steps, std::int32_t& capacity, TreeWorkspace::Buffers& buffers) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    Slot* best = nullptr;
+    for (Slot& slot : slots_) {
+      if (slot.capacity >= steps && (best == nullptr || slot.capacity < best->capacity)) {
+        best = &slot;
+      }
+    }
+    if (best == nullptr) return false;
+    capacity = std::exchange(best->capacity, 0);
+    buffers = std::move(best->buffers);
+    return true;
+  }
+
+  // Keeps the set in a free slot or in place of a smaller one; else it is freed.
+  void Keep(std::int32_t capacity, TreeWorkspace::Buffers&& buffers, std::size_t bytes) noexcept {
+    if (bytes > kMaxBytes) return;
+    TreeWorkspace::Buffers dropped;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      if (closed_) return;
+      Slot* target = &slots_[0];
+      for (Slot& slot : slots_) {
+        if (slot.capacity < target->capacity) target = &slot;
+      }
+      if (target->capacity >= capacity) return;
+      dropped = std::move(target->buffers);
+      target->buffers = std::move(buffers);
+      target->capacity = capacity;
+    }
+  }
+
+  void Release() noexcept {
+    std::array<TreeWorkspace::Buffers, kSlots> dropped;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    for (std::size_t i = 0; i < kSlots; ++i) {
+      dropped[i] = std::move(slots_[i].buffers);
+      slots_[i].capacity = 0;
+    }
+  }
+
+  // Workspaces that end after this (a thread still running at exit) free their own.
+  ~KeptBuffers() {
+    Release();
+    const std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+  }
+
+ private:
+  static constexpr std::size_t kSlots = 2;
+  struct Slot {
+    std::int32_t capacity = 0;
+    TreeWorkspace::Buffers buffers;
+  };
+  std::mutex mutex_;
+  bool closed_ = false;
+  std::array<Slot, kSlots> slots_;
+};
+
+KeptBuffers g_kept;
+
+}  // namespace
+
+TreeWorkspace::~TreeWorkspace() {
+  if (capacity_ > 0) {
+    const std::size_t bytes = AllocatedBytes();
+    g_kept.Keep(capacity_, std::move(buffers_), bytes);
+  }
+}
+
+TreeWorkspace::TreeWorkspace(TreeWorkspace&& other) noexcept
+    : capacity_(std::exchange(other.capacity_, 0)), buffers_(std::move(other.buffers_)) {}
+
+TreeWorkspace& TreeWorkspace::operator=(TreeWorkspace&& other) noexcept {
+  if (this != &other) {
+    buffers_ = std::move(other.buffers_);
+    capacity_ = std::exchange(other.capacity_, 0);
+  }
+  return *this;
+}
+
+void TreeWorkspace::ReleaseKept() noexcept { g_kept.Release(); }
+
 void TreeWorkspace::Reserve(std::int32_t steps) {
   if (steps <= capacity_) return;
-  const std::size_t row = RowLength(steps);
-  const std::int32_t stride = StrideFor(steps);
   // Release the old buffers first so that growing never holds both sizes at once.
   *this = TreeWorkspace();
-  call_.resize(AlignedSize(row));
-  put_.resize(AlignedSize(row));
-  column_.resize(AlignedSize(row));
-  column_next_.resize(AlignedSize(row));
-  down_.resize(AlignedSize(row));
+  if (g_kept.Take(steps, capacity_, buffers_)) return;
+  const std::size_t row = RowLength(steps);
+  const std::int32_t stride = StrideFor(steps);
+  Buffers& b = buffers_;
+  b.call.resize(AlignedSize(row));
+  b.put.resize(AlignedSize(row));
+  b.column.resize(AlignedSize(row));
+  b.column_next.resize(AlignedSize(row));
+  b.down.resize(AlignedSize(row));
   // Tiles read a few checkpoint values past the last one.
-  checkpoints_.resize(
+  b.checkpoints.resize(
       AlignedSize(CheckpointOffset((steps - 1) / stride + 1, stride) + detail::kChainGroup));
-  segment_.resize(AlignedSize(static_cast<std::size_t>(stride) * row));
-  tile_.resize(AlignedSize(TileDoubles()));
+  b.segment.resize(AlignedSize(static_cast<std::size_t>(stride) * row));
+  b.tile.resize(AlignedSize(TileDoubles()));
   capacity_ = steps;
 }
 

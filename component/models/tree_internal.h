@@ -50,14 +50,14 @@ struct TreeWorkspaceAccess {
   static std::size_t CheckpointOffset(std::int32_t index, std::int32_t stride) noexcept {
     return TreeWorkspace::CheckpointOffset(index, stride);
   }
-  static double* Call(TreeWorkspace& w) noexcept { return Aligned(w.call_); }
-  static double* Put(TreeWorkspace& w) noexcept { return Aligned(w.put_); }
-  static double* Column(TreeWorkspace& w) noexcept { return Aligned(w.column_); }
-  static double* ColumnNext(TreeWorkspace& w) noexcept { return Aligned(w.column_next_); }
-  static double* Checkpoints(TreeWorkspace& w) noexcept { return Aligned(w.checkpoints_); }
-  static double* Segment(TreeWorkspace& w) noexcept { return Aligned(w.segment_); }
-  static double* Down(TreeWorkspace& w) noexcept { return Aligned(w.down_); }
-  static double* Tile(TreeWorkspace& w) noexcept { return Aligned(w.tile_) + kAlignSlack; }
+  static double* Call(TreeWorkspace& w) noexcept { return Aligned(w.buffers_.call); }
+  static double* Put(TreeWorkspace& w) noexcept { return Aligned(w.buffers_.put); }
+  static double* Column(TreeWorkspace& w) noexcept { return Aligned(w.buffers_.column); }
+  static double* ColumnNext(TreeWorkspace& w) noexcept { return Aligned(w.buffers_.column_next); }
+  static double* Checkpoints(TreeWorkspace& w) noexcept { return Aligned(w.buffers_.checkpoints); }
+  static double* Segment(TreeWorkspace& w) noexcept { return Aligned(w.buffers_.segment); }
+  static double* Down(TreeWorkspace& w) noexcept { return Aligned(w.buffers_.down); }
+  static double* Tile(TreeWorkspace& w) noexcept { return Aligned(w.buffers_.tile) + kAlignSlack; }
 };
 
 /// PriceTree for the chosen sides, with the kernels of the active instruction set, polling `stop`

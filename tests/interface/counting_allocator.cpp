@@ -8,6 +8,7 @@
 #include <new>
 #include <thread>
 
+#include "kx/models/binomial.h"
 #include "kx/platform/allocation.h"
 
 namespace kx::component::test_support {
@@ -78,6 +79,8 @@ const bool filter_installed = [] {
 
 void FailAllocationNumber(long k, CountedThreads threads) noexcept {
   countdown.store(0, std::memory_order_relaxed);
+  // Tree buffers kept from the call before would spare the workspace's allocations.
+  kx::models::TreeWorkspace::ReleaseKept();
   arming_thread.store(std::this_thread::get_id(), std::memory_order_relaxed);
   count_arming_thread.store(threads == CountedThreads::kCalling, std::memory_order_relaxed);
   countdown.store(k, std::memory_order_relaxed);

@@ -2,10 +2,14 @@
 // a header, so that delete can subtract it without the sized overloads.
 #include "allocation_counter.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <new>
+
+#include "kx/models/binomial.h"
 
 namespace {
 
@@ -68,6 +72,8 @@ void ResetAllocationPeak() noexcept {
 }
 
 void FailLargeAllocation(std::size_t bytes, int allowed) noexcept {
+  // Buffers kept from an earlier computation would spare the allocation meant to fail.
+  TreeWorkspace::ReleaseKept();
   g_large_allowed.store(allowed, std::memory_order_relaxed);
   g_fail_above.store(bytes, std::memory_order_relaxed);
 }
@@ -81,3 +87,20 @@ std::size_t AllocationPeakSinceReset() noexcept {
 }
 
 }  // namespace kx::models::testing
+
+namespace {
+
+// Every test starts as in a new process, with no tree buffers kept from an earlier one: they would
+// hide its allocations.
+class ReleaseKeptBuffers : public ::testing::EmptyTestEventListener {
+  void OnTestStart(const ::testing::TestInfo&) override {
+    kx::models::TreeWorkspace::ReleaseKept();
+  }
+};
+
+const bool g_release_kept_registered = [] {
+  ::testing::UnitTest::GetInstance()->listeners().Append(new ReleaseKeptBuffers);
+  return true;
+}();
+
+}  // namespace

@@ -122,6 +122,28 @@ TEST(TreeWorkspace, StaysFarBelowFullMatricesAtMaximumSteps) {
   EXPECT_EQ(workspace.AllocatedBytes(), TreeWorkspace::BytesFor(5000));
 }
 
+TEST(TreeWorkspace, EndedWorkspacesServeTheNextWithTheSameDoublesAndTwoAreKeptAtMost) {
+  auto price = [](TreeWorkspace& w) {
+    return PriceTree(w, 100, 95, 0.05, 1, 0.3, 0.02, 1, 0, 800, kAmerican).put[0][0];
+  };
+  double cold = 0;
+  {
+    TreeWorkspace w(800);
+    cold = price(w);
+  }
+  testing::ResetAllocationPeak();
+  {
+    TreeWorkspace w(500);  // takes the larger set, dirty
+    EXPECT_EQ(w.Capacity(), 800);
+    EXPECT_EQ(price(w), cold);
+  }
+  EXPECT_EQ(testing::AllocationPeakSinceReset(), 0u);
+  { TreeWorkspace a(800), b(800), c(800); }
+  testing::ResetAllocationPeak();
+  { TreeWorkspace a(800), b(800), c(800); }
+  EXPECT_EQ(testing::AllocationPeakSinceReset(), TreeWorkspace::BytesFor(800));
+}
+
 TEST(TreeGreeksWorker, PeakMemoryAtMaximumStepsIsUnder16MB) {
   double v[10];
   testing::ResetAllocationPeak();

@@ -44,14 +44,37 @@ class TreeWorkspace {
   TreeWorkspace() = default;
   /// Allocates for up to `steps` steps; throws std::bad_alloc.
   explicit TreeWorkspace(std::int32_t steps) { Reserve(steps); }
+  /// Hands its buffers on to the next workspace that needs no more steps (see ReleaseKept).
+  ~TreeWorkspace();
+  TreeWorkspace(TreeWorkspace&& other) noexcept;
+  TreeWorkspace& operator=(TreeWorkspace&& other) noexcept;
+  TreeWorkspace(const TreeWorkspace&) = delete;
+  TreeWorkspace& operator=(const TreeWorkspace&) = delete;
 
-  /// Makes room for `steps` steps (allocates only when it grows); throws std::bad_alloc.
+  /// Makes room for `steps` steps (allocates only when it grows and no kept buffers fit); throws
+  /// std::bad_alloc.
   void Reserve(std::int32_t steps);
   [[nodiscard]] std::int32_t Capacity() const noexcept { return capacity_; }
   /// Bytes held by the workspace.
   [[nodiscard]] std::size_t AllocatedBytes() const noexcept;
   /// Bytes a workspace for `steps` steps holds.
   [[nodiscard]] static std::size_t BytesFor(std::int32_t steps) noexcept;
+  /// The buffers of ended workspaces are kept for the next ones (two sets at most, none over
+  /// 16 MB): fresh memory costs page faults that, on some machines, take as long as a pricing at
+  /// N = 5000. Frees them.
+  static void ReleaseKept() noexcept;
+
+  /// What a workspace holds; public only so that ended workspaces can hand theirs on.
+  struct Buffers {
+    std::vector<double> call;  // option values of one step, rolled back in place
+    std::vector<double> put;
+    std::vector<double> column;  // stock prices of the current step (two buffers)
+    std::vector<double> column_next;
+    std::vector<double> down;         // node 0 of every step: S, d S, d (d S), ...
+    std::vector<double> checkpoints;  // stock prices of steps 0, m, 2m, ... (step j*m has j*m+1)
+    std::vector<double> segment;      // the m stock rows of one block, for the plain pricer
+    std::vector<double> tile;         // the stock prices of one tile of the rollback
+  };
 
  private:
   friend struct detail::TreeWorkspaceAccess;
@@ -61,14 +84,7 @@ class TreeWorkspace {
                                                     std::int32_t stride) noexcept;
 
   std::int32_t capacity_ = 0;
-  std::vector<double> call_;  // option values of one step, rolled back in place
-  std::vector<double> put_;
-  std::vector<double> column_;  // stock prices of the current step (two buffers)
-  std::vector<double> column_next_;
-  std::vector<double> down_;         // node 0 of every step: S, d S, d (d S), ...
-  std::vector<double> checkpoints_;  // stock prices of steps 0, m, 2m, ... (step j*m has j*m+1)
-  std::vector<double> segment_;      // the m stock rows of one block, for the plain pricer
-  std::vector<double> tile_;         // the stock prices of one tile of the rollback
+  Buffers buffers_;
 };
 
 /// Prices the call and the put on one tree of `steps` steps (1 or more; fewer gives all-NaN nodes).
